@@ -1,0 +1,198 @@
+// Construction and destruction of Daten, the instance table and the entry
+// points.
+#include <strings.h>
+
+#include <cstring>
+#include <new>
+
+#include "korvex/korvex.h"
+
+namespace {
+
+struct Slot {
+    Daten* daten = nullptr;
+    std::uint16_t useCount = 0;
+};
+
+constexpr unsigned kSlots = 16;
+// Filled with (none, 0) when the library is loaded; never destroyed on unload.
+Slot gInstances[kSlots];
+
+TAppl* ApplicationOf(OWL::TWindow* window) {
+    return window ? dynamic_cast<TAppl*>(window->GetApplication()) : nullptr;
+}
+
+TGlobalData* GlobalDataOf(TAppl* application) {
+    return application ? application->GetGlobalData() : nullptr;
+}
+
+}  // namespace
+
+Daten* InitKorvex(TQzIniBase* ini, OWL::TWindow* parent, DatenFactory factory) {
+    TGlobalData* global = GlobalDataOf(ApplicationOf(parent));
+    const unsigned slot = (global ? global->GetAktCnc() : 0) & 0xFFu;
+    if (slot >= kSlots) return nullptr;
+    Slot& entry = gInstances[slot];
+    if (!entry.daten && factory) {
+        // 32-byte buffers: keys longer than 31 characters are cut.
+        char handleName[32] = "HANDLES";
+        char datenName[32] = "QZ_DATEN";
+        if (ini) {
+            ini->SetSection("DATAINTERFACE", false);
+            ini->InitString("HANDLE", handleName, sizeof handleName, "HANDLES");
+            ini->InitString("DATEN", datenName, sizeof datenName, "QZ_DATEN");
+        }
+        handleName[sizeof handleName - 1] = '\0';
+        datenName[sizeof datenName - 1] = '\0';
+        entry.daten = factory(parent, datenName, handleName, ini);
+    }
+    ++entry.useCount;
+    return entry.daten;
+}
+
+Daten* NewDatenProc(OWL::TWindow* parent, char* datenName, char* handleName, TQzIniBase*) {
+    return new (std::nothrow) Daten(parent, datenName, handleName);
+}
+
+void ShutDownKorvex(Daten* daten) {
+    if (!daten) return;
+    for (Slot& entry : gInstances) {
+        if (entry.daten != daten) continue;
+        if (entry.useCount > 0) --entry.useCount;
+        if (entry.useCount == 0) {
+            delete entry.daten;
+            entry.daten = nullptr;
+        }
+        return;
+    }
+}
+
+namespace korvex {
+
+std::uint16_t InstanceUseCount(unsigned slot) {
+    return slot < kSlots ? gInstances[slot].useCount : 0;
+}
+
+void ResetInstanceTable() {
+    for (Slot& entry : gInstances) entry = Slot{};
+}
+
+}  // namespace korvex
+
+Daten::Daten(OWL::TWindow* parent, const char* datenName, const char* handleName) {
+    // Step 1: the inch flags, magazine service, Z state, conversion mode, the
+    // message switches and the changed-by-user flags start cleared (member
+    // initialisers).
+    mApplication = ApplicationOf(parent);
+    mFrame = mApplication ? mApplication->GetMainWindow() : nullptr;
+    if (TGlobalData* global = GlobalDataOf(mApplication)) {
+        mCnc = static_cast<std::uint8_t>(global->GetAktCnc());
+        mDriver = global->GetDriver();
+    }
+    mRegistered.reserve(2048);
+    if (mFrame && mFrame->GetGlobalData()) {
+        const char* driverName = mFrame->GetGlobalData()->GetTreiberName();
+        mDirectWriteMode = driverName && strcasecmp(driverName, "ZAZAZIZOZUV.DLL") == 0;
+    }
+    mHandles = new Handles(parent, handleName ? handleName : "");
+    mLastCommandText = nullptr;
+    if (TGlobalData* global = GlobalDataOf(mApplication)) {
+        global->SearchFileName(mszCommandFile, sizeof mszCommandFile, 1, "COMM", "TXT");
+        global->SearchFileName(mszDefinitionFile, sizeof mszDefinitionFile, 1,
+                               datenName ? datenName : "", "TXT");
+    }
+    // A handle load that ended the process leaves nothing to define.
+    if (mHandles->LoadResultCode() != Handles::Loaded) {
+        mConstructionResult = mHandles->LoadResultCode();
+        return;
+    }
+    LoadDefinitions(parent, datenName ? datenName : "");
+}
+
+Daten::~Daten() {
+    delete mHandles;
+    ClearDefinitions();
+    delete[] mLastCommandText;
+}
+
+bool Daten::isSpotFacingMemUsed() { return false; }
+
+TApplString& Daten::expandExeParams(TApplString& text) { return text; }
+
+int Daten::ErrorHalt(const char* text, const char* sourceFile, const unsigned int line) {
+    return ::ErrorHalt(text, sourceFile, line);
+}
+
+int Daten::ErrorStop(const char* text) { return ::ErrorStop(text); }
+
+DInfo* Daten::ExistHandle(std::uint16_t handle) {
+    if (handle >= mDefinitions.size()) return nullptr;
+    DInfo* record = mDefinitions[handle];
+    return record && record->mType != DInfo::NONE ? record : nullptr;
+}
+
+void Daten::SetDefinition(std::uint16_t handle, DInfo* record) {
+    while (mDefinitions.size() <= handle) mDefinitions.push_back(new DInfo());
+    delete mDefinitions[handle];
+    mDefinitions[handle] = record ? record : new DInfo();
+}
+
+void Daten::ClearDefinitions() {
+    for (DInfo* record : mDefinitions) delete record;
+    mDefinitions.clear();
+}
+
+void Daten::clearTTkv_ChangedByUser() {
+    for (std::size_t i = 0; i < kTTkvFlags; ++i) {
+        if (mTTkvChanged286[i] || mTTkvChanged365[i]) mTTkvChangedSummary = 1;
+        mTTkvChanged286[i] = 0;
+        mTTkvChanged365[i] = 0;
+    }
+}
+
+std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uint16_t& index) {
+    index = 0;
+    if (!name || !mHandles) return Handles::kNoHandle;
+    // Split "NAME INDEX" without copying into a fixed buffer.
+    const char* begin = name;
+    const char* end = name + std::strlen(name);
+    while (begin < end && *begin == ' ') ++begin;
+    while (end > begin && end[-1] == ' ') --end;
+    const char* blank = static_cast<const char*>(std::memchr(begin, ' ', end - begin));
+    const char* nameEnd = blank ? blank : end;
+    if (blank) {
+        // The host's conversion to unsigned 16 bit: leading decimal digits.
+        const char* digits = blank;
+        while (digits < end && *digits == ' ') ++digits;
+        std::uint16_t value = 0;
+        for (; digits < end && *digits >= '0' && *digits <= '9'; ++digits)
+            value = static_cast<std::uint16_t>(value * 10 + (*digits - '0'));
+        index = value;
+    }
+    const std::size_t length = static_cast<std::size_t>(nameEnd - begin);
+    if (length == 0 || length > Handles::kMaxNameLength) return Handles::kNoHandle;
+    char bare[Handles::kMaxNameLength + 1];
+    std::memcpy(bare, begin, length);
+    bare[length] = '\0';
+    if (mHandles->existName(bare)) return Handles::kNoHandle;
+    // Handles run from 15000 up to 0xFFFE; 0xFFFF means none.
+    constexpr std::size_t kMaxObjects = 0xFFFEu - kFirstRegisteredHandle + 1;
+    if (mRegistered.size() >= kMaxObjects) return Handles::kNoHandle;
+    if (mRegistered.size() == mRegistered.capacity()) mRegistered.reserve(mRegistered.size() + 2048);
+    mRegistered.push_back(object);
+    const std::size_t count = mRegistered.size();
+    viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(count));
+    const std::uint16_t handle = static_cast<std::uint16_t>(count + kFirstRegisteredHandle - 1);
+    if (!mHandles->addNew(bare, handle)) return Handles::kNoHandle;
+    return handle;
+}
+
+CData* Daten::GetCDataPtr(std::uint16_t handle) {
+    if (handle < kFirstRegisteredHandle || mRegistered.empty()) return nullptr;
+    const std::size_t position = handle - kFirstRegisteredHandle;
+    return position < mRegistered.size() ? mRegistered[position] : nullptr;
+}
+
+void Daten::flush(const char* fileName) {
+    if (mHandles) mHandles->flush(fileName);
+}

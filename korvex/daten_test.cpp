@@ -1,0 +1,376 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "korvex/korvex.h"
+#include "tests/support/test_machine.h"
+
+namespace {
+
+using korvex::testing::TestMachine;
+
+// An INI reader over a map, remembering the section selected.
+class MapIni : public TQzIniBase {
+public:
+    void SetSection(const char* section, bool) override { selected = section; }
+    void InitString(const char* key, char* buffer, unsigned size, const char* def) override {
+        const auto found = keys.find(key);
+        StrCopy(buffer, found == keys.end() ? def : found->second.c_str(), size);
+    }
+    std::map<std::string, std::string> keys;
+    std::string selected;
+};
+
+struct FactoryLog {
+    int calls = 0;
+    std::string datenName;
+    std::string handleName;
+    bool returnNone = false;
+};
+FactoryLog gFactory;
+
+Daten* CountingFactory(OWL::TWindow* parent, char* datenName, char* handleName, TQzIniBase* ini) {
+    ++gFactory.calls;
+    gFactory.datenName = datenName;
+    gFactory.handleName = handleName;
+    if (gFactory.returnNone) return nullptr;
+    return NewDatenProc(parent, datenName, handleName, ini);
+}
+
+class InstanceTableTest : public ::testing::Test {
+protected:
+    void SetUp() override { gFactory = FactoryLog{}; }
+    TestMachine machine;
+    MapIni ini;
+};
+
+TEST_F(InstanceTableTest, SharesOneObjectPerCncAndDestroysItWithTheLastUser) {
+    Daten* first = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+    ASSERT_NE(first, nullptr);
+    Daten* second = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(gFactory.calls, 1);
+    EXPECT_EQ(ini.selected, "DATAINTERFACE");
+    EXPECT_EQ(korvex::InstanceUseCount(0), 2);
+    ShutDownKorvex(first);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 1);
+    EXPECT_EQ(InitKorvex(&ini, machine.model.Parent(), CountingFactory), first);
+    EXPECT_EQ(gFactory.calls, 1);
+    ShutDownKorvex(first);
+    ShutDownKorvex(first);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 0);
+    // The slot is empty again: the next call builds a new object.
+    Daten* third = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+    EXPECT_EQ(gFactory.calls, 2);
+    ShutDownKorvex(third);
+}
+
+TEST_F(InstanceTableTest, CncNumberSelectsTheSlotByItsLowEightBits) {
+    struct Case {
+        unsigned cnc;
+        int slot;  // -1: refused
+    } cases[] = {{0, 0}, {2, 2}, {15, 15}, {258, 2}, {16, -1}, {20, -1}, {300, -1}, {255, -1}};
+    for (const Case& c : cases) {
+        gFactory = FactoryLog{};
+        machine.model.global.mCnc = c.cnc;
+        Daten* daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+        if (c.slot < 0) {
+            EXPECT_EQ(daten, nullptr) << c.cnc;
+            EXPECT_EQ(gFactory.calls, 0) << c.cnc;
+            continue;
+        }
+        ASSERT_NE(daten, nullptr) << c.cnc;
+        EXPECT_EQ(korvex::InstanceUseCount(static_cast<unsigned>(c.slot)), 1) << c.cnc;
+        EXPECT_EQ(daten->Cnc(), static_cast<std::uint8_t>(c.cnc));
+        ShutDownKorvex(daten);
+        EXPECT_EQ(korvex::InstanceUseCount(static_cast<unsigned>(c.slot)), 0) << c.cnc;
+    }
+}
+
+TEST_F(InstanceTableTest, IniKeysReachTheFactoryCutTo31Characters) {
+    Daten* daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+    EXPECT_EQ(gFactory.datenName, "QZ_DATEN");
+    EXPECT_EQ(gFactory.handleName, "HANDLES");
+    ShutDownKorvex(daten);
+
+    ini.keys["DATEN"] = std::string(40, 'D');
+    ini.keys["HANDLE"] = "MYHANDLES";
+    daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+    EXPECT_EQ(gFactory.datenName, std::string(31, 'D'));
+    EXPECT_EQ(gFactory.handleName, "MYHANDLES");
+    ShutDownKorvex(daten);
+}
+
+TEST_F(InstanceTableTest, FactoryReturningNoneStillCountsTheCall) {
+    gFactory.returnNone = true;
+    EXPECT_EQ(InitKorvex(&ini, machine.model.Parent(), CountingFactory), nullptr);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 1);
+    gFactory.returnNone = false;
+    Daten* daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+    EXPECT_NE(daten, nullptr);
+    EXPECT_EQ(gFactory.calls, 2);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 2);
+    // Two uses: the first release keeps it.
+    ShutDownKorvex(daten);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 1);
+    ShutDownKorvex(daten);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 0);
+}
+
+TEST_F(InstanceTableTest, UnknownPointerChangesNothing) {
+    Daten* daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+    int notADaten = 0;
+    ShutDownKorvex(reinterpret_cast<Daten*>(&notADaten));
+    ShutDownKorvex(nullptr);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 1);
+    ShutDownKorvex(daten);
+}
+
+TEST_F(InstanceTableTest, WorksWithoutIniOrParent) {
+    Daten* daten = InitKorvex(nullptr, nullptr, CountingFactory);
+    ASSERT_NE(daten, nullptr);
+    EXPECT_EQ(gFactory.datenName, "QZ_DATEN");
+    EXPECT_EQ(daten->Driver(), nullptr);
+    EXPECT_EQ(daten->Frame(), nullptr);
+    ShutDownKorvex(daten);
+    EXPECT_EQ(InitKorvex(&ini, machine.model.Parent(), nullptr), nullptr);
+}
+
+class DatenTest : public ::testing::Test {
+protected:
+    TestMachine machine;
+};
+
+TEST_F(DatenTest, ConstructionTakesTheHostState) {
+    machine.model.global.mCnc = 3;
+    machine.WriteFile("comm.txt", "");
+    std::unique_ptr<Daten> daten(machine.NewDaten());
+    EXPECT_EQ(daten->Cnc(), 3);
+    EXPECT_EQ(daten->Driver(), &machine.sim);
+    EXPECT_EQ(daten->Frame(), &machine.model.frame);
+    EXPECT_EQ(daten->Application(), &machine.model.appl);
+    EXPECT_FALSE(daten->DirectWriteMode());
+    EXPECT_EQ(std::string(daten->CommandFile()), machine.Path("comm.txt"));
+    EXPECT_EQ(daten->mInchFlag1, 0);
+    EXPECT_EQ(daten->mInchFlag2, 0);
+    EXPECT_FALSE(daten->getMagazineService());
+    EXPECT_FALSE(daten->isSpotFacingMemUsed());
+    TApplString text("unchanged");
+    EXPECT_EQ(&daten->expandExeParams(text), &text);
+}
+
+TEST_F(DatenTest, DirectWriteModeFollowsTheDriverName) {
+    struct Case {
+        const char* name;
+        bool direct;
+    } cases[] = {{"ZAZAZIZOZUV.DLL", true},
+                 {"zazazizozuv.dll", true},
+                 {"ZAZAZIZOZUV", false},
+                 {"KORVEXSIM.DLL", false},
+                 {"", false}};
+    for (const Case& c : cases) {
+        machine.model.global.mDriverName = c.name;
+        std::unique_ptr<Daten> daten(machine.NewDaten());
+        EXPECT_EQ(daten->DirectWriteMode(), c.direct) << c.name;
+    }
+}
+
+TEST_F(DatenTest, RegisterNewHandle) {
+    std::unique_ptr<Daten> daten(machine.NewDaten());
+    CData* const a = reinterpret_cast<CData*>(0x1000);
+    CData* const b = reinterpret_cast<CData*>(0x2000);
+    std::uint16_t index = 99;
+    EXPECT_EQ(daten->RegisterNewHandle(a, "FIRSTOBJ", index), 15000);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(daten->RegisterNewHandle(b, "  SECONDOBJ 12 ", index), 15001);
+    EXPECT_EQ(index, 12);
+    EXPECT_EQ(daten->GetHandles()->NameToHandle("secondobj"), 15001);
+    EXPECT_EQ(daten->RegisterNewHandle(b, "FIRSTOBJ", index), Handles::kNoHandle);
+    EXPECT_EQ(daten->RegisterNewHandle(b, "firstobj 3", index), Handles::kNoHandle);
+    EXPECT_EQ(daten->RegisterNewHandle(b, "", index), Handles::kNoHandle);
+    EXPECT_EQ(daten->RegisterNewHandle(b, "   ", index), Handles::kNoHandle);
+    EXPECT_EQ(daten->RegisterNewHandle(b, nullptr, index), Handles::kNoHandle);
+    EXPECT_EQ(daten->RegisterNewHandle(b, std::string(300, 'L').c_str(), index),
+              Handles::kNoHandle);
+    EXPECT_EQ(daten->RegisteredCount(), 2u);
+
+    EXPECT_EQ(daten->GetCDataPtr(15000), a);
+    EXPECT_EQ(daten->GetCDataPtr(15001), b);
+    EXPECT_EQ(daten->GetCDataPtr(15002), nullptr);
+    EXPECT_EQ(daten->GetCDataPtr(14999), nullptr);
+    EXPECT_EQ(daten->GetCDataPtr(0), nullptr);
+    EXPECT_EQ(daten->GetCDataPtr(0xFFFF), nullptr);
+}
+
+TEST_F(DatenTest, RegistrationStopsBeforeTheNoHandleNumber) {
+    std::unique_ptr<Daten> daten(machine.NewDaten());
+    std::uint16_t index = 0;
+    std::uint16_t last = 0;
+    for (int i = 0; i < 50535; ++i) {
+        last = daten->RegisterNewHandle(nullptr, ("R" + std::to_string(i)).c_str(), index);
+        ASSERT_NE(last, Handles::kNoHandle) << i;
+    }
+    EXPECT_EQ(last, 0xFFFE);
+    EXPECT_EQ(daten->RegisterNewHandle(nullptr, "ONEMORE", index), Handles::kNoHandle);
+    EXPECT_EQ(daten->GetCDataPtr(0xFFFF), nullptr);
+}
+
+TEST_F(DatenTest, RegistrationReportsProgress) {
+    std::unique_ptr<Daten> daten(machine.NewDaten());
+    std::uint16_t index = 0;
+    for (int i = 0; i < 100; ++i)
+        daten->RegisterNewHandle(nullptr, ("P" + std::to_string(i)).c_str(), index);
+    EXPECT_EQ(machine.model.hello.Caption(), "DORIX2 interface  [100]");
+}
+
+TEST_F(DatenTest, DefinitionTableGrowsWithEmptyRecords) {
+    std::unique_ptr<Daten> daten(machine.NewDaten());
+    daten->SetDefinition(5, new DInfo(DInfo::LONGINT, 0, 10, 0, 10, 0, 10, 0, 1.0, 1, 0, 1, 10));
+    EXPECT_EQ(daten->DefinitionCount(), 6u);
+    EXPECT_NE(daten->ExistHandle(5), nullptr);
+    EXPECT_EQ(daten->ExistHandle(4), nullptr);
+    EXPECT_EQ(daten->ExistHandle(6), nullptr);
+    EXPECT_EQ(daten->ExistHandle(0xFFFF), nullptr);
+}
+
+TEST_F(DatenTest, ClearTTkvSetsTheSummaryOnlyWhenAFlagWasSet) {
+    std::unique_ptr<Daten> daten(machine.NewDaten());
+    daten->clearTTkv_ChangedByUser();
+    // Nothing was set: the construction state stays.
+    struct Peek : Daten {
+        using Daten::mTTkvChanged286;
+        using Daten::mTTkvChangedSummary;
+    };
+    auto* peek = static_cast<Peek*>(daten.get());
+    EXPECT_EQ(peek->mTTkvChangedSummary, 0);
+    peek->mTTkvChanged286[499] = 1;
+    daten->clearTTkv_ChangedByUser();
+    EXPECT_EQ(peek->mTTkvChanged286[499], 0);
+    EXPECT_EQ(peek->mTTkvChangedSummary, 1);
+    daten->clearTTkv_ChangedByUser();
+    EXPECT_EQ(peek->mTTkvChangedSummary, 1);  // never cleared here
+}
+
+class ErrorMessageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        daten.reset(machine.NewDaten());
+        std::uint16_t index;
+        // A name at handle 15000 to report against.
+        daten->RegisterNewHandle(nullptr, "FEEDRATE", index);
+        daten->SetMessagesOn(true);
+    }
+    TestMachine machine;
+    std::unique_ptr<Daten> daten;
+};
+
+TEST_F(ErrorMessageTest, OffAfterConstruction) {
+    daten->SetMessagesOn(false);
+    daten->ErrorMessage(15000, Daten::ValueOutOfRange);
+    EXPECT_TRUE(machine.host.lines.empty());
+}
+
+TEST_F(ErrorMessageTest, TextsLevelsAndNames) {
+    struct Case {
+        std::int16_t userLevel;
+        std::uint16_t handle;
+        unsigned error;
+        const char* caption;  // nullptr: ErrorHalt
+        const char* text;
+    } cases[] = {
+        {2, 15000, 3, "Data error", "Value out of range\nNumber of handle:15000\nName of handle:FEEDRATE"},
+        {3, 15000, 3, nullptr, "Value out of range\nNumber of handle:15000\nName of handle:FEEDRATE"},
+        {0, 123, 15, "Data error",
+         "Data or driver error!\nNumber of handle:123\nName of handle:Unknown handle name"},
+        {0, 15000, 16, "Data error", "Unknown error!\nNumber of handle:15000\nName of handle:FEEDRATE"},
+        {0, 15000, 255, "Data error",
+         "Unknown error!\nNumber of handle:15000\nName of handle:FEEDRATE"},
+        {0, 0xFFFF, 6, "Data error",
+         "Handle not found!\nNumber of handle:65535\nName of handle:Unknown handle name"},
+    };
+    for (const Case& c : cases) {
+        machine.host.messageBoxes.clear();
+        machine.host.halts.clear();
+        _UserLevel = c.userLevel;
+        daten->ErrorMessage(c.handle, static_cast<Daten::ErrorType>(c.error));
+        if (c.caption) {
+            ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
+            EXPECT_EQ(machine.host.messageBoxes[0].caption, c.caption);
+            EXPECT_EQ(machine.host.messageBoxes[0].text, c.text);
+            EXPECT_TRUE(machine.host.halts.empty());
+        } else {
+            ASSERT_EQ(machine.host.halts.size(), 1u);
+            EXPECT_EQ(machine.host.halts[0].text, c.text);
+            EXPECT_EQ(machine.host.halts[0].source, "korvex");
+            EXPECT_EQ(machine.host.halts[0].line, 3100u);
+            EXPECT_TRUE(machine.host.messageBoxes.empty());
+        }
+    }
+}
+
+TEST_F(ErrorMessageTest, SuppressionAndOptionalMessages) {
+    machine.model.frame.mSuppressMessages = true;
+    daten->ErrorMessage(15000, Daten::DataOrDriverError);
+    EXPECT_TRUE(machine.host.messageBoxes.empty());
+    machine.model.frame.mSuppressMessages = false;
+
+    daten->SetQuietForOptional(true);
+    daten->ErrorMessage(15000, Daten::DataOrDriverError, true);
+    EXPECT_TRUE(machine.host.messageBoxes.empty());
+    daten->ErrorMessage(15000, Daten::DataOrDriverError, false);
+    EXPECT_EQ(machine.host.messageBoxes.size(), 1u);
+    daten->SetQuietForOptional(false);
+    daten->ErrorMessage(15000, Daten::DataOrDriverError, true);
+    EXPECT_EQ(machine.host.messageBoxes.size(), 2u);
+}
+
+TEST_F(ErrorMessageTest, ErrorTextTable) {
+    EXPECT_STREQ(Daten::ErrorText(0), "Unknown error!");
+    EXPECT_STREQ(Daten::ErrorText(1), "Wrong type!");
+    EXPECT_STREQ(Daten::ErrorText(2), "Direct access not allowed!");
+    EXPECT_STREQ(Daten::ErrorText(3), "Value out of range");
+    EXPECT_STREQ(Daten::ErrorText(4), "Not enough space!");
+    EXPECT_STREQ(Daten::ErrorText(5), "File not found!");
+    EXPECT_STREQ(Daten::ErrorText(6), "Handle not found!");
+    EXPECT_STREQ(Daten::ErrorText(7), "Syntax error!");
+    EXPECT_STREQ(Daten::ErrorText(8), "Handle exists!");
+    EXPECT_STREQ(Daten::ErrorText(9), "Key exists!");
+    EXPECT_STREQ(Daten::ErrorText(10), "Unknown key!");
+    EXPECT_STREQ(Daten::ErrorText(11), "Missing key!");
+    EXPECT_STREQ(Daten::ErrorText(12), "Unknown parameter!");
+    EXPECT_STREQ(Daten::ErrorText(13), "Parameter error!");
+    EXPECT_STREQ(Daten::ErrorText(14), "Command string not found!");
+    EXPECT_STREQ(Daten::ErrorText(15), "Data or driver error!");
+    EXPECT_STREQ(Daten::ErrorText(16), "Unknown error!");
+}
+
+TEST_F(ErrorMessageTest, ErrorHaltAndErrorStopReachTheHost) {
+    daten->ErrorHalt("broken", "datutil", 12);
+    daten->ErrorStop("stopped");
+    ASSERT_EQ(machine.host.halts.size(), 1u);
+    EXPECT_EQ(machine.host.halts[0].source, "datutil");
+    EXPECT_EQ(machine.host.halts[0].line, 12u);
+    EXPECT_EQ(machine.host.stops, std::vector<std::string>{"stopped"});
+}
+
+TEST(HelloMessageTest, ShowsOnlyAtItsSteps) {
+    TestMachine machine;
+    const std::uint16_t counts[] = {0, 100, 150, 1000, 1250, 1300, 5500, 5250, 999};
+    for (std::uint16_t count : counts)
+        Daten::viewHelloMessage(&machine.model.appl, "DORIX1 interface", count);
+    EXPECT_EQ(machine.host.LinesStartingWith("hello "),
+              (std::vector<std::string>{"hello \"DORIX1 interface  [0]\"",
+                                        "hello \"DORIX1 interface  [100]\"",
+                                        "hello \"DORIX1 interface  [1000]\"",
+                                        "hello \"DORIX1 interface  [1250]\"",
+                                        "hello \"DORIX1 interface  [5500]\""}));
+    machine.host.lines.clear();
+    machine.model.appl.mHello = nullptr;
+    Daten::viewHelloMessage(&machine.model.appl, "DORIX1 interface", 100);
+    Daten::viewHelloMessage(nullptr, "DORIX1 interface", 100);
+    EXPECT_TRUE(machine.host.lines.empty());
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// DInfo: the definition record of one handle.
+//
+// Its first 100 bytes are also the record image of the definition cache. The
+// image is encoded and decoded field by field (little endian), never copied
+// from the struct, so the layout below is free to differ from the image.
+//
+// Image layout (offset size field):
+//   0  2 type              2  2 length            4  4 reserved
+//   8  8 minimum          16  8 maximum          24  8 default
+//      (integer types: signed 32 bit in the low 4 bytes; REAL: IEEE double)
+//  32  1 metric width     33  1 metric decimals  34  1 inch width
+//  35  1 inch decimals    36  4 reserved         40  8 user factor (double)
+//  48  2 not-direct type  50  1 write direct     51  1 inch/metric
+//  52  1 visible          53  1 swap bitmask     54  1 revert bitmask
+//  55 13 metric unit      68 13 inch unit        81  3 TabIdent
+//  84  3 TabIndex         87  3 TabParIdent      90  1 not-valid flag
+//  91  1 reserved         92  4 not-valid value  96  1 Z reverse
+//  97  1 reserved         98  2 base
+#ifndef KORVEX_DEFINITIONS_DINFO_H_
+#define KORVEX_DEFINITIONS_DINFO_H_
+
+#include <cstdint>
+
+class DInfo {
+public:
+    enum DType : std::uint16_t {
+        NONE = 0,
+        BYTE = 1,
+        SHORTINT = 2,
+        WORD = 3,
+        INTEGER = 4,
+        LONGINT = 5,
+        REAL = 6,
+        QZREAL = 7,
+        QZSHORTREAL = 8,
+        QZSHORTREALPLUS = 9,
+        QZLONGCARD = 10,
+        QZCARD = 11,
+        STRING = 12,
+        BITMASK = 13,
+        EIGHTBYTE = 14,  // has no keyword in the definition file
+    };
+    enum NotDirectType : std::uint16_t { TPara = 0, CommFlag = 1, CommValue = 2 };
+
+    static constexpr int kImageSize = 100;
+    static constexpr int kUnitLength = 12;
+    static constexpr int kTabLength = 2;
+
+    // The number of DInfo objects in existence.
+    static std::int32_t mCount;
+
+    // The empty record.
+    DInfo();
+    // Integer record.
+    DInfo(DType type, std::int32_t min, std::int32_t max, std::int32_t def,
+          unsigned char metricWidth, unsigned char metricDecimals, unsigned char inchWidth,
+          unsigned char inchDecimals, double userFactor, NotDirectType notDirect, char writeDirect,
+          char inchMetric, char visible, const char* metricUnit, const char* inchUnit,
+          const char* tabIdent, const char* tabIndex, const char* tabParIdent, char notValid,
+          std::int32_t notValidValue, char zReverse, short base);
+    // Short integer record: no units, tab texts, not-valid value or Z reverse.
+    DInfo(DType type, std::int32_t min, std::int32_t max, std::int32_t def,
+          unsigned char metricWidth, unsigned char metricDecimals, unsigned char inchWidth,
+          unsigned char inchDecimals, double userFactor, char writeDirect, char inchMetric,
+          char visible, short base);
+    // REAL record.
+    DInfo(double min, double max, double def, unsigned char metricWidth,
+          unsigned char metricDecimals, unsigned char inchWidth, unsigned char inchDecimals,
+          double userFactor, NotDirectType notDirect, char writeDirect, char inchMetric,
+          char visible, const char* metricUnit, const char* inchUnit, const char* tabIdent,
+          const char* tabIndex, const char* tabParIdent, short base);
+    // STRING or BITMASK record.
+    DInfo(DType type, unsigned short length, NotDirectType notDirect, char writeDirect,
+          char visible, char swapBitmask, char revertBitmask);
+
+    DInfo(const DInfo& other);
+    DInfo& operator=(const DInfo& other);
+    ~DInfo();
+
+    void SetInchMetric(unsigned char metricWidth, unsigned char metricDecimals,
+                       const char* metricUnit, unsigned char inchMetric, unsigned char inchWidth,
+                       unsigned char inchDecimals, const char* inchUnit);
+    void SetInchMetricQZReal();
+    void SetInchMetricQZReal(std::int32_t min, std::int32_t max, std::int32_t def);
+    void SetTInchTMetricQZReal();
+    void SetMetrOnly(unsigned char width, unsigned char decimals);
+    void SetInchOnly(unsigned char width, unsigned char decimals);
+    void SetMinMaxDef(std::int32_t min, std::int32_t max, std::int32_t def);
+    void SetZReverse(char zReverse) { mZReverse = zReverse; }
+
+    // The 100-byte cache image.
+    void EncodeImage(unsigned char image[kImageSize]) const;
+    void DecodeImage(const unsigned char image[kImageSize]);
+
+    // Limits and default as the integer types see them (low 4 bytes) and as
+    // REAL sees them (all 8 bytes).
+    std::int32_t Min() const { return LowWord(mMin); }
+    std::int32_t Max() const { return LowWord(mMax); }
+    std::int32_t Def() const { return LowWord(mDefault); }
+    double RealMin() const { return AsDouble(mMin); }
+    double RealMax() const { return AsDouble(mMax); }
+    double RealDef() const { return AsDouble(mDefault); }
+    void SetRealMinMaxDef(double min, double max, double def);
+
+    DType mType = NONE;
+    std::uint16_t mLength = 0;
+    unsigned char mMin[8] = {};
+    unsigned char mMax[8] = {};
+    unsigned char mDefault[8] = {};
+    unsigned char mMetricWidth = 0;
+    unsigned char mMetricDecimals = 0;
+    unsigned char mInchWidth = 0;
+    unsigned char mInchDecimals = 0;
+    double mUserFactor = 1.0;
+    NotDirectType mNotDirect = TPara;
+    char mWriteDirect = 0;
+    char mInchMetric = 0;
+    char mVisible = 1;
+    char mSwapBitmask = 0;
+    char mRevertBitmask = 0;
+    char mszMetricUnit[kUnitLength + 1] = {};
+    char mszInchUnit[kUnitLength + 1] = {};
+    char mszTabIdent[kTabLength + 1] = {};
+    char mszTabIndex[kTabLength + 1] = {};
+    char mszTabParIdent[kTabLength + 1] = {};
+    char mNotValid = 0;
+    std::int32_t mNotValidValue = 0;
+    char mZReverse = 0;
+    short mBase = 10;
+
+    // Byte length the numeric constructors give a type code (0 for others).
+    static std::uint16_t NumericLength(DType type);
+
+private:
+    static std::int32_t LowWord(const unsigned char field[8]);
+    static double AsDouble(const unsigned char field[8]);
+    static void PutLong(unsigned char field[8], std::int32_t value);
+    static void PutDouble(unsigned char field[8], double value);
+    void SetEmpty();
+};
+
+#endif  // KORVEX_DEFINITIONS_DINFO_H_

@@ -1,0 +1,235 @@
+#include "korvex/handles/handles.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr std::int32_t kEnd = -1;
+
+inline int UpperCode(char c) {
+    const int code = static_cast<signed char>(c);
+    return (code >= 'a' && code <= 'z') ? code - ('a' - 'A') : code;
+}
+
+bool EqualIgnoringCase(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
+    if (aLength != bLength) return false;
+    for (std::size_t i = 0; i < aLength; ++i)
+        if (a[i] != b[i] && UpperCode(a[i]) != UpperCode(b[i])) return false;
+    return true;
+}
+
+// The shared registry. Entries live in one vector and are linked by position,
+// so that growing the vector does not break the bucket lists; names live in
+// fixed blocks whose addresses never change, since data objects keep the
+// pointer that getNamePtr hands out.
+class Registry {
+public:
+    struct Entry {
+        const char* name;
+        std::uint32_t hash;
+        std::uint16_t length;
+        std::uint16_t handle;
+        std::int32_t nextByName;
+        std::int32_t nextByNumber;
+    };
+
+    Registry() : mByName(Handles::kBuckets, kEnd), mByNumber(Handles::kBuckets, kEnd) {}
+
+    const Entry* Find(std::string_view name) const {
+        const std::uint32_t hash = Handles::NameHash(name);
+        for (std::int32_t i = mByName[hash % Handles::kBuckets]; i != kEnd;
+             i = mEntries[i].nextByName) {
+            const Entry& entry = mEntries[i];
+            if (entry.hash == hash &&
+                EqualIgnoringCase(entry.name, entry.length, name.data(), name.size()))
+                return &entry;
+        }
+        return nullptr;
+    }
+
+    const Entry* Find(std::uint16_t handle) const {
+        for (std::int32_t i = mByNumber[handle % Handles::kBuckets]; i != kEnd;
+             i = mEntries[i].nextByNumber)
+            if (mEntries[i].handle == handle) return &mEntries[i];
+        return nullptr;
+    }
+
+    void Add(std::string_view name, std::uint16_t handle) {
+        const std::uint32_t hash = Handles::NameHash(name);
+        Entry entry{Intern(name), hash, static_cast<std::uint16_t>(name.size()), handle, kEnd,
+                    kEnd};
+        const std::int32_t position = static_cast<std::int32_t>(mEntries.size());
+        std::int32_t& nameHead = mByName[hash % Handles::kBuckets];
+        std::int32_t& numberHead = mByNumber[handle % Handles::kBuckets];
+        entry.nextByName = nameHead;
+        entry.nextByNumber = numberHead;
+        mEntries.push_back(entry);
+        nameHead = position;
+        numberHead = position;
+    }
+
+    std::uint32_t Size() const { return static_cast<std::uint32_t>(mEntries.size()); }
+
+    template <typename Visit>
+    void ForEach(Visit&& visit) const {
+        for (std::int32_t head : mByName)
+            for (std::int32_t i = head; i != kEnd; i = mEntries[i].nextByName) visit(mEntries[i]);
+    }
+
+private:
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+
+    const char* Intern(std::string_view name) {
+        const std::size_t needed = name.size() + 1;
+        if (mBlocks.empty() || mBlockUsed + needed > kBlockSize) {
+            mBlocks.push_back(std::make_unique<char[]>(kBlockSize));
+            mBlockUsed = 0;
+        }
+        char* copy = mBlocks.back().get() + mBlockUsed;
+        std::memcpy(copy, name.data(), name.size());
+        copy[name.size()] = '\0';
+        mBlockUsed += needed;
+        return copy;
+    }
+
+    std::vector<Entry> mEntries;
+    std::vector<std::int32_t> mByName;
+    std::vector<std::int32_t> mByNumber;
+    std::vector<std::unique_ptr<char[]>> mBlocks;
+    std::size_t mBlockUsed = 0;
+};
+
+std::unique_ptr<Registry> gRegistry;
+
+bool IsBlank(char c) { return c == ' '; }
+
+// Strips blanks at both ends of [begin, end).
+std::string_view Stripped(const char* begin, const char* end) {
+    while (begin < end && IsBlank(*begin)) ++begin;
+    while (end > begin && IsBlank(end[-1])) --end;
+    return std::string_view(begin, static_cast<std::size_t>(end - begin));
+}
+
+}  // namespace
+
+std::uint32_t Handles::NameHash(std::string_view name) {
+    std::uint32_t hash = 0;
+    for (char c : name) hash = (hash + static_cast<std::uint32_t>(UpperCode(c))) * 4u;
+    return hash;
+}
+
+bool Handles::IsLoaded() { return gRegistry != nullptr; }
+void Handles::CreateRegistry() { gRegistry = std::make_unique<Registry>(); }
+void Handles::DropRegistry() { gRegistry.reset(); }
+
+void Handles::ForEach(
+    const std::function<void(std::uint16_t handle, std::string_view name)>& visit) {
+    if (!gRegistry) return;
+    gRegistry->ForEach([&](const Registry::Entry& entry) {
+        visit(entry.handle, std::string_view(entry.name, entry.length));
+    });
+}
+
+std::uint16_t Handles::NameToHandle(const char* name) {
+    if (!gRegistry || !name) return kNoHandle;
+    const Registry::Entry* entry = gRegistry->Find(std::string_view(name));
+    return entry ? entry->handle : kNoHandle;
+}
+
+std::uint16_t Handles::NameToHandle(const char* name, std::uint16_t& index) {
+    index = 0;
+    if (!name) return kNoHandle;
+    const std::string_view whole = Stripped(name, name + std::strlen(name));
+    const std::size_t blank = whole.find(' ');
+    std::string_view indexText;
+    std::string_view bare = whole;
+    if (blank != std::string_view::npos) {
+        bare = whole.substr(0, blank);
+        const std::string_view rest = whole.substr(blank + 1);
+        indexText = Stripped(rest.data(), rest.data() + rest.size());
+    }
+    if (!gRegistry) return kNoHandle;
+    const Registry::Entry* entry = gRegistry->Find(bare);
+    if (!entry) return kNoHandle;
+    bool digits = !indexText.empty();
+    std::uint16_t value = 0;
+    for (char c : indexText) {
+        if (c < '0' || c > '9') {
+            digits = false;
+            break;
+        }
+        value = static_cast<std::uint16_t>(value * 10 + (c - '0'));
+    }
+    if (digits) index = value;
+    return entry->handle;
+}
+
+char* Handles::HandleToName(std::uint16_t handle, char* buffer, std::uint16_t index) {
+    return HandleToName(handle, buffer, index, kNameBufferSize);
+}
+
+char* Handles::HandleToName(std::uint16_t handle, char* buffer, std::uint16_t index,
+                            std::size_t bufferSize) {
+    if (!gRegistry || !buffer || bufferSize == 0) return nullptr;
+    const Registry::Entry* entry = gRegistry->Find(handle);
+    if (!entry) return nullptr;
+    if (index == kNoHandle)
+        std::snprintf(buffer, bufferSize, "%.*s", static_cast<int>(entry->length), entry->name);
+    else
+        std::snprintf(buffer, bufferSize, "%.*s %u", static_cast<int>(entry->length), entry->name,
+                      static_cast<unsigned>(index));
+    return buffer;
+}
+
+bool Handles::existName(const char* name) {
+    return gRegistry && name && gRegistry->Find(std::string_view(name)) != nullptr;
+}
+
+bool Handles::existHandle(std::uint16_t handle, void* entry) {
+    const Registry::Entry* found = gRegistry ? gRegistry->Find(handle) : nullptr;
+    if (entry) *static_cast<const void**>(entry) = found;
+    return found != nullptr;
+}
+
+const char* Handles::getNamePtr(const char* name) {
+    if (!gRegistry || !name) return nullptr;
+    const Registry::Entry* entry = gRegistry->Find(std::string_view(name));
+    return entry ? entry->name : nullptr;
+}
+
+bool Handles::addNew(const char* name, std::uint16_t handle) {
+    if (!gRegistry || !name) return false;
+    const std::size_t length = std::strlen(name);
+    if (length == 0 || length > kMaxNameLength) return false;
+    gRegistry->Add(std::string_view(name, length), handle);
+    return true;
+}
+
+std::uint32_t Handles::HandlesInContainer() { return gRegistry ? gRegistry->Size() : 0; }
+
+void Handles::flush(const char* fileName) {
+    if (!gRegistry || !fileName) return;
+    std::FILE* file = std::fopen(fileName, "w");
+    if (!file) return;
+    gRegistry->ForEach([file](const Registry::Entry& entry) {
+        std::fwrite(entry.name, 1, entry.length, file);
+        std::fputc('\n', file);
+    });
+    std::fclose(file);
+}
+
+std::uint32_t Handles::MakeChecksum() {
+    if (!gRegistry) return 0;
+    std::uint32_t sum = 0;
+    std::uint32_t i = 0;
+    gRegistry->ForEach([&](const Registry::Entry& entry) {
+        const std::uint16_t swapped =
+            static_cast<std::uint16_t>((entry.handle >> 8) | (entry.handle << 8));
+        sum += (entry.hash ^ swapped) * i;
+        ++i;
+    });
+    return sum;
+}

@@ -1,0 +1,99 @@
+// The process-wide handle registry and its per-Daten front object.
+//
+// Every data item is addressed by a 16-bit handle and has a name. The registry
+// maps names to numbers and back; it is filled once per process from the
+// handle file and grows when data objects register new names at run time.
+// Two hash indexes of 49152 buckets each (by name, by number) share the
+// entries; a new entry goes to the front of its bucket. Iteration walks the
+// by-name index from bucket 0 to 49151, each bucket from its front: that order
+// is part of the handle cache format and of the checksum.
+#ifndef KORVEX_HANDLES_HANDLES_H_
+#define KORVEX_HANDLES_HANDLES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+class TAppl;
+namespace OWL {
+class TWindow;
+}
+
+class Handles {
+public:
+    static constexpr std::uint16_t kNoHandle = 0xFFFF;
+    static constexpr std::uint32_t kBuckets = 49152;
+    // Longest name the registry keeps (the handle cache stores its length in
+    // a byte's range).
+    static constexpr std::size_t kMaxNameLength = 255;
+    // A buffer of this size holds any name, a blank and any index.
+    static constexpr std::size_t kNameBufferSize = kMaxNameLength + 8;
+
+    // Load results.
+    enum LoadResult : std::uint8_t {
+        Loaded = 0,
+        FileNotFound = 1,
+        EmptyName = 2,
+        NumberTwice = 3,
+        NameTwice = 4,
+    };
+
+    // Loads the registry unless it is loaded already.
+    Handles(OWL::TWindow* parent, const char* handleName);
+
+    // 0xFFFF when the registry is not loaded or the name is unknown.
+    std::uint16_t NameToHandle(const char* name);
+    // Accepts "NAME INDEX": index receives the decimal index (0 when there is
+    // none or it is not all digits).
+    std::uint16_t NameToHandle(const char* name, std::uint16_t& index);
+    // Writes the name (and, unless index is 0xFFFF, a blank and the index)
+    // into buffer and returns it; nullptr (buffer untouched) when unknown.
+    // REQUIRES: buffer holds kNameBufferSize bytes.
+    char* HandleToName(std::uint16_t handle, char* buffer, std::uint16_t index);
+    // As above for a buffer of bufferSize bytes; a name that does not fit
+    // is cut (and terminated) rather than overrun the buffer.
+    char* HandleToName(std::uint16_t handle, char* buffer, std::uint16_t index,
+                       std::size_t bufferSize);
+    bool existName(const char* name);
+    // entry, when given, points to a const void* that receives the found
+    // entry or nullptr.
+    bool existHandle(std::uint16_t handle, void* entry);
+    // The registry's own spelling of name (stable for the life of the
+    // process), or nullptr.
+    const char* getNamePtr(const char* name);
+    // Inserts a new entry; does not look for duplicates. False when the
+    // registry is not loaded, the name is empty or longer than
+    // kMaxNameLength.
+    bool addNew(const char* name, std::uint16_t handle);
+    std::uint32_t HandlesInContainer();
+    // Writes every name and a line feed, in iteration order.
+    void flush(const char* fileName);
+    std::uint32_t MakeChecksum();
+
+    // Handle file and cache (see handle_file.cpp).
+    bool BinDateiUpToDate(const char* fileName);
+    bool ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* application);
+
+    std::uint8_t LoadResultCode() const { return mLoadResult; }
+
+    // The registry as a whole (process-wide).
+    static bool IsLoaded();
+    // Starts an empty registry (dropping any loaded one).
+    static void CreateRegistry();
+    // Drops the registry; look-ups answer "unknown" until the next load.
+    static void DropRegistry();
+    // True when the registry was last loaded from the handle cache, false
+    // when the handle file was read and the cache rewritten.
+    static bool LoadedFromCache();
+    // Visits every entry in iteration order.
+    static void ForEach(const std::function<void(std::uint16_t handle, std::string_view name)>& visit);
+    // The name hash: from 0, for each character taken as signed 8 bit, add
+    // its upper-case code and multiply by 4 (32-bit wrapping).
+    static std::uint32_t NameHash(std::string_view name);
+
+private:
+    std::uint8_t mLoadResult = Loaded;
+};
+
+#endif  // KORVEX_HANDLES_HANDLES_H_

@@ -1,0 +1,186 @@
+#include "korvex/handles/handles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_machine.h"
+
+namespace {
+
+class HandlesTest : public ::testing::Test {
+protected:
+    void SetUp() override { Handles::CreateRegistry(); }
+    korvex::testing::TestMachine machine;  // resets the registry around each test
+    Handles handles{nullptr, "HANDLES"};
+};
+
+TEST_F(HandlesTest, FindsNamesWithoutRegardToCaseAndKeepsTheFileSpelling) {
+    ASSERT_TRUE(handles.addNew("XPOSITION", 120));
+    EXPECT_EQ(handles.NameToHandle("xposition"), 120);
+    EXPECT_EQ(handles.NameToHandle("XPosition"), 120);
+    EXPECT_STREQ(handles.getNamePtr("xposition"), "XPOSITION");
+    EXPECT_TRUE(handles.existName("xPOSITION"));
+    EXPECT_EQ(handles.NameToHandle("XPOSITIO"), Handles::kNoHandle);
+    EXPECT_EQ(handles.NameToHandle("XPOSITION2"), Handles::kNoHandle);
+}
+
+TEST_F(HandlesTest, NameWithIndex) {
+    ASSERT_TRUE(handles.addNew("TOOLDIA", 280));
+    struct Case {
+        const char* text;
+        std::uint16_t handle;
+        std::uint16_t index;
+    } cases[] = {
+        {"TOOLDIA 12", 280, 12},     {"  TOOLDIA   12  ", 280, 12}, {"TOOLDIA x1", 280, 0},
+        {"TOOLDIA", 280, 0},         {"tooldia 7", 280, 7},         {"TOOLDIA 1 2", 280, 0},
+        {"TOOLDIA 65535", 280, 65535}, {"UNKNOWN 3", Handles::kNoHandle, 0},
+        {"", Handles::kNoHandle, 0}, {"    ", Handles::kNoHandle, 0},
+        {"TOOLDIA -4", 280, 0},
+    };
+    for (const Case& c : cases) {
+        std::uint16_t index = 99;
+        EXPECT_EQ(handles.NameToHandle(c.text, index), c.handle) << c.text;
+        EXPECT_EQ(index, c.index) << c.text;
+    }
+    std::uint16_t index = 99;
+    EXPECT_EQ(handles.NameToHandle(nullptr, index), Handles::kNoHandle);
+    EXPECT_EQ(index, 0);
+}
+
+TEST_F(HandlesTest, LongIndexTextWrapsInsteadOfOverrunning) {
+    ASSERT_TRUE(handles.addNew("T", 1));
+    const std::string text = "T " + std::string(600, '9');
+    std::uint16_t index = 0;
+    EXPECT_EQ(handles.NameToHandle(text.c_str(), index), 1);
+}
+
+TEST_F(HandlesTest, HandleToName) {
+    ASSERT_TRUE(handles.addNew("SPINDLE", 42));
+    char buffer[Handles::kNameBufferSize];
+    EXPECT_STREQ(handles.HandleToName(42, buffer, Handles::kNoHandle), "SPINDLE");
+    EXPECT_STREQ(handles.HandleToName(42, buffer, 7), "SPINDLE 7");
+    EXPECT_STREQ(handles.HandleToName(42, buffer, 65534), "SPINDLE 65534");
+    std::strcpy(buffer, "untouched");
+    EXPECT_EQ(handles.HandleToName(43, buffer, 0), nullptr);
+    EXPECT_STREQ(buffer, "untouched");
+    char small[5];
+    EXPECT_STREQ(handles.HandleToName(42, small, 7, sizeof small), "SPIN");
+}
+
+TEST_F(HandlesTest, LongestNameFitsItsBufferWithAnyIndex) {
+    const std::string longest(Handles::kMaxNameLength, 'N');
+    ASSERT_TRUE(handles.addNew(longest.c_str(), 9));
+    EXPECT_FALSE(handles.addNew((longest + "N").c_str(), 10));
+    char buffer[Handles::kNameBufferSize];
+    EXPECT_EQ(std::string(handles.HandleToName(9, buffer, 65534)), longest + " 65534");
+}
+
+TEST_F(HandlesTest, RefusesEmptyAndNullNames) {
+    EXPECT_FALSE(handles.addNew("", 1));
+    EXPECT_FALSE(handles.addNew(nullptr, 1));
+    EXPECT_EQ(handles.NameToHandle(nullptr), Handles::kNoHandle);
+    EXPECT_EQ(handles.NameToHandle(""), Handles::kNoHandle);
+    EXPECT_EQ(handles.getNamePtr(nullptr), nullptr);
+    EXPECT_FALSE(handles.existName(nullptr));
+    EXPECT_EQ(handles.HandlesInContainer(), 0u);
+}
+
+TEST_F(HandlesTest, UnloadedRegistryAnswersUnknown) {
+    ASSERT_TRUE(handles.addNew("A", 1));
+    Handles::DropRegistry();
+    char buffer[Handles::kNameBufferSize] = "x";
+    std::uint16_t index = 5;
+    const void* entry = &index;
+    EXPECT_EQ(handles.NameToHandle("A"), Handles::kNoHandle);
+    EXPECT_EQ(handles.NameToHandle("A 3", index), Handles::kNoHandle);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(handles.HandleToName(1, buffer, 0), nullptr);
+    EXPECT_FALSE(handles.existName("A"));
+    EXPECT_FALSE(handles.existHandle(1, &entry));
+    EXPECT_EQ(entry, nullptr);
+    EXPECT_EQ(handles.getNamePtr("A"), nullptr);
+    EXPECT_FALSE(handles.addNew("B", 2));
+    EXPECT_EQ(handles.HandlesInContainer(), 0u);
+    EXPECT_EQ(handles.MakeChecksum(), 0u);
+}
+
+TEST_F(HandlesTest, ExistHandleStoresTheEntry) {
+    ASSERT_TRUE(handles.addNew("A", 1));
+    const void* entry = nullptr;
+    EXPECT_TRUE(handles.existHandle(1, &entry));
+    EXPECT_NE(entry, nullptr);
+    EXPECT_TRUE(handles.existHandle(1, nullptr));
+    EXPECT_FALSE(handles.existHandle(2, &entry));
+    EXPECT_EQ(entry, nullptr);
+}
+
+TEST_F(HandlesTest, NameHashFollowsTheRule) {
+    EXPECT_EQ(Handles::NameHash(""), 0u);
+    EXPECT_EQ(Handles::NameHash("A"), 65u * 4);
+    EXPECT_EQ(Handles::NameHash("ab"), ((65u * 4) + 66) * 4);
+    EXPECT_EQ(Handles::NameHash("ab"), Handles::NameHash("AB"));
+    // Bytes above 0x7F count as negative.
+    EXPECT_EQ(Handles::NameHash("\xFF"), static_cast<std::uint32_t>(-1) * 4);
+}
+
+// Names whose hashes differ by a multiple of the bucket count share a bucket.
+TEST_F(HandlesTest, CollidingNamesAreAllFound) {
+    std::vector<std::string> names;
+    const std::uint32_t wanted = Handles::NameHash("K0") % Handles::kBuckets;
+    for (int i = 0; names.size() < 6 && i < 2000000; ++i) {
+        const std::string name = "K" + std::to_string(i);
+        if (Handles::NameHash(name) % Handles::kBuckets == wanted) names.push_back(name);
+    }
+    ASSERT_GE(names.size(), 3u);
+    ASSERT_NE(Handles::NameHash(names[0]), Handles::NameHash(names[1]));
+    for (std::size_t i = 0; i < names.size(); ++i)
+        ASSERT_TRUE(handles.addNew(names[i].c_str(), static_cast<std::uint16_t>(100 + i)));
+    for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(handles.NameToHandle(names[i].c_str()), 100 + i) << names[i];
+}
+
+TEST_F(HandlesTest, IterationOrderIsBucketOrderNewestFirst) {
+    // "B" hashes below "C"; two names in one bucket come newest first.
+    ASSERT_TRUE(handles.addNew("C", 3));
+    ASSERT_TRUE(handles.addNew("B", 2));
+    ASSERT_TRUE(handles.addNew("b", 22));  // same bucket as "B", inserted later
+    std::vector<std::string> order;
+    Handles::ForEach([&](std::uint16_t handle, std::string_view name) {
+        order.push_back(std::string(name) + "=" + std::to_string(handle));
+    });
+    EXPECT_EQ(order, (std::vector<std::string>{"b=22", "B=2", "C=3"}));
+
+    handles.flush(machine.Path("names.txt").c_str());
+    EXPECT_EQ(machine.ReadFile("names.txt"), "b\nB\nC\n");
+}
+
+TEST_F(HandlesTest, Checksum) {
+    ASSERT_TRUE(handles.addNew("ONLY", 77));
+    EXPECT_EQ(handles.MakeChecksum(), 0u);  // the first entry adds nothing
+    ASSERT_TRUE(handles.addNew("B", 0x0102));
+    ASSERT_TRUE(handles.addNew("C", 0x0304));
+    // Iteration order: B, C, ONLY (by bucket).
+    std::uint32_t expected = 0;
+    expected += (Handles::NameHash("C") ^ 0x0403u) * 1;
+    expected += (Handles::NameHash("ONLY") ^ 0x4D00u) * 2;
+    EXPECT_EQ(handles.MakeChecksum(), expected);
+}
+
+TEST_F(HandlesTest, InternedNamesStayPutWhileTheRegistryGrows) {
+    ASSERT_TRUE(handles.addNew("FIRST", 1));
+    const char* first = handles.getNamePtr("FIRST");
+    for (int i = 0; i < 20000; ++i)
+        ASSERT_TRUE(handles.addNew(("GROW" + std::to_string(i)).c_str(),
+                                   static_cast<std::uint16_t>(i + 2)));
+    EXPECT_EQ(handles.getNamePtr("first"), first);
+    EXPECT_STREQ(first, "FIRST");
+    EXPECT_EQ(handles.HandlesInContainer(), 20001u);
+    EXPECT_EQ(handles.NameToHandle("grow19999"), 20001);
+}
+
+}  // namespace

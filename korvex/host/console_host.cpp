@@ -1,0 +1,67 @@
+#include "korvex/host/console_host.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "korvex/host/trace.h"
+
+namespace korvex::host {
+
+ConsoleHost::ConsoleHost(const std::string& machineDir) {
+    mModel.global.mMachineDir = machineDir;
+    std::filesystem::path path(machineDir);
+    std::string name = path.filename().string();
+    if (name.empty() || name == ".") name = path.parent_path().filename().string();
+    mModel.global.mMachineName = name;
+    mModel.global.mEngine = true;
+    char ini[1024];
+    if (!mModel.global.SearchFileName(ini, sizeof ini, 1, "KORVEX", "INI")) {
+        // A machine without its INI file takes the default names.
+    }
+    mIni = std::make_unique<ProfileIni>(ini);
+    SetHost(this);
+}
+
+ConsoleHost::~ConsoleHost() { SetHost(nullptr); }
+
+void ConsoleHost::TraceLine(const std::string& line) {
+    if (!mTrace) return;
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void ConsoleHost::Line(const std::string& line) { TraceLine(line); }
+
+int ConsoleHost::MessageBox(const char* text, const char* caption, unsigned style) {
+    TracingHost::MessageBox(text, caption, style);
+    std::fprintf(stderr, "%s\n%s\n", caption ? caption : "", text ? text : "");
+    return IDOK;
+}
+
+int ConsoleHost::ErrorHalt(const char* text, const char* source, unsigned line) {
+    TracingHost::ErrorHalt(text, source, line);
+    std::fprintf(stderr, "korvex: halt in %s line %u: %s\n", source ? source : "", line,
+                 text ? text : "");
+    return 0;
+}
+
+int ConsoleHost::ErrorStop(const char* text) {
+    TraceLine("ErrorStop " + QuoteText(text));
+    std::fprintf(stderr, "korvex: stop: %s\n", text ? text : "");
+    return 0;
+}
+
+void ConsoleHost::FatalExit(int code) {
+    TraceLine("FatalExit " + std::to_string(code));
+    mFatal = true;
+}
+
+void ConsoleHost::FatalAppExit(unsigned action, const char* text) {
+    TraceLine("FatalAppExit " + std::to_string(action) + " " + QuoteText(text));
+    std::fprintf(stderr, "korvex: fatal: %s\n", text ? text : "");
+    std::fflush(nullptr);
+    std::_Exit(70);
+}
+
+}  // namespace korvex::host

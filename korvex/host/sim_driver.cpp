@@ -1,0 +1,403 @@
+#include "korvex/host/sim_driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "korvex/host/trace.h"
+
+namespace korvex::host {
+
+namespace {
+
+const char* const kOperationNames[SimDriver::kOperations] = {
+    "ReadByHandle", "WriteByHandle", "SendControl", "MaxTableElements", "ReadOffset",
+    "WriteOffset",  "ReadMemory",    "WriteMemory", "GetMemoryBase",
+};
+
+const std::vector<std::uint8_t> kNoBytes;
+
+std::string Hex(const std::uint8_t* bytes, std::size_t length) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(length * 2);
+    for (std::size_t i = 0; i < length; ++i) {
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 0xF];
+    }
+    return out;
+}
+
+bool FromHex(const std::string& text, std::vector<std::uint8_t>& bytes) {
+    if (text.size() % 2 != 0) return false;
+    bytes.clear();
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        unsigned value = 0;
+        for (int k = 0; k < 2; ++k) {
+            const char c = text[i + k];
+            unsigned digit;
+            if (c >= '0' && c <= '9')
+                digit = static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                digit = static_cast<unsigned>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                digit = static_cast<unsigned>(c - 'A' + 10);
+            else
+                return false;
+            value = value * 16 + digit;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    }
+    return true;
+}
+
+}  // namespace
+
+SimDriver::SimDriver() : mImage(kImageEnd - kImageStart, 0), mOffsetArea(kOffsetAreaSize, 0) {}
+
+bool SimDriver::OperationFromName(const std::string& name, Operation& operation) {
+    for (int i = 0; i < kOperations; ++i) {
+        if (name == kOperationNames[i]) {
+            operation = static_cast<Operation>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* SimDriver::OperationName(Operation operation) {
+    return kOperationNames[static_cast<int>(operation)];
+}
+
+void SimDriver::FailNext(Operation operation, std::uint32_t count) {
+    mFailures[static_cast<int>(operation)] = count;
+}
+
+bool SimDriver::ShouldFail(Operation operation) {
+    const int i = static_cast<int>(operation);
+    ++mCalls[i];
+    if (mFailures[i] == 0) return false;
+    --mFailures[i];
+    return true;
+}
+
+void SimDriver::Trace(const std::string& line) {
+    if (mRecordTrace) mTrace.push_back(line);
+    if (mTraceSink) mTraceSink(line);
+}
+
+void SimDriver::Place(std::uint16_t handle, std::uint16_t a, std::uint8_t b, std::uint8_t mode,
+                      std::uint16_t& index, std::uint16_t& count) const {
+    const auto field = mFieldLengths.find(handle);
+    const bool large = mode == 0 && field != mFieldLengths.end() && field->second >= 256;
+    index = large ? b : a;
+    count = large ? a : b;
+}
+
+std::uint8_t SimDriver::ReadByHandle(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
+                                     std::uint16_t a, std::uint8_t b, void* destination, int,
+                                     std::uint8_t mode) {
+    std::uint16_t index, count;
+    Place(handle, a, b, mode, index, count);
+    std::uint8_t result = 0;
+    if (ShouldFail(Operation::ReadByHandle) || !destination) {
+        result = 1;
+    } else if (handle == kBusyHandle && mBusyReads > 0) {
+        --mBusyReads;
+        std::uint8_t busy[4] = {1, 0, 0, 0};
+        std::memset(destination, 0, count);
+        std::memcpy(destination, busy, std::min<std::size_t>(count, sizeof busy));
+    } else {
+        const auto found = mValues.find(Key(cnc, axis, handle, index));
+        std::uint8_t* out = static_cast<std::uint8_t*>(destination);
+        std::size_t stored = 0;
+        if (found != mValues.end()) {
+            stored = std::min<std::size_t>(count, found->second.size());
+            std::memcpy(out, found->second.data(), stored);
+        }
+        std::memset(out + stored, 0, count - stored);
+    }
+    if (Tracing()) {
+        char head[96];
+        std::snprintf(head, sizeof head, "ReadByHandle %u %u %u %u %u %u -> %u ", cnc, axis, handle,
+                      a, b, mode, result);
+        Trace(head + QuoteBytes(destination, result == 0 ? count : 0));
+    }
+    return result;
+}
+
+std::uint8_t SimDriver::WriteByHandle(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
+                                      std::uint16_t a, std::uint8_t b, const void* source, int,
+                                      std::uint8_t mode) {
+    std::uint16_t index, count;
+    Place(handle, a, b, mode, index, count);
+    std::uint8_t result = 0;
+    if (ShouldFail(Operation::WriteByHandle) || !source) {
+        result = 1;
+    } else {
+        std::vector<std::uint8_t>& value = mValues[Key(cnc, axis, handle, index)];
+        if (value.size() < count) value.resize(count, 0);
+        std::memcpy(value.data(), source, count);
+    }
+    if (Tracing()) {
+        char head[96];
+        std::snprintf(head, sizeof head, "WriteByHandle %u %u %u %u %u %u ", cnc, axis, handle, a,
+                      b, mode);
+        char tail[16];
+        std::snprintf(tail, sizeof tail, " -> %u", result);
+        Trace(head + QuoteBytes(source, source ? count : 0) + tail);
+    }
+    return result;
+}
+
+void SimDriver::SendControl(std::uint8_t code, std::uint8_t cnc, int) {
+    ShouldFail(Operation::SendControl);  // no answer to fail: only counted
+    mControls.emplace_back(code, cnc);
+    if (Tracing()) {
+        char line[64];
+        std::snprintf(line, sizeof line, "SendControl %u %u", code, cnc);
+        Trace(line);
+    }
+}
+
+std::uint16_t SimDriver::MaxTableElements(std::uint8_t cnc, std::uint16_t handle) {
+    std::uint16_t answer = 0;
+    if (!ShouldFail(Operation::MaxTableElements)) {
+        const auto found = mTableSizes.find(handle);
+        answer = found == mTableSizes.end() ? 1 : found->second;
+    }
+    if (Tracing()) {
+        char line[64];
+        std::snprintf(line, sizeof line, "MaxTableElements %u %u -> %u", cnc, handle, answer);
+        Trace(line);
+    }
+    return answer;
+}
+
+std::uint16_t SimDriver::ReadOffset(std::uint8_t cnc, std::uint32_t offset, std::uint16_t size,
+                                    void* buffer) {
+    std::uint16_t moved = 0;
+    if (!ShouldFail(Operation::ReadOffset) && buffer && offset < kOffsetAreaSize) {
+        moved = static_cast<std::uint16_t>(std::min<std::uint32_t>(size, kOffsetAreaSize - offset));
+        std::memcpy(buffer, mOffsetArea.data() + offset, moved);
+    } else if (size > 0 && buffer && offset < kOffsetAreaSize) {
+        // An injected failure moves all but the last byte.
+        moved = static_cast<std::uint16_t>(
+            std::min<std::uint32_t>(size - 1u, kOffsetAreaSize - offset));
+        std::memcpy(buffer, mOffsetArea.data() + offset, moved);
+    }
+    if (Tracing()) {
+        char head[96];
+        std::snprintf(head, sizeof head, "ReadOffset %u %u %u -> %u ", cnc, offset, size, moved);
+        Trace(head + QuoteBytes(buffer, moved));
+    }
+    return moved;
+}
+
+std::uint16_t SimDriver::WriteOffset(std::uint8_t cnc, std::uint32_t offset, std::uint16_t size,
+                                     const void* buffer) {
+    std::uint16_t moved = 0;
+    const bool fail = ShouldFail(Operation::WriteOffset);
+    if (!fail && buffer && offset < kOffsetAreaSize) {
+        moved = static_cast<std::uint16_t>(std::min<std::uint32_t>(size, kOffsetAreaSize - offset));
+        std::memcpy(mOffsetArea.data() + offset, buffer, moved);
+    }
+    if (Tracing()) {
+        char head[96];
+        std::snprintf(head, sizeof head, "WriteOffset %u %u %u ", cnc, offset, size);
+        char tail[24];
+        std::snprintf(tail, sizeof tail, " -> %u", moved);
+        Trace(head + QuoteBytes(buffer, buffer ? size : 0) + tail);
+    }
+    return moved;
+}
+
+std::uint8_t* SimDriver::Image(std::uint32_t address) {
+    if (address < kImageStart || address >= kImageEnd) return nullptr;
+    return mImage.data() + (address - kImageStart);
+}
+
+std::uint16_t SimDriver::ReadMemory(std::uint8_t cnc, std::uint32_t address, std::uint16_t length,
+                                    std::uint16_t readParam, std::uint8_t readFlag,
+                                    void* destination, ELocation location) {
+    std::uint16_t moved = 0;
+    if (!ShouldFail(Operation::ReadMemory) && destination && address >= kImageStart &&
+        address < kImageEnd) {
+        moved = static_cast<std::uint16_t>(std::min<std::uint32_t>(length, kImageEnd - address));
+        std::memcpy(destination, mImage.data() + (address - kImageStart), moved);
+    }
+    if (Tracing()) {
+        char head[128];
+        std::snprintf(head, sizeof head, "ReadMemory %u %u %u %u %u %u -> %u ", cnc, address,
+                      length, readParam, readFlag, static_cast<unsigned>(location), moved);
+        Trace(head + QuoteBytes(destination, moved));
+    }
+    return moved;
+}
+
+std::uint16_t SimDriver::WriteMemory(std::uint8_t cnc, std::uint32_t address,
+                                     std::uint16_t length, const void* source,
+                                     ELocation location) {
+    std::uint16_t moved = 0;
+    if (!ShouldFail(Operation::WriteMemory) && source && address >= kImageStart &&
+        address < kImageEnd) {
+        moved = static_cast<std::uint16_t>(std::min<std::uint32_t>(length, kImageEnd - address));
+        std::memcpy(mImage.data() + (address - kImageStart), source, moved);
+    }
+    if (Tracing()) {
+        char head[96];
+        std::snprintf(head, sizeof head, "WriteMemory %u %u %u %u ", cnc, address, length,
+                      static_cast<unsigned>(location));
+        char tail[24];
+        std::snprintf(tail, sizeof tail, " -> %u", moved);
+        Trace(head + QuoteBytes(source, source ? length : 0) + tail);
+    }
+    return moved;
+}
+
+std::uint32_t SimDriver::GetMemoryBase(std::uint8_t cnc) {
+    const std::uint32_t base = ShouldFail(Operation::GetMemoryBase) ? 0 : mMemoryBase;
+    if (Tracing()) {
+        char line[64];
+        std::snprintf(line, sizeof line, "GetMemoryBase %u -> %u", cnc, base);
+        Trace(line);
+    }
+    return base;
+}
+
+void SimDriver::Poke(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
+                     std::uint16_t index, const void* bytes, std::size_t length) {
+    std::vector<std::uint8_t>& value = mValues[Key(cnc, axis, handle, index)];
+    if (value.size() < length) value.resize(length, 0);
+    if (length) std::memcpy(value.data(), bytes, length);
+}
+
+void SimDriver::PokeLong(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
+                         std::uint16_t index, std::int32_t value) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(value);
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+                                   static_cast<std::uint8_t>(bits >> 16),
+                                   static_cast<std::uint8_t>(bits >> 24)};
+    Poke(cnc, axis, handle, index, bytes, sizeof bytes);
+}
+
+const std::vector<std::uint8_t>& SimDriver::Peek(std::uint8_t cnc, std::uint8_t axis,
+                                                 std::uint16_t handle, std::uint16_t index) const {
+    const auto found = mValues.find(Key(cnc, axis, handle, index));
+    return found == mValues.end() ? kNoBytes : found->second;
+}
+
+std::int32_t SimDriver::PeekLong(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
+                                 std::uint16_t index) const {
+    const std::vector<std::uint8_t>& bytes = Peek(cnc, axis, handle, index);
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < bytes.size() && i < 4; ++i) value |= std::uint32_t{bytes[i]} << (8 * i);
+    return static_cast<std::int32_t>(value);
+}
+
+bool SimDriver::SaveState(const std::string& path) const {
+    std::ofstream out(path, std::ios::trunc);
+    if (!out) return false;
+    out << "# korvex simulated controller state\n";
+    out << "base " << mMemoryBase << "\n";
+    std::vector<std::uint64_t> keys;
+    for (const auto& [key, bytes] : mValues) keys.push_back(key);
+    std::sort(keys.begin(), keys.end());
+    for (std::uint64_t key : keys) {
+        const std::vector<std::uint8_t>& bytes = mValues.at(key);
+        out << "value " << ((key >> 40) & 0xFF) << ' ' << ((key >> 32) & 0xFF) << ' '
+            << ((key >> 16) & 0xFFFF) << ' ' << (key & 0xFFFF) << ' '
+            << (bytes.empty() ? std::string("-") : Hex(bytes.data(), bytes.size())) << "\n";
+    }
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> sorted(mTableSizes.begin(),
+                                                                mTableSizes.end());
+    std::sort(sorted.begin(), sorted.end());
+    for (const auto& [handle, size] : sorted) out << "table " << handle << ' ' << size << "\n";
+    sorted.assign(mFieldLengths.begin(), mFieldLengths.end());
+    std::sort(sorted.begin(), sorted.end());
+    for (const auto& [handle, length] : sorted) out << "field " << handle << ' ' << length << "\n";
+    // Non-zero runs of the memory image and the offset area, 64 bytes a line.
+    auto runs = [&out](const char* word, const std::vector<std::uint8_t>& area, std::uint32_t base) {
+        for (std::size_t i = 0; i < area.size();) {
+            if (area[i] == 0) {
+                ++i;
+                continue;
+            }
+            std::size_t end = i;
+            while (end < area.size() && end - i < 64 && area[end] != 0) ++end;
+            out << word << ' ' << (base + i) << ' ' << Hex(area.data() + i, end - i) << "\n";
+            i = end;
+        }
+    };
+    runs("mem", mImage, kImageStart);
+    runs("ofs", mOffsetArea, 0);
+    return static_cast<bool>(out);
+}
+
+bool SimDriver::LoadState(const std::string& path, std::string& error) {
+    std::ifstream in(path);
+    if (!in) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    SimDriver loaded;
+    std::string line;
+    unsigned lineNumber = 0;
+    while (std::getline(in, line)) {
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream words(line);
+        std::string word;
+        words >> word;
+        bool ok = true;
+        if (word == "base") {
+            std::uint32_t base = 0;
+            ok = static_cast<bool>(words >> base);
+            loaded.mMemoryBase = base;
+        } else if (word == "value") {
+            unsigned cnc, axis, handle, index;
+            std::string hex;
+            ok = static_cast<bool>(words >> cnc >> axis >> handle >> index >> hex) && cnc < 256 &&
+                 axis < 256 && handle < 65536 && index < 65536;
+            std::vector<std::uint8_t> bytes;
+            if (ok && hex != "-") ok = FromHex(hex, bytes);
+            if (ok)
+                loaded.mValues[Key(static_cast<std::uint8_t>(cnc), static_cast<std::uint8_t>(axis),
+                                   static_cast<std::uint16_t>(handle),
+                                   static_cast<std::uint16_t>(index))] = bytes;
+        } else if (word == "table" || word == "field") {
+            unsigned handle, size;
+            ok = static_cast<bool>(words >> handle >> size) && handle < 65536 && size < 65536;
+            if (ok)
+                (word == "table" ? loaded.mTableSizes : loaded.mFieldLengths)[static_cast<std::uint16_t>(
+                    handle)] = static_cast<std::uint16_t>(size);
+        } else if (word == "mem" || word == "ofs") {
+            std::uint32_t address;
+            std::string hex;
+            std::vector<std::uint8_t> bytes;
+            ok = static_cast<bool>(words >> address >> hex) && FromHex(hex, bytes);
+            std::vector<std::uint8_t>& area = word == "mem" ? loaded.mImage : loaded.mOffsetArea;
+            const std::uint32_t base = word == "mem" ? kImageStart : 0;
+            ok = ok && address >= base && address - base + bytes.size() <= area.size();
+            if (ok) std::copy(bytes.begin(), bytes.end(), area.begin() + (address - base));
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            error = path + ":" + std::to_string(lineNumber) + ": malformed state line";
+            return false;
+        }
+    }
+    mValues = std::move(loaded.mValues);
+    mTableSizes = std::move(loaded.mTableSizes);
+    mFieldLengths = std::move(loaded.mFieldLengths);
+    mImage = std::move(loaded.mImage);
+    mOffsetArea = std::move(loaded.mOffsetArea);
+    mMemoryBase = loaded.mMemoryBase;
+    return true;
+}
+
+}  // namespace korvex::host

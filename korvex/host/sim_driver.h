@@ -1,0 +1,140 @@
+// The simulated controller: a TDriver that needs no machine.
+//
+// Values by handle are kept per (CNC, axis, handle, index) with any length;
+// a memory image covers the controller's three roots (library addresses 0x68
+// up to 0x2E5E8 + 123284); an offset area stands for raw controller memory.
+// Tests and the command-line tool can make any operation fail, make the
+// command-busy handle read non-zero, and watch every call.
+#ifndef KORVEX_HOST_SIM_DRIVER_H_
+#define KORVEX_HOST_SIM_DRIVER_H_
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "korvex/host/driver.h"
+
+namespace korvex::host {
+
+class SimDriver : public TDriver {
+public:
+    enum class Operation : std::uint8_t {
+        ReadByHandle,
+        WriteByHandle,
+        SendControl,
+        MaxTableElements,
+        ReadOffset,
+        WriteOffset,
+        ReadMemory,
+        WriteMemory,
+        GetMemoryBase,
+    };
+    static constexpr int kOperations = 9;
+
+    static constexpr std::uint32_t kImageStart = 0x68;
+    static constexpr std::uint32_t kImageEnd = 0x2E5E8 + 123284;
+    static constexpr std::uint32_t kOffsetAreaSize = 1u << 20;
+    static constexpr std::uint16_t kBusyHandle = 583;
+
+    SimDriver();
+
+    // TDriver.
+    std::uint8_t ReadByHandle(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
+                              std::uint16_t a, std::uint8_t b, void* destination, int reserved,
+                              std::uint8_t mode) override;
+    std::uint8_t WriteByHandle(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
+                               std::uint16_t a, std::uint8_t b, const void* source, int reserved,
+                               std::uint8_t mode) override;
+    void SendControl(std::uint8_t code, std::uint8_t cnc, int reserved) override;
+    std::uint16_t MaxTableElements(std::uint8_t cnc, std::uint16_t handle) override;
+    std::uint16_t ReadOffset(std::uint8_t cnc, std::uint32_t offset, std::uint16_t size,
+                             void* buffer) override;
+    std::uint16_t WriteOffset(std::uint8_t cnc, std::uint32_t offset, std::uint16_t size,
+                              const void* buffer) override;
+    std::uint16_t ReadMemory(std::uint8_t cnc, std::uint32_t address, std::uint16_t length,
+                             std::uint16_t readParam, std::uint8_t readFlag, void* destination,
+                             ELocation location) override;
+    std::uint16_t WriteMemory(std::uint8_t cnc, std::uint32_t address, std::uint16_t length,
+                              const void* source, ELocation location) override;
+    std::uint32_t GetMemoryBase(std::uint8_t cnc) override;
+
+    // Direct access to the simulated state, bypassing the library.
+    void Poke(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle, std::uint16_t index,
+              const void* bytes, std::size_t length);
+    void PokeLong(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle, std::uint16_t index,
+                  std::int32_t value);
+    // The stored bytes (empty when the value was never set).
+    const std::vector<std::uint8_t>& Peek(std::uint8_t cnc, std::uint8_t axis,
+                                          std::uint16_t handle, std::uint16_t index) const;
+    std::int32_t PeekLong(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
+                          std::uint16_t index) const;
+    std::uint8_t* Image(std::uint32_t address);  // nullptr outside the image
+    std::uint8_t* OffsetArea() { return mOffsetArea.data(); }
+    void SetMemoryBase(std::uint32_t base) { mMemoryBase = base; }
+    void SetTableSize(std::uint16_t handle, std::uint16_t size) { mTableSizes[handle] = size; }
+    // Fields of 256 bytes or more are moved with count and index exchanged
+    // (mode 0); the driver must know which handles those are.
+    void SetFieldLength(std::uint16_t handle, std::uint16_t length) {
+        mFieldLengths[handle] = length;
+    }
+
+    // The command-busy handle reads 1 for the next n reads.
+    void SetBusyReads(std::uint32_t reads) { mBusyReads = reads; }
+    // The next count calls of the operation fail: the handle operations
+    // answer 1, the counting operations a short count, MaxTableElements 0.
+    void FailNext(Operation operation, std::uint32_t count = 1);
+    static bool OperationFromName(const std::string& name, Operation& operation);
+    static const char* OperationName(Operation operation);
+
+    // Calls made so far per operation.
+    std::uint32_t Calls(Operation operation) const {
+        return mCalls[static_cast<int>(operation)];
+    }
+    // One line per call while tracing is on.
+    void SetTraceSink(std::function<void(const std::string&)> sink) { mTraceSink = std::move(sink); }
+    void SetRecordTrace(bool on) { mRecordTrace = on; }
+    const std::vector<std::string>& TraceLines() const { return mTrace; }
+    void ClearTrace() { mTrace.clear(); }
+    // SendControl codes received, in order.
+    const std::vector<std::pair<std::uint8_t, std::uint8_t>>& Controls() const { return mControls; }
+
+    // The state file of the command-line tool: a text file, one line per
+    // stored value, table size, field length, memory run and offset run.
+    bool SaveState(const std::string& path) const;
+    // False (and the state unchanged) when the file cannot be read or is
+    // malformed; error then says where.
+    bool LoadState(const std::string& path, std::string& error);
+
+private:
+    static std::uint64_t Key(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
+                             std::uint16_t index) {
+        return (static_cast<std::uint64_t>(cnc) << 40) | (static_cast<std::uint64_t>(axis) << 32) |
+               (static_cast<std::uint64_t>(handle) << 16) | index;
+    }
+    bool ShouldFail(Operation operation);
+    bool Tracing() const { return mRecordTrace || static_cast<bool>(mTraceSink); }
+    void Trace(const std::string& line);
+    void Place(std::uint16_t handle, std::uint16_t a, std::uint8_t b, std::uint8_t mode,
+               std::uint16_t& index, std::uint16_t& count) const;
+
+    std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> mValues;
+    std::unordered_map<std::uint16_t, std::uint16_t> mTableSizes;
+    std::unordered_map<std::uint16_t, std::uint16_t> mFieldLengths;
+    std::vector<std::uint8_t> mImage;
+    std::vector<std::uint8_t> mOffsetArea;
+    std::uint32_t mMemoryBase = 0x00400000;
+    std::uint32_t mBusyReads = 0;
+    std::array<std::uint32_t, kOperations> mFailures{};
+    std::array<std::uint32_t, kOperations> mCalls{};
+    std::function<void(const std::string&)> mTraceSink;
+    bool mRecordTrace = false;
+    std::vector<std::string> mTrace;
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> mControls;
+};
+
+}  // namespace korvex::host
+
+#endif  // KORVEX_HOST_SIM_DRIVER_H_

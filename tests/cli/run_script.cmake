@@ -1,0 +1,70 @@
+# Runs one end-to-end script of the korvex tool and compares its output.
+#
+# A script holds verb lines for `korvex -k -f`. Lines starting with "#### run"
+# split it into runs, each a new process on the same copy of the sample
+# machine (so that caches written by one run are read by the next); words
+# after "#### run" are extra options for that run. The expected file holds,
+# per run, the "#### run" line, standard output, and standard error after a
+# line "--- stderr" when there is any, then "--- exit N".
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+file(COPY ${SAMPLE}/ DESTINATION ${WORK}/machine)
+file(GLOB caches ${WORK}/machine/*.BIN)
+if(caches)
+  file(REMOVE ${caches})
+endif()
+
+file(READ ${SCRIPT} text)
+string(REPLACE ";" "\\;" text "${text}")
+string(REPLACE "\n" ";" lines "${text}")
+set(runs "")
+set(current "")
+set(current_args "")
+set(index 0)
+set(have_run FALSE)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^#### run(.*)$")
+    if(have_run)
+      file(WRITE ${WORK}/run${index}.kvx "${current}")
+      list(APPEND runs "${index}")
+      set(args_${index} "${current_args}")
+      math(EXPR index "${index} + 1")
+    endif()
+    set(have_run TRUE)
+    string(STRIP "${CMAKE_MATCH_1}" current_args)
+    set(current "")
+  else()
+    set(have_run TRUE)
+    string(APPEND current "${line}\n")
+  endif()
+endforeach()
+file(WRITE ${WORK}/run${index}.kvx "${current}")
+list(APPEND runs "${index}")
+set(args_${index} "${current_args}")
+
+set(actual "")
+foreach(run IN LISTS runs)
+  separate_arguments(extra UNIX_COMMAND "${args_${run}}")
+  execute_process(COMMAND ${KORVEX} -m ${WORK}/machine ${extra} -k -f ${WORK}/run${run}.kvx
+                  WORKING_DIRECTORY ${WORK}
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  string(APPEND actual "#### run ${args_${run}}\n${out}")
+  if(NOT err STREQUAL "")
+    string(APPEND actual "--- stderr\n${err}")
+  endif()
+  string(APPEND actual "--- exit ${rc}\n")
+endforeach()
+string(REPLACE "${WORK}" "$WORK" actual "${actual}")
+
+get_filename_component(dir ${SCRIPT} DIRECTORY)
+get_filename_component(name ${SCRIPT} NAME_WE)
+set(expected_file ${dir}/${name}.expected)
+file(WRITE ${WORK}/actual.txt "${actual}")
+if(NOT EXISTS ${expected_file})
+  message(FATAL_ERROR "no ${expected_file}; the output was:\n${actual}")
+endif()
+file(READ ${expected_file} expected)
+if(NOT expected STREQUAL actual)
+  execute_process(COMMAND diff -u ${expected_file} ${WORK}/actual.txt OUTPUT_VARIABLE diff)
+  message(FATAL_ERROR "output differs from ${expected_file}:\n${diff}")
+endif()

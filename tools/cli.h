@@ -1,0 +1,98 @@
+// The korvex command-line tool: options, verbs, scripts and the shell.
+#ifndef KORVEX_TOOLS_CLI_H_
+#define KORVEX_TOOLS_CLI_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "korvex/host/console_host.h"
+#include "korvex/host/sim_driver.h"
+#include "korvex/korvex.h"
+
+namespace korvex::cli {
+
+constexpr int kExitUsage = 64;
+
+struct Options {
+    std::string machineDir;
+    unsigned cnc = 0;
+    std::string simFile;
+    bool trace = false;
+    bool messages = false;
+    std::string scriptFile;
+    bool keepGoing = false;
+};
+
+// One run of the tool: the console host, the simulated controller and the
+// machine once it is loaded.
+class Session {
+public:
+    explicit Session(const Options& options);
+    ~Session();
+
+    // Loads the machine as a host would (InitKorvex). Answers 0, or the exit
+    // code of a load that ended the process.
+    int Load();
+    Daten* daten() { return mDaten; }
+    host::ConsoleHost& host() { return mHost; }
+    host::SimDriver& sim() { return mSim; }
+    const Options& options() const { return mOptions; }
+    // Saves the simulated controller's state when --sim was given.
+    bool SaveSim();
+    bool SimLoadFailed() const { return mSimLoadFailed; }
+    // True once a load ended the process: nothing more may run.
+    bool Ended() const { return mLoaded && mLoadExit != 0; }
+
+    // Resolves NAME (or a handle number written in digits) to a handle.
+    // Answers false after printing an error when the name is unknown.
+    bool ResolveHandle(const std::string& word, std::uint16_t& handle, std::uint16_t& index);
+
+private:
+    Options mOptions;
+    host::ConsoleHost mHost;
+    host::SimDriver mSim;
+    Daten* mDaten = nullptr;
+    bool mLoaded = false;
+    int mLoadExit = 0;
+    bool mSimLoadFailed = false;
+};
+
+using Words = std::vector<std::string>;
+
+struct Verb {
+    std::string usage;  // e.g. "get NAME [INDEX] [AXIS]"
+    std::string summary;
+    std::size_t minArgs;
+    std::size_t maxArgs;
+    bool needsMachine;
+    // Answers the exit code (0 success, library error code, or kExitUsage).
+    std::function<int(Session&, const Words&)> run;
+};
+
+// The verb table; each verb file registers its verbs at start-up.
+std::map<std::string, Verb>& Verbs();
+struct VerbRegistration {
+    VerbRegistration(const std::string& name, Verb verb);
+};
+
+// Splits a line into words: blanks separate, double quotes group.
+bool SplitWords(const std::string& line, Words& words, std::string& error);
+// Parses an unsigned number within [0, max]; false when it is not one.
+bool ParseNumber(const std::string& text, unsigned long max, unsigned long& value);
+// Prints "korvex: <library text>" and answers the code.
+int LibraryError(std::uint8_t code);
+// Prints "korvex: <message>" and answers kExitUsage.
+int UsageError(const std::string& message);
+
+// Runs one verb line.
+int RunVerb(Session& session, const Words& words);
+// The whole tool.
+int Main(int argc, char** argv);
+
+}  // namespace korvex::cli
+
+#endif  // KORVEX_TOOLS_CLI_H_

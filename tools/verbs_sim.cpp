@@ -1,0 +1,94 @@
+// Verbs that set up the simulated controller, bypassing the library.
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/cli.h"
+
+namespace korvex::cli {
+namespace {
+
+// A handle given as digits needs no machine; a name loads it.
+bool SimHandle(Session& session, const std::string& word, std::uint16_t& handle) {
+    unsigned long number = 0;
+    if (ParseNumber(word, 0xFFFF, number)) {
+        handle = static_cast<std::uint16_t>(number);
+        return true;
+    }
+    if (session.Load() != 0) return false;
+    std::uint16_t index = 0;
+    return session.ResolveHandle(word, handle, index);
+}
+
+bool ParseHex(const std::string& text, std::vector<std::uint8_t>& bytes) {
+    std::string digits;
+    for (char c : text)
+        if (c != ':' && c != '-') digits += c;
+    if (digits.empty() || digits.size() % 2 != 0) return false;
+    bytes.clear();
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        unsigned value = 0;
+        if (std::sscanf(digits.substr(i, 2).c_str(), "%2x", &value) != 1) return false;
+        if (!std::isxdigit(static_cast<unsigned char>(digits[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(digits[i + 1])))
+            return false;
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    }
+    return true;
+}
+
+int Sim(Session& session, const Words& words) {
+    const std::string& what = words[1];
+    host::SimDriver& sim = session.sim();
+    const std::uint8_t cnc = static_cast<std::uint8_t>(session.options().cnc);
+    unsigned long number = 0;
+    if (what == "poke") {
+        if (words.size() < 5 || words.size() > 6)
+            return UsageError("usage: sim poke HANDLE INDEX HEXBYTES [AXIS]");
+        std::uint16_t handle;
+        if (!SimHandle(session, words[2], handle)) return Daten::HandleNotFound;
+        unsigned long index = 0, axis = 0;
+        std::vector<std::uint8_t> bytes;
+        if (!ParseNumber(words[3], 0xFFFF, index)) return UsageError("bad INDEX '" + words[3] + "'");
+        if (!ParseHex(words[4], bytes)) return UsageError("bad HEXBYTES '" + words[4] + "'");
+        if (words.size() == 6 && !ParseNumber(words[5], 255, axis))
+            return UsageError("bad AXIS '" + words[5] + "'");
+        sim.Poke(cnc, static_cast<std::uint8_t>(axis), handle, static_cast<std::uint16_t>(index),
+                 bytes.data(), bytes.size());
+        return 0;
+    }
+    if (what == "table") {
+        if (words.size() != 4) return UsageError("usage: sim table HANDLE N");
+        std::uint16_t handle;
+        if (!SimHandle(session, words[2], handle)) return Daten::HandleNotFound;
+        if (!ParseNumber(words[3], 0xFFFF, number)) return UsageError("bad N '" + words[3] + "'");
+        sim.SetTableSize(handle, static_cast<std::uint16_t>(number));
+        return 0;
+    }
+    if (what == "busy") {
+        if (words.size() != 3 || !ParseNumber(words[2], 0xFFFFFFFFul, number))
+            return UsageError("usage: sim busy N");
+        sim.SetBusyReads(static_cast<std::uint32_t>(number));
+        return 0;
+    }
+    if (what == "fail") {
+        if (words.size() < 3 || words.size() > 4) return UsageError("usage: sim fail CALL [N]");
+        host::SimDriver::Operation operation;
+        if (!host::SimDriver::OperationFromName(words[2], operation))
+            return UsageError("unknown driver call '" + words[2] + "'");
+        number = 1;
+        if (words.size() == 4 && !ParseNumber(words[3], 0xFFFFFFFFul, number))
+            return UsageError("bad N '" + words[3] + "'");
+        sim.FailNext(operation, static_cast<std::uint32_t>(number));
+        return 0;
+    }
+    return UsageError("unknown sim verb '" + what + "'");
+}
+
+const VerbRegistration kSim("sim", {"sim poke|table|busy|fail ...",
+                                    "set up the simulated controller (see the tool's manual)", 1,
+                                    5, false, Sim});
+
+}  // namespace
+}  // namespace korvex::cli
