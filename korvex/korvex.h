@@ -96,6 +96,14 @@ public:
     void SetDefinition(std::uint16_t handle, DInfo* record);
     void ClearDefinitions();
 
+    // --- Value access and queries on the definition record (value_access.cpp).
+
+    // --- Number and text conversion (conversion.cpp).
+
+    // --- Inch/metric and feed-rate units (units.cpp).
+
+    // --- Commands: interpreter, value/flag/special commands, protocol (commands/).
+
     // Small accessors.
     bool getMagazineService() const { return mMagazineService != 0; }
     void setMagazineService(bool on) { mMagazineService = on ? 1 : 0; }
