@@ -1,0 +1,100 @@
+// Handle registry look-ups against a std::unordered_map of the same names.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "korvex/handles/handles.h"
+
+namespace {
+
+constexpr int kNames = 60000;
+
+// Names in the style of a machine's handle file and of registered structure
+// fields: prefixes, underscores, numbers.
+const std::vector<std::string>& Names() {
+    static const std::vector<std::string> names = [] {
+        static const char* const kPrefixes[] = {"SPC_", "TPar", "Com", "AX_", "Seq_Status_"};
+        std::vector<std::string> out;
+        out.reserve(kNames);
+        for (int i = 0; i < kNames; ++i)
+            out.push_back(std::string(kPrefixes[i % 5]) + "Field" + std::to_string(i) + "_" +
+                          std::to_string(i % 97));
+        return out;
+    }();
+    return names;
+}
+
+void LoadRegistry(Handles& handles) {
+    Handles::CreateRegistry();
+    const auto& names = Names();
+    for (int i = 0; i < kNames; ++i)
+        handles.addNew(names[i].c_str(), static_cast<std::uint16_t>(i));
+}
+
+void BM_NameToHandle(benchmark::State& state) {
+    Handles handles(nullptr, "HANDLES");
+    LoadRegistry(handles);
+    const auto& names = Names();
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(handles.NameToHandle(names[i].c_str()));
+        if (++i == names.size()) i = 0;
+    }
+    Handles::DropRegistry();
+}
+BENCHMARK(BM_NameToHandle);
+
+void BM_HandleToName(benchmark::State& state) {
+    Handles handles(nullptr, "HANDLES");
+    LoadRegistry(handles);
+    char buffer[Handles::kNameBufferSize];
+    std::uint16_t handle = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(handles.HandleToName(handle, buffer, Handles::kNoHandle));
+        if (++handle == kNames) handle = 0;
+    }
+    Handles::DropRegistry();
+}
+BENCHMARK(BM_HandleToName);
+
+// Baseline: the same look-ups in a std::unordered_map.
+void BM_UnorderedMapLookup(benchmark::State& state) {
+    std::unordered_map<std::string, std::uint16_t> map;
+    const auto& names = Names();
+    for (int i = 0; i < kNames; ++i) map.emplace(names[i], static_cast<std::uint16_t>(i));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        // A look-up by C string, as the registry's callers make it.
+        benchmark::DoNotOptimize(map.find(names[i].c_str()));
+        if (++i == names.size()) i = 0;
+    }
+}
+BENCHMARK(BM_UnorderedMapLookup);
+
+void BM_RegisterNewHandle50k(benchmark::State& state) {
+    const auto& names = Names();
+    for (auto _ : state) {
+        Handles::CreateRegistry();
+        Handles handles(nullptr, "HANDLES");
+        for (int i = 0; i < 50000; ++i)
+            handles.addNew(names[i].c_str(), static_cast<std::uint16_t>(15000 + i));
+        benchmark::DoNotOptimize(handles.HandlesInContainer());
+    }
+    Handles::DropRegistry();
+}
+BENCHMARK(BM_RegisterNewHandle50k)->Unit(benchmark::kMillisecond);
+
+void BM_UnorderedMapInsert50k(benchmark::State& state) {
+    const auto& names = Names();
+    for (auto _ : state) {
+        std::unordered_map<std::string, std::uint16_t> map;
+        for (int i = 0; i < 50000; ++i) map.emplace(names[i], static_cast<std::uint16_t>(i));
+        benchmark::DoNotOptimize(map.size());
+    }
+}
+BENCHMARK(BM_UnorderedMapInsert50k)->Unit(benchmark::kMillisecond);
+
+}  // namespace

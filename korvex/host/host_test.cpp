@@ -1,0 +1,126 @@
+#include "korvex/host/host.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "korvex/host/profile.h"
+#include "korvex/host/trace.h"
+#include "tests/support/test_machine.h"
+
+namespace {
+
+TEST(HostFunctionsTest, PathFunctions) {
+    struct Case {
+        const char* path;
+        const char* appended;
+        const char* changed;  // ChangeExtension(appended + "HANDLES", ".BIN")
+    } cases[] = {
+        {"/m", "/m/", "/m/HANDLES.BIN"},
+        {"/m/", "/m/", "/m/HANDLES.BIN"},
+        {"C:\\M\\", "C:\\M\\", "C:\\M\\HANDLES.BIN"},
+        {"", "/", "/HANDLES.BIN"},
+    };
+    for (const Case& c : cases) {
+        char path[64];
+        StrCopy(path, c.path, sizeof path);
+        EXPECT_STREQ(AppendStrich(path, sizeof path), c.appended);
+        std::string full = std::string(path) + "HANDLES";
+        StrCopy(path, full.c_str(), sizeof path);
+        EXPECT_STREQ(ChangeExtension(path, sizeof path, ".BIN"), c.changed);
+    }
+    char named[64] = "/dir.d/QZ_DATEN.TXT";
+    EXPECT_STREQ(ChangeExtension(named, sizeof named, ".BIN"), "/dir.d/QZ_DATEN.BIN");
+    char tight[8] = "/abcdef";  // no room for the separator: left as it is
+    EXPECT_STREQ(AppendStrich(tight, sizeof tight), "/abcdef");
+    char small[10] = "ABCDEFG";
+    EXPECT_STREQ(ChangeExtension(small, sizeof small, ".BIN"), "ABCDEFG.B");
+}
+
+TEST(HostFunctionsTest, CopiesAndSwaps) {
+    char buffer[4] = "xyz";
+    EXPECT_STREQ(StrCopy(buffer, "abcdef", sizeof buffer), "abc");
+    EXPECT_STREQ(StrCopy(buffer, nullptr, sizeof buffer), "");
+    StrCopy(buffer, "q", 0);  // size 0 writes nothing
+    EXPECT_STREQ(buffer, "");
+    char* copy = StrDup("text");
+    EXPECT_STREQ(copy, "text");
+    delete[] copy;
+    EXPECT_EQ(StrDup(nullptr), nullptr);
+    EXPECT_EQ(Swap(std::uint16_t{0x1234}), 0x3412);
+    EXPECT_EQ(Swap(std::uint32_t{0x12345678}), 0x78563412u);
+}
+
+TEST(HostFunctionsTest, PackedStamp) {
+    // 2016-12-16 11:37:28: seconds/2 = 14, minutes 37, hours 11, day 16,
+    // month 12, 36 years since 1980.
+    const std::uint32_t expected = 14u | (37u << 5) | (11u << 11) | (16u << 16) | (12u << 21) |
+                                   (36u << 25);
+    EXPECT_EQ(korvex::host::PackStamp(2016, 12, 16, 11, 37, 28), expected);
+    EXPECT_EQ(korvex::host::PackStamp(2016, 12, 16, 11, 37, 29), expected);  // two-second units
+    EXPECT_EQ(korvex::host::PackStamp(1980, 1, 1, 0, 0, 0), (1u << 21) | (1u << 16));
+}
+
+TEST(HostFunctionsTest, QuotesBytes) {
+    using korvex::host::QuoteBytes;
+    const std::uint16_t thousand = 1000;
+    EXPECT_EQ(QuoteBytes(&thousand, 2), "\"\\xe8\\x03\"");
+    EXPECT_EQ(QuoteBytes("a \"b\\~\x7f", 7), "\"a \\x22b\\x5c~\\x7f\"");
+    EXPECT_EQ(korvex::host::QuoteText(nullptr), "\"\"");
+}
+
+TEST(ProfileTest, ReadsKeysLikeWindows) {
+    korvex::testing::TestMachine machine;
+    machine.WriteFile("COMM.TXT",
+                      "; command templates\r\n"
+                      "[TDiaD]\r\n"
+                      "Val = ZO?X \r\n"
+                      "Val0=\"NOSPEK\"\r\n"
+                      "[  comFVO ]\n"
+                      "VAL=FVO\n"
+                      "Empty=\n"
+                      "[Other]\n"
+                      "Val=wrong\n");
+    const std::string file = machine.Path("COMM.TXT");
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* expected;
+    } cases[] = {
+        {"TDiaD", "Val", "ZO?X"},   {"tdiad", "val", "ZO?X"},     {"TDiaD", "Val0", "NOSPEK"},
+        {"ComFVO", "Val", "FVO"},   {"ComFVO", "Empty", ""},      {"ComFVO", "Val1", "dflt"},
+        {"Missing", "Val", "dflt"}, {"Other", "Val", "wrong"},
+    };
+    for (const Case& c : cases) {
+        char out[32];
+        const std::uint32_t length = korvex::host::ReadProfileString(c.section, c.key, "dflt", out,
+                                                                     sizeof out, file.c_str());
+        EXPECT_STREQ(out, c.expected) << c.section << "/" << c.key;
+        EXPECT_EQ(length, std::strlen(c.expected));
+    }
+    char tiny[4];
+    EXPECT_EQ(korvex::host::ReadProfileString("TDiaD", "Val0", "", tiny, sizeof tiny,
+                                              file.c_str()),
+              3u);
+    EXPECT_STREQ(tiny, "NOS");
+    char out[8];
+    korvex::host::ReadProfileString("TDiaD", "Val", "", out, sizeof out,
+                                    machine.Path("NOFILE.TXT").c_str());
+    EXPECT_STREQ(out, "");
+}
+
+TEST(GlobalDataTest, FindsFilesWithoutRegardToCase) {
+    korvex::testing::TestMachine machine;
+    machine.WriteFile("handles.txt", "A=1\n");
+    char path[256];
+    EXPECT_TRUE(machine.model.global.SearchFileName(path, sizeof path, 1, "HANDLES", "TXT"));
+    EXPECT_EQ(std::string(path), machine.Path("handles.txt"));
+    EXPECT_FALSE(machine.model.global.SearchFileName(path, sizeof path, 1, "QZ_DATEN", "TXT"));
+    EXPECT_EQ(std::string(path), machine.Path("QZ_DATEN.TXT"));
+    char tooSmall[8];
+    EXPECT_FALSE(machine.model.global.SearchFileName(tooSmall, sizeof tooSmall, 1, "HANDLES", "TXT"));
+    EXPECT_EQ(std::strlen(tooSmall), 7u);
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+#include "korvex/host/sim_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "tests/support/test_machine.h"
+
+namespace {
+
+using korvex::host::SimDriver;
+using Op = SimDriver::Operation;
+
+TEST(SimDriverTest, ValuesAreKeptPerCncAxisHandleAndIndex) {
+    SimDriver sim;
+    sim.PokeLong(0, 1, 100, 2, 0x12345678);
+    std::int32_t value = -1;
+    EXPECT_EQ(sim.ReadByHandle(0, 1, 100, 2, 4, &value, 0, 1), 0);
+    EXPECT_EQ(value, 0x12345678);
+    // Other selectors are separate and read as zero.
+    for (auto [cnc, axis, index] : {std::tuple{1, 1, 2}, {0, 0, 2}, {0, 1, 3}}) {
+        value = -1;
+        EXPECT_EQ(sim.ReadByHandle(static_cast<std::uint8_t>(cnc), static_cast<std::uint8_t>(axis),
+                                   100, static_cast<std::uint16_t>(index), 4, &value, 0, 1),
+                  0);
+        EXPECT_EQ(value, 0);
+    }
+    // A short read takes the low-order bytes; a write keeps the bytes beyond it.
+    std::uint16_t low = 0;
+    EXPECT_EQ(sim.ReadByHandle(0, 1, 100, 2, 2, &low, 0, 1), 0);
+    EXPECT_EQ(low, 0x5678);
+    const std::uint8_t one = 0xAA;
+    EXPECT_EQ(sim.WriteByHandle(0, 1, 100, 2, 1, &one, 0, 1), 0);
+    EXPECT_EQ(sim.PeekLong(0, 1, 100, 2), 0x123456AA);
+}
+
+TEST(SimDriverTest, LargeFieldsSwapCountAndIndex) {
+    SimDriver sim;
+    sim.SetFieldLength(700, 300);
+    std::string text(300, 'x');
+    EXPECT_EQ(sim.WriteByHandle(0, 0, 700, 300, 5, text.data(), 0, 0), 0);
+    EXPECT_EQ(sim.Peek(0, 0, 700, 5).size(), 300u);
+    // Short fields in mode 0 keep index first.
+    EXPECT_EQ(sim.WriteByHandle(0, 0, 701, 5, 3, "abc", 0, 0), 0);
+    EXPECT_EQ(sim.Peek(0, 0, 701, 5).size(), 3u);
+}
+
+TEST(SimDriverTest, InjectedFailures) {
+    SimDriver sim;
+    std::int32_t value = 0;
+    std::uint8_t buffer[8] = {};
+    sim.FailNext(Op::ReadByHandle, 2);
+    EXPECT_EQ(sim.ReadByHandle(0, 0, 1, 0, 4, &value, 0, 1), 1);
+    EXPECT_EQ(sim.ReadByHandle(0, 0, 1, 0, 4, &value, 0, 1), 1);
+    EXPECT_EQ(sim.ReadByHandle(0, 0, 1, 0, 4, &value, 0, 1), 0);
+
+    sim.FailNext(Op::WriteByHandle);
+    EXPECT_EQ(sim.WriteByHandle(0, 0, 1, 0, 4, &value, 0, 1), 1);
+    EXPECT_TRUE(sim.Peek(0, 0, 1, 0).empty());  // nothing stored
+
+    sim.FailNext(Op::ReadOffset);
+    EXPECT_EQ(sim.ReadOffset(0, 16, 8, buffer), 7);
+    EXPECT_EQ(sim.ReadOffset(0, 16, 8, buffer), 8);
+    sim.FailNext(Op::WriteOffset);
+    EXPECT_EQ(sim.WriteOffset(0, 16, 8, buffer), 0);
+    sim.FailNext(Op::ReadMemory);
+    EXPECT_EQ(sim.ReadMemory(0, 0x68, 8, 150, 0, buffer, TDriver::LocationDefault), 0);
+    sim.FailNext(Op::WriteMemory);
+    EXPECT_EQ(sim.WriteMemory(0, 0x68, 8, buffer, TDriver::LocationDefault), 0);
+    sim.FailNext(Op::MaxTableElements);
+    EXPECT_EQ(sim.MaxTableElements(0, 5), 0);
+    EXPECT_EQ(sim.MaxTableElements(0, 5), 1);
+    sim.FailNext(Op::GetMemoryBase);
+    EXPECT_EQ(sim.GetMemoryBase(0), 0u);
+    EXPECT_EQ(sim.GetMemoryBase(0), 0x00400000u);
+    EXPECT_EQ(sim.Calls(Op::ReadByHandle), 3u);
+}
+
+TEST(SimDriverTest, BusyHandleReadsNonZeroForTheGivenReads) {
+    SimDriver sim;
+    sim.SetBusyReads(2);
+    std::int32_t busy = 0;
+    for (int expected : {1, 1, 0}) {
+        EXPECT_EQ(sim.ReadByHandle(0, 0, SimDriver::kBusyHandle, 0, 4, &busy, 0, 1), 0);
+        EXPECT_EQ(busy, expected);
+    }
+}
+
+TEST(SimDriverTest, MemoryImageCoversTheThreeRoots) {
+    SimDriver sim;
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    struct Case {
+        std::uint32_t address;
+        std::uint16_t length;
+        std::uint16_t moved;
+    } cases[] = {
+        {0x68, 4, 4},                          // restart data
+        {0x19080, 4, 4},                       // initialised data
+        {0x2E5E8, 4, 4},                       // low-level data
+        {0x2E5E8 + 123284 - 4, 4, 4},          // last bytes
+        {0x2E5E8 + 123284 - 2, 4, 2},          // runs over the end
+        {0x2E5E8 + 123284, 4, 0},              // past the end
+        {0x67, 4, 0},                          // before the start
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sim.WriteMemory(0, c.address, c.length, bytes, TDriver::LocationDefault), c.moved)
+            << std::hex << c.address;
+        std::uint8_t back[4] = {};
+        EXPECT_EQ(sim.ReadMemory(0, c.address, c.length, 150, 0, back, TDriver::LocationDefault),
+                  c.moved);
+        EXPECT_EQ(std::memcmp(back, bytes, c.moved), 0);
+    }
+}
+
+TEST(SimDriverTest, TraceLinesFollowTheToolFormat) {
+    SimDriver sim;
+    sim.SetRecordTrace(true);
+    std::uint16_t thousand = 1000;
+    sim.WriteByHandle(0, 2, 300, 1, 2, &thousand, 0, 1);
+    std::uint16_t back = 0;
+    sim.ReadByHandle(0, 2, 300, 1, 2, &back, 0, 1);
+    sim.FailNext(Op::ReadByHandle);
+    sim.ReadByHandle(0, 2, 300, 1, 2, &back, 0, 1);
+    sim.SendControl(47, 1, 0);
+    sim.MaxTableElements(0, 273);
+    sim.WriteOffset(0, 8, 2, "\"\\");
+    char two[2];
+    sim.ReadOffset(0, 8, 2, two);
+    sim.ReadMemory(0, 0x68, 1, 150, 0, two, TDriver::LocationDefault);
+    sim.WriteMemory(0, 0x68, 1, "A", TDriver::LocationDefault);
+    sim.GetMemoryBase(0);
+    EXPECT_EQ(sim.TraceLines(), (std::vector<std::string>{
+                                    "WriteByHandle 0 2 300 1 2 1 \"\\xe8\\x03\" -> 0",
+                                    "ReadByHandle 0 2 300 1 2 1 -> 0 \"\\xe8\\x03\"",
+                                    "ReadByHandle 0 2 300 1 2 1 -> 1 \"\"",
+                                    "SendControl 47 1",
+                                    "MaxTableElements 0 273 -> 1",
+                                    "WriteOffset 0 8 2 \"\\x22\\x5c\" -> 2",
+                                    "ReadOffset 0 8 2 -> 2 \"\\x22\\x5c\"",
+                                    "ReadMemory 0 104 1 150 0 2 -> 1 \"\\x00\"",
+                                    "WriteMemory 0 104 1 2 \"A\" -> 1",
+                                    "GetMemoryBase 0 -> 4194304",
+                                }));
+}
+
+TEST(SimDriverTest, StateFileRoundTrip) {
+    korvex::testing::TestMachine machine;
+    SimDriver sim;
+    sim.PokeLong(1, 2, 300, 4, -7);
+    sim.Poke(0, 0, 580, 0, "T5D1.2", 7);
+    sim.SetTableSize(273, 120);
+    sim.SetFieldLength(700, 300);
+    sim.SetMemoryBase(0x12340000);
+    const std::uint8_t bytes[3] = {9, 0, 7};
+    sim.WriteMemory(0, 0x19080, 3, bytes, TDriver::LocationDefault);
+    sim.WriteOffset(0, 100, 3, bytes);
+    ASSERT_TRUE(sim.SaveState(machine.Path("state.sim")));
+
+    SimDriver loaded;
+    std::string error;
+    ASSERT_TRUE(loaded.LoadState(machine.Path("state.sim"), error)) << error;
+    EXPECT_EQ(loaded.PeekLong(1, 2, 300, 4), -7);
+    EXPECT_EQ(loaded.Peek(0, 0, 580, 0), sim.Peek(0, 0, 580, 0));
+    EXPECT_EQ(loaded.MaxTableElements(0, 273), 120);
+    EXPECT_EQ(loaded.GetMemoryBase(0), 0x12340000u);
+    std::uint8_t back[3] = {};
+    loaded.ReadMemory(0, 0x19080, 3, 150, 0, back, TDriver::LocationDefault);
+    EXPECT_EQ(std::memcmp(back, bytes, 3), 0);
+    loaded.ReadOffset(0, 100, 3, back);
+    EXPECT_EQ(std::memcmp(back, bytes, 3), 0);
+    // Saving the loaded state gives the same file.
+    ASSERT_TRUE(loaded.SaveState(machine.Path("again.sim")));
+    EXPECT_EQ(machine.ReadFile("again.sim"), machine.ReadFile("state.sim"));
+}
+
+TEST(SimDriverTest, MalformedStateFilesAreRefusedWholesale) {
+    korvex::testing::TestMachine machine;
+    const char* const bad[] = {
+        "value 0 0 1\n",                 // missing fields
+        "value 0 0 1 0 zz\n",            // not hex
+        "value 0 0 1 0 abc\n",           // odd digits
+        "value 300 0 1 0 00\n",          // CNC out of range
+        "mem 50 0102\n",                 // before the image
+        "mem 313210 01020304\n",         // past the image
+        "ofs 1048575 0102\n",            // past the offset area
+        "table 70000 1\n",               // handle out of range
+        "bogus line\n",
+    };
+    for (const char* text : bad) {
+        SimDriver sim;
+        sim.PokeLong(0, 0, 5, 0, 42);
+        machine.WriteFile("bad.sim", std::string("value 0 0 6 0 01\n") + text);
+        std::string error;
+        EXPECT_FALSE(sim.LoadState(machine.Path("bad.sim"), error)) << text;
+        EXPECT_NE(error.find("bad.sim:2"), std::string::npos) << error;
+        EXPECT_EQ(sim.PeekLong(0, 0, 5, 0), 42) << "state kept for " << text;
+        EXPECT_TRUE(sim.Peek(0, 0, 6, 0).empty());
+    }
+    SimDriver sim;
+    std::string error;
+    EXPECT_FALSE(sim.LoadState(machine.Path("missing.sim"), error));
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test KORVEX.
+set -euo pipefail
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    sudo_cmd=""
+    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    $sudo_cmd apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
