@@ -74,6 +74,19 @@ void BM_UnorderedMapLookup(benchmark::State& state) {
 }
 BENCHMARK(BM_UnorderedMapLookup);
 
+// Baseline with the key already a std::string (no conversion per look-up).
+void BM_UnorderedMapLookupStringKey(benchmark::State& state) {
+    std::unordered_map<std::string, std::uint16_t> map;
+    const auto& names = Names();
+    for (int i = 0; i < kNames; ++i) map.emplace(names[i], static_cast<std::uint16_t>(i));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(map.find(names[i]));
+        if (++i == names.size()) i = 0;
+    }
+}
+BENCHMARK(BM_UnorderedMapLookupStringKey);
+
 void BM_RegisterNewHandle50k(benchmark::State& state) {
     const auto& names = Names();
     for (auto _ : state) {

@@ -36,18 +36,25 @@ public:
         std::int32_t nextByNumber;
     };
 
-    Registry() : mByName(Handles::kBuckets, kEnd), mByNumber(Handles::kBuckets, kEnd) {}
+    Registry()
+        : mByName(Handles::kBuckets, kEnd),
+          mByNumber(Handles::kBuckets, kEnd),
+          mLookup(1024, LookupSlot{0, kEnd}),
+          mLookupMask(1023) {}
 
+    // Look-ups by name go through an open-addressed table keyed by a second,
+    // stronger hash: the bucket lists alone would walk ~5 entries per look-up,
+    // since the name hash keeps only the last 16 characters and a multiple of 4.
     const Entry* Find(std::string_view name) const {
-        const std::uint32_t hash = Handles::NameHash(name);
-        for (std::int32_t i = mByName[hash % Handles::kBuckets]; i != kEnd;
-             i = mEntries[i].nextByName) {
-            const Entry& entry = mEntries[i];
-            if (entry.hash == hash &&
-                EqualIgnoringCase(entry.name, entry.length, name.data(), name.size()))
+        const std::uint32_t tag = LookupHash(name);
+        for (std::uint32_t slot = tag & mLookupMask;; slot = (slot + 1) & mLookupMask) {
+            const LookupSlot& probe = mLookup[slot];
+            if (probe.entry == kEnd) return nullptr;
+            if (probe.tag != tag) continue;
+            const Entry& entry = mEntries[probe.entry];
+            if (EqualIgnoringCase(entry.name, entry.length, name.data(), name.size()))
                 return &entry;
         }
-        return nullptr;
     }
 
     const Entry* Find(std::uint16_t handle) const {
@@ -69,6 +76,8 @@ public:
         mEntries.push_back(entry);
         nameHead = position;
         numberHead = position;
+        if (mEntries.size() * 2 > mLookup.size()) GrowLookup();
+        InsertLookup(position);
     }
 
     std::uint32_t Size() const { return static_cast<std::uint32_t>(mEntries.size()); }
@@ -81,6 +90,45 @@ public:
 
 private:
     static constexpr std::size_t kBlockSize = 64 * 1024;
+
+    struct LookupSlot {
+        std::uint32_t tag;
+        std::int32_t entry;
+    };
+
+    // FNV-1a over the upper-case codes.
+    static std::uint32_t LookupHash(std::string_view name) {
+        std::uint32_t hash = 2166136261u;
+        for (char c : name) hash = (hash ^ static_cast<std::uint8_t>(UpperCode(c))) * 16777619u;
+        return hash;
+    }
+
+    // A name given again replaces the older entry in the look-up, as the
+    // newer one also stands first in its bucket list.
+    void InsertLookup(std::int32_t position) {
+        const Entry& added = mEntries[position];
+        const std::uint32_t tag = LookupHash(std::string_view(added.name, added.length));
+        for (std::uint32_t slot = tag & mLookupMask;; slot = (slot + 1) & mLookupMask) {
+            LookupSlot& probe = mLookup[slot];
+            if (probe.entry == kEnd) {
+                probe = LookupSlot{tag, position};
+                return;
+            }
+            const Entry& other = mEntries[probe.entry];
+            if (probe.tag == tag &&
+                EqualIgnoringCase(other.name, other.length, added.name, added.length)) {
+                probe.entry = position;
+                return;
+            }
+        }
+    }
+
+    void GrowLookup() {
+        mLookup.assign(mLookup.size() * 2, LookupSlot{0, kEnd});
+        mLookupMask = static_cast<std::uint32_t>(mLookup.size() - 1);
+        for (std::int32_t i = 0; i + 1 < static_cast<std::int32_t>(mEntries.size()); ++i)
+            InsertLookup(i);
+    }
 
     const char* Intern(std::string_view name) {
         const std::size_t needed = name.size() + 1;
@@ -98,6 +146,8 @@ private:
     std::vector<Entry> mEntries;
     std::vector<std::int32_t> mByName;
     std::vector<std::int32_t> mByNumber;
+    std::vector<LookupSlot> mLookup;
+    std::uint32_t mLookupMask;
     std::vector<std::unique_ptr<char[]>> mBlocks;
     std::size_t mBlockUsed = 0;
 };
@@ -176,11 +226,26 @@ char* Handles::HandleToName(std::uint16_t handle, char* buffer, std::uint16_t in
     if (!gRegistry || !buffer || bufferSize == 0) return nullptr;
     const Registry::Entry* entry = gRegistry->Find(handle);
     if (!entry) return nullptr;
-    if (index == kNoHandle)
-        std::snprintf(buffer, bufferSize, "%.*s", static_cast<int>(entry->length), entry->name);
-    else
-        std::snprintf(buffer, bufferSize, "%.*s %u", static_cast<int>(entry->length), entry->name,
-                      static_cast<unsigned>(index));
+    // Formatted by hand: this runs for every error message and display label.
+    char digits[6];
+    std::size_t digitCount = 0;
+    if (index != kNoHandle) {
+        unsigned rest = index;
+        do {
+            digits[digitCount++] = static_cast<char>('0' + rest % 10);
+            rest /= 10;
+        } while (rest);
+    }
+    std::size_t used = 0;
+    const std::size_t room = bufferSize - 1;
+    const std::size_t nameLength = entry->length < room ? entry->length : room;
+    std::memcpy(buffer, entry->name, nameLength);
+    used = nameLength;
+    if (digitCount && used < room) {
+        buffer[used++] = ' ';
+        while (digitCount && used < room) buffer[used++] = digits[--digitCount];
+    }
+    buffer[used] = '\0';
     return buffer;
 }
 
