@@ -104,6 +104,39 @@ public:
 
     // --- Commands: interpreter, value/flag/special commands, protocol (commands/).
 
+    // Longest command line (without its terminating zero), and the longest
+    // value-command template with the value appended.
+    static constexpr std::size_t kCommandLineMax = 255;
+    static constexpr std::size_t kValueTemplateMax = 127;
+
+    // True when text, upper-cased, stripped of blanks, tabs and line ends and
+    // without a leading "NO", begins with word.
+    static bool hasCom(const char* text, const char* word);
+    // True when the host frame forbids the feed command that text holds now.
+    bool FAFVForbidden(const char* text);
+    // Waits up to 500 ms for the command channel (583), logs the command and
+    // writes it to the command line 581. 15 when the channel stayed busy.
+    std::uint8_t CheckAndSendComm(char* const text, std::uint16_t index, std::uint8_t flag);
+    // A value command: the text for a CommValue handle as a command line.
+    std::uint8_t HandleCommVal(const char* text, std::uint16_t handle, std::uint16_t index,
+                               std::uint8_t flag);
+    // A flag command: the template of the value written, for a CommFlag handle.
+    std::uint8_t HandleCommFlag(std::uint16_t handle, std::int32_t value, std::uint16_t index,
+                                std::uint8_t flag);
+    // One line of the host's protocol: "kind text1: text2" with the entry code.
+    void WriteProtocol(TApplFrame* frame, const char* kind, const char* text1, const char* text2);
+    // The last text given to the tool-parameter road (nullptr before the first).
+    const char* LastCommandText() const { return mLastCommandText; }
+    // The changed-by-user flag of a tool-conversion entry (handles 286 and 365)
+    // and the summary flag.
+    bool TTkvChangedByUser(std::uint16_t handle, std::uint16_t index) const {
+        if (index >= kTTkvFlags) return false;
+        if (handle == 286) return mTTkvChanged286[index] != 0;
+        if (handle == 365) return mTTkvChanged365[index] != 0;
+        return false;
+    }
+    bool TTkvChangedSummary() const { return mTTkvChangedSummary != 0; }
+
     // Small accessors.
     bool getMagazineService() const { return mMagazineService != 0; }
     void setMagazineService(bool on) { mMagazineService = on ? 1 : 0; }
