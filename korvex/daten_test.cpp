@@ -236,21 +236,23 @@ TEST_F(DatenTest, DefinitionTableGrowsWithEmptyRecords) {
 }
 
 TEST_F(DatenTest, ClearTTkvSetsTheSummaryOnlyWhenAFlagWasSet) {
-    std::unique_ptr<Daten> daten(machine.NewDaten());
-    daten->clearTTkv_ChangedByUser();
-    // Nothing was set: the construction state stays.
-    struct Peek : Daten {
-        using Daten::mTTkvChanged286;
-        using Daten::mTTkvChangedSummary;
+    // A subclass reaches the flags the command interpreter sets.
+    struct Flagged : Daten {
+        using Daten::Daten;
+        void Mark(std::size_t index) { mTTkvChanged286[index] = 1; }
     };
-    auto* peek = static_cast<Peek*>(daten.get());
-    EXPECT_EQ(peek->mTTkvChangedSummary, 0);
-    peek->mTTkvChanged286[499] = 1;
-    daten->clearTTkv_ChangedByUser();
-    EXPECT_EQ(peek->mTTkvChanged286[499], 0);
-    EXPECT_EQ(peek->mTTkvChangedSummary, 1);
-    daten->clearTTkv_ChangedByUser();
-    EXPECT_EQ(peek->mTTkvChangedSummary, 1);  // never cleared here
+    Flagged daten(machine.model.Parent(), "QZ_DATEN", "HANDLES");
+    daten.clearTTkv_ChangedByUser();
+    EXPECT_FALSE(daten.TTkvChangedSummary());  // nothing was set
+    daten.Mark(499);
+    EXPECT_TRUE(daten.TTkvChangedByUser(286, 499));
+    EXPECT_FALSE(daten.TTkvChangedByUser(365, 499));
+    EXPECT_FALSE(daten.TTkvChangedByUser(286, 500));
+    daten.clearTTkv_ChangedByUser();
+    EXPECT_FALSE(daten.TTkvChangedByUser(286, 499));
+    EXPECT_TRUE(daten.TTkvChangedSummary());
+    daten.clearTTkv_ChangedByUser();
+    EXPECT_TRUE(daten.TTkvChangedSummary());  // never cleared here
 }
 
 class ErrorMessageTest : public ::testing::Test {
