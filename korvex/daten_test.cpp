@@ -138,8 +138,16 @@ TEST_F(InstanceTableTest, WorksWithoutIniOrParent) {
     EXPECT_EQ(InitKorvex(&ini, machine.model.Parent(), nullptr), nullptr);
 }
 
+// The smallest machine that loads: an empty handle file and an empty
+// definition file.
+void WriteEmptyMachine(const TestMachine& machine) {
+    machine.WriteFile("HANDLES.TXT", "");
+    machine.WriteFile("QZ_DATEN.TXT", "");
+}
+
 class DatenTest : public ::testing::Test {
 protected:
+    void SetUp() override { WriteEmptyMachine(machine); }
     TestMachine machine;
 };
 
@@ -258,6 +266,7 @@ TEST_F(DatenTest, ClearTTkvSetsTheSummaryOnlyWhenAFlagWasSet) {
 class ErrorMessageTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        WriteEmptyMachine(machine);
         daten.reset(machine.NewDaten());
         std::uint16_t index;
         // A name at handle 15000 to report against.

@@ -1,7 +1,157 @@
-// Filling the definition table of Daten.
+// Filling the definition table of Daten: from the definition cache when it is
+// valid and newer than the handle cache, else by parsing the definition file
+// and writing a fresh cache.
+//
+// Definition cache (after the 256-byte cache header), little endian:
+//   256  4  format version 9 (signed 32 bit)
+//   260  2  number of records = highest defined handle + 1
+//   262     one 100-byte DInfo image per handle from 0 upward; handles
+//           without a definition carry the image of an empty record
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "korvex/coding.h"
+#include "korvex/definitions/definition_parser.h"
+#include "korvex/handles/cache_file.h"
 #include "korvex/korvex.h"
 
-void Daten::LoadDefinitions(OWL::TWindow*, const char*) {
-    // Until the definition file is read here the table starts empty.
+namespace {
+
+using namespace korvex::files;
+
+constexpr std::size_t kRecordsStart = kHeaderSize + 4 + 2;
+
+// Decodes the records of a definition cache into table. Every damage makes
+// the whole cache invalid, and the definition file is parsed instead:
+//  - shorter than the version and count: a truncated cache;
+//  - a version other than 9: another format;
+//  - fewer bytes than the record count needs: a truncated cache, or a count
+//    the file cannot hold;
+//  - bytes after the last record: not a cache this loader wrote;
+//  - no record at all, a type code above 14 or a not-direct road above 2:
+//    the parser never writes such records.
+bool DecodeDefinitionCache(const std::vector<unsigned char>& bytes, std::vector<DInfo*>& table,
+                           TAppl* application) {
+    if (bytes.size() < kRecordsStart) return false;
+    if (static_cast<std::int32_t>(korvex::DecodeFixed32(&bytes[kHeaderSize])) != kFormatVersion)
+        return false;
+    const std::uint16_t count = korvex::DecodeFixed16(&bytes[kHeaderSize + 4]);
+    if (count == 0 || bytes.size() != kRecordsStart + std::size_t{count} * DInfo::kImageSize)
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char* image = &bytes[kRecordsStart + i * DInfo::kImageSize];
+        if (korvex::DecodeFixed16(image) > DInfo::EIGHTBYTE ||
+            korvex::DecodeFixed16(image + 48) > DInfo::CommValue)
+            return false;
+    }
+    table.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        DInfo* record = new DInfo();
+        record->DecodeImage(&bytes[kRecordsStart + i * DInfo::kImageSize]);
+        table.push_back(record);
+        Daten::viewHelloMessage(application, "DORIX1 interface",
+                                static_cast<std::uint16_t>(i + 1));
+    }
+    return true;
+}
+
+std::vector<unsigned char> EncodeDefinitionCache(const char* textFile,
+                                                 const std::vector<DInfo*>& table,
+                                                 std::uint16_t count) {
+    std::vector<unsigned char> bytes(kRecordsStart + std::size_t{count} * DInfo::kImageSize);
+    Header header;
+    if (!BuildHeaderFor(textFile, header)) BuildHeader(0, header);
+    std::memcpy(bytes.data(), header, kHeaderSize);
+    korvex::EncodeFixed32(&bytes[kHeaderSize], static_cast<std::uint32_t>(kFormatVersion));
+    korvex::EncodeFixed16(&bytes[kHeaderSize + 4], count);
+    const DInfo empty;
+    for (std::size_t i = 0; i < count; ++i) {
+        const DInfo* record = i < table.size() && table[i] ? table[i] : &empty;
+        record->EncodeImage(&bytes[kRecordsStart + i * DInfo::kImageSize]);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
     mConstructionResult = Ok;
+    mDefinitionsFromCache = false;
+    ClearDefinitions();
+    if (!datenName) datenName = "";
+    TGlobalData& global = GlobalDataOf(parent);
+    if (!mszDefinitionFile[0])
+        global.SearchFileName(mszDefinitionFile, sizeof mszDefinitionFile, 1, datenName, "TXT");
+    char cacheFile[kPathSize];
+    CacheFileName(global, datenName, cacheFile, sizeof cacheFile);
+    StrCopy(mszDefinitionCache, cacheFile, sizeof mszDefinitionCache);
+
+    // One message box, then the process ends; a host whose exit returns gets
+    // an empty table and the error as construction result.
+    auto fail = [&](ErrorType result, const char* caption, const char* text) {
+        OkMsgBox(parent, text, caption);
+        mConstructionResult = result;
+        ClearDefinitions();
+        korvex::host::Host().FatalExit(0);
+    };
+
+    if (CacheHeaderValid(cacheFile, mszDefinitionFile) && mHandles &&
+        mHandles->BinDateiUpToDate(cacheFile)) {
+        std::vector<unsigned char> bytes;
+        switch (ReadWholeFile(cacheFile, bytes)) {
+            case ReadResult::CannotOpen:
+                fail(FileNotFound, "OPEN - ERROR !!", cacheFile);
+                return;
+            case ReadResult::ReadError:
+                fail(DataOrDriverError, "READ - ERROR !!", cacheFile);
+                return;
+            case ReadResult::Ok:
+                break;
+        }
+        if (DecodeDefinitionCache(bytes, mDefinitions, mApplication)) {
+            mDefinitionsFromCache = true;
+            return;
+        }
+        ClearDefinitions();
+    }
+
+    std::vector<unsigned char> text;
+    if (ReadWholeFile(mszDefinitionFile, text) != ReadResult::Ok) {
+        fail(FileNotFound, "FILE NOT FOUND !!", mszDefinitionFile);
+        return;
+    }
+    mDefinitions.push_back(new DInfo());
+    Handles* handles = mHandles;
+    TAppl* application = mApplication;
+    korvex::definitions::DefinitionParser parser(
+        mDefinitions, mszDefinitionFile,
+        [handles](const char* name) {
+            return handles ? handles->NameToHandle(name) : Handles::kNoHandle;
+        },
+        [&](const LoadMessage& message) {
+            OkMsgBox(parent, message.text.c_str(), message.caption.c_str());
+            mConstructionResult = message.result;
+            return false;
+        },
+        [application](std::uint16_t count) {
+            Daten::viewHelloMessage(application, "DORIX1 interface", count);
+        });
+    if (!parser.Parse(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()))) {
+        ClearDefinitions();
+        korvex::host::Host().FatalExit(0);
+        return;
+    }
+
+    const std::uint16_t count = static_cast<std::uint16_t>(parser.HighestHandle() + 1);
+    switch (WriteCacheFile(cacheFile, EncodeDefinitionCache(mszDefinitionFile, mDefinitions, count))) {
+        case WriteResult::CannotCreate:
+            fail(DataOrDriverError, "OPEN - ERROR !!", cacheFile);
+            return;
+        case WriteResult::WriteError:
+            fail(DataOrDriverError, "WRITE - ERROR !!", cacheFile);
+            return;
+        case WriteResult::Ok:
+            break;
+    }
 }

@@ -1,15 +1,290 @@
 // Loading of the registry from the handle file and its cache.
-#include "korvex/handles/handles.h"
+#include "korvex/handles/handle_file.h"
 
-Handles::Handles(OWL::TWindow*, const char*) {
-    mLoadResult = Loaded;
-    if (IsLoaded()) return;
-    // Until the handle file is read here the registry starts empty.
-    CreateRegistry();
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "korvex/coding.h"
+#include "korvex/handles/handles.h"
+#include "korvex/korvex.h"
+
+namespace korvex::files {
+
+namespace {
+
+bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+HandleLineKind ParseHandleLine(std::string_view line, std::string_view& name,
+                               std::uint16_t& number) {
+    std::size_t remark = line.find("//");
+    const std::size_t semicolon = line.find(';');
+    if (semicolon < remark) remark = semicolon;
+    if (remark != std::string_view::npos) line = line.substr(0, remark);
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return HandleLineKind::Skipped;
+
+    std::size_t begin = 0;
+    std::size_t end = equals;
+    while (begin < end && IsBlankOrTab(line[begin])) ++begin;
+    while (end > begin && IsBlankOrTab(line[end - 1])) --end;
+    name = line.substr(begin, end - begin);
+
+    std::size_t i = equals + 1;
+    while (i < line.size() && IsBlankOrTab(line[i])) ++i;
+    bool negative = false;
+    if (i < line.size() && (line[i] == '-' || line[i] == '+')) negative = line[i++] == '-';
+    // Only the low 16 bits count, so the digits are summed modulo 2^32.
+    std::uint32_t value = 0;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
+        value = value * 10u + static_cast<std::uint32_t>(line[i] - '0');
+    if (negative) value = 0u - value;
+    number = static_cast<std::uint16_t>(value);
+    return HandleLineKind::Entry;
 }
 
-bool Handles::BinDateiUpToDate(const char*) { return false; }
+bool CheckHandleFile(std::string_view text, HandleNameTable& table, const MessageSink& sink,
+                     const std::function<void(std::uint32_t count)>& progress) {
+    bool clean = true;
+    std::uint32_t count = 0;
+    ForEachLine(text, [&](unsigned lineNumber, std::string_view line) {
+        std::string_view name;
+        std::uint16_t number = 0;
+        if (ParseHandleLine(line, name, number) == HandleLineKind::Skipped) return true;
+        bool goOn = true;
+        bool bad = false;
+        auto report = [&](std::uint8_t result, const char* caption, std::string message) {
+            bad = true;
+            goOn = sink(LoadMessage{result, lineNumber, caption, std::move(message)}) && goOn;
+        };
+        if (name.empty()) {
+            report(Handles::EmptyName, "Syntax - Error in Handle - File !!",
+                   Format("Line : %u", lineNumber));
+        } else if (name.size() > Handles::kMaxNameLength) {
+            // The cache keeps names of at most 255 bytes; a longer one is refused
+            // here rather than cut into a different name.
+            report(Handles::EmptyName, "Syntax - Error in Handle - File !!",
+                   Format("Line : %u\nName longer than %zu characters", lineNumber,
+                          Handles::kMaxNameLength));
+        } else {
+            char bare[Handles::kMaxNameLength + 1];
+            std::memcpy(bare, name.data(), name.size());
+            bare[name.size()] = '\0';
+            // Both duplicate checks are made: a line can repeat a number and a name.
+            if (table.HasNumber(number))
+                report(Handles::NumberTwice, "Handle already exists !!",
+                       Format("Line : %u\nHandle : %u\n", lineNumber, static_cast<unsigned>(number)));
+            if (table.HasName(bare))
+                report(Handles::NameTwice, "Syntax - Error in Handle - File !!",
+                       Format("Line : %u\nName : %s", lineNumber, bare));
+            if (!bad) {
+                if (!table.Add(bare, number)) {
+                    clean = false;
+                    return false;
+                }
+                ++count;
+                if (progress) progress(count);
+            }
+        }
+        if (bad) clean = false;
+        return goOn;
+    });
+    return clean;
+}
 
-bool Handles::ReadFromBinaerFile(char*, char*, TAppl*) { return false; }
+}  // namespace korvex::files
 
-bool Handles::LoadedFromCache() { return false; }
+namespace {
+
+using namespace korvex::files;
+
+bool gLoadedFromCache = false;
+// Stamp of the handle cache, taken whenever it was read or written.
+std::uint32_t gHandleCacheTime = 0;
+
+// The duplicate checks of a load run against the registry being filled.
+class RegistryTable : public HandleNameTable {
+public:
+    explicit RegistryTable(Handles& handles) : mHandles(handles) {}
+    bool HasNumber(std::uint16_t number) override { return mHandles.existHandle(number, nullptr); }
+    bool HasName(const char* name) override { return mHandles.existName(name); }
+    bool Add(const char* name, std::uint16_t number) override {
+        if (mHandles.addNew(name, number)) return true;
+        ErrorHalt("Hash table full!", "qzhandle", 474);
+        return false;
+    }
+
+private:
+    Handles& mHandles;
+};
+
+bool CanOpenForReading(const char* path) {
+    struct stat info {};
+    if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return false;
+    std::fclose(file);
+    return true;
+}
+
+struct CacheEntry {
+    std::uint16_t handle;
+    const unsigned char* name;
+    std::uint32_t length;
+};
+
+// Splits the bytes of a handle cache after its header into entries. Every
+// damage makes the whole cache invalid, and the handle file is read again:
+//  - shorter than the version and count: a truncated cache;
+//  - a version other than 9: another format;
+//  - an entry running past the end of the file: a count the file cannot hold;
+//  - a name length of 0 or beyond 255, or a zero byte inside a name: the
+//    registry never holds such names, so the bytes are not an entry;
+//  - bytes left after the last entry: not a cache this loader wrote.
+bool SplitCache(const std::vector<unsigned char>& bytes, std::vector<CacheEntry>& entries) {
+    constexpr std::size_t kCountEnd = kHeaderSize + 4 + 2;
+    if (bytes.size() < kCountEnd) return false;
+    if (static_cast<std::int32_t>(korvex::DecodeFixed32(&bytes[kHeaderSize])) != kFormatVersion)
+        return false;
+    const std::uint16_t count = korvex::DecodeFixed16(&bytes[kHeaderSize + 4]);
+    entries.clear();
+    entries.reserve(count);
+    std::size_t at = kCountEnd;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (bytes.size() - at < 6) return false;
+        const std::uint16_t handle = korvex::DecodeFixed16(&bytes[at]);
+        const std::uint32_t length = korvex::DecodeFixed32(&bytes[at + 2]);
+        at += 6;
+        if (length == 0 || length > Handles::kMaxNameLength || bytes.size() - at < length)
+            return false;
+        if (std::memchr(&bytes[at], 0, length)) return false;
+        entries.push_back(CacheEntry{handle, &bytes[at], length});
+        at += length;
+    }
+    return at == bytes.size();
+}
+
+// Writes the handle cache of the registry; false when nothing was written.
+bool WriteHandleCache(Handles& handles, const char* textFile, const char* cacheFile) {
+    // The entry count has 16 bits; a registry beyond it cannot be cached.
+    const std::uint32_t count = handles.HandlesInContainer();
+    if (count > 0xFFFFu) return false;
+    std::vector<unsigned char> bytes(kHeaderSize + 6);
+    Header header;
+    if (!BuildHeaderFor(textFile, header)) BuildHeader(0, header);
+    std::memcpy(bytes.data(), header, kHeaderSize);
+    korvex::EncodeFixed32(&bytes[kHeaderSize], static_cast<std::uint32_t>(kFormatVersion));
+    korvex::EncodeFixed16(&bytes[kHeaderSize + 4], static_cast<std::uint16_t>(count));
+    Handles::ForEach([&bytes](std::uint16_t handle, std::string_view name) {
+        unsigned char fixed[6];
+        korvex::EncodeFixed16(fixed, handle);
+        korvex::EncodeFixed32(fixed + 2, static_cast<std::uint32_t>(name.size()));
+        bytes.insert(bytes.end(), fixed, fixed + 6);
+        bytes.insert(bytes.end(), name.begin(), name.end());
+    });
+    return WriteCacheFile(cacheFile, bytes) == WriteResult::Ok;
+}
+
+}  // namespace
+
+Handles::Handles(OWL::TWindow* parent, const char* handleName) {
+    mLoadResult = Loaded;
+    if (IsLoaded()) return;
+    if (!handleName) handleName = "";
+    TGlobalData& global = GlobalDataOf(parent);
+    TAppl* application = ApplicationOf(parent);
+    char textFile[kPathSize];
+    char cacheFile[kPathSize];
+    global.SearchFileName(textFile, sizeof textFile, 1, handleName, "TXT");
+    CacheFileName(global, handleName, cacheFile, sizeof cacheFile);
+
+    if (ReadFromBinaerFile(textFile, cacheFile, application)) {
+        gLoadedFromCache = true;
+        return;
+    }
+    gLoadedFromCache = false;
+
+    std::vector<unsigned char> bytes;
+    if (ReadWholeFile(textFile, bytes) != ReadResult::Ok) {
+        OkMsgBox(parent, handleName, "FILE NOT FOUND !!");
+        mLoadResult = FileNotFound;
+        korvex::host::Host().FatalExit(0);
+        return;
+    }
+
+    CreateRegistry();
+    RegistryTable table(*this);
+    const MessageSink stopAtFirst = [&](const LoadMessage& message) {
+        OkMsgBox(parent, message.text.c_str(), message.caption.c_str());
+        mLoadResult = message.result;
+        return false;
+    };
+    const bool clean = CheckHandleFile(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), table,
+        stopAtFirst, [application](std::uint32_t count) {
+            Daten::viewHelloMessage(application, "DORIX handle interface",
+                                    static_cast<std::uint16_t>(count));
+        });
+    if (!clean) {
+        // A full registry stopped the load without a message of its own.
+        if (mLoadResult == Loaded) mLoadResult = EmptyName;
+        DropRegistry();
+        korvex::host::Host().FatalExit(0);
+        return;
+    }
+
+    WriteHandleCache(*this, textFile, cacheFile);
+    FileStamp(cacheFile, gHandleCacheTime);
+
+    // The registry in use is always the one read back from the cache, so a
+    // cache that does not load shows at once.
+    DropRegistry();
+    if (!ReadFromBinaerFile(textFile, cacheFile, application) && !CanOpenForReading(cacheFile)) {
+        OkMsgBox(parent, cacheFile, "FILE NOT FOUND !!");
+        mLoadResult = FileNotFound;
+        korvex::host::Host().FatalExit(0);
+    }
+}
+
+bool Handles::BinDateiUpToDate(const char* fileName) {
+    std::uint32_t stamp = 0;
+    if (!FileStamp(fileName, stamp)) return false;
+    // The packed fields run from the year down to the two-second unit, so
+    // comparing the numbers compares field by field in that order.
+    return gHandleCacheTime < stamp;
+}
+
+bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* application) {
+    if (!CacheHeaderValid(cacheFile, textFile)) return false;
+    std::vector<unsigned char> bytes;
+    if (ReadWholeFile(cacheFile, bytes) != ReadResult::Ok) return false;
+    std::vector<CacheEntry> entries;
+    if (!SplitCache(bytes, entries)) return false;
+
+    CreateRegistry();
+    char name[kMaxNameLength + 1];
+    std::uint32_t registered = 0;
+    for (const CacheEntry& entry : entries) {
+        std::memcpy(name, entry.name, entry.length);
+        name[entry.length] = '\0';
+        if (!addNew(name, entry.handle)) {
+            ErrorHalt("Hash table full!", "qzhandle", 648);
+            DropRegistry();
+            return false;
+        }
+        ++registered;
+        Daten::viewHelloMessage(application, "DORIX handle interface",
+                                static_cast<std::uint16_t>(registered));
+    }
+    FileStamp(cacheFile, gHandleCacheTime);
+    mLoadResult = Loaded;
+    return true;
+}
+
+bool Handles::LoadedFromCache() { return gLoadedFromCache; }
+
+std::uint32_t Handles::HandleCacheTime() { return gHandleCacheTime; }

@@ -86,6 +86,9 @@ public:
     // True when the registry was last loaded from the handle cache, false
     // when the handle file was read and the cache rewritten.
     static bool LoadedFromCache();
+    // The packed stamp of the handle cache when it was last read or written
+    // (process-wide); definition caches must be newer than it.
+    static std::uint32_t HandleCacheTime();
     // Visits every entry in iteration order.
     static void ForEach(const std::function<void(std::uint16_t handle, std::string_view name)>& visit);
     // The name hash: from 0, for each character taken as signed 8 bit, add

@@ -1,0 +1,609 @@
+#include "korvex/definitions/definition_parser.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "korvex/korvex.h"
+
+namespace korvex::definitions {
+
+namespace {
+
+using files::Format;
+
+struct KeywordInfo {
+    std::string_view name;
+    bool twiceIsError;
+};
+
+// In the order of DefinitionParser::Keyword.
+constexpr KeywordInfo kKeywords[] = {
+    {"Min", true},          {"Max", true},         {"Default", false},     {"Type", true},
+    {"MetricFormat", true}, {"InchFormat", true},  {"UserFactor", true},   {"WriteDirect", true},
+    {"InchMetric", true},   {"Visible", true},     {"SwapBitmask", true},  {"RevertBitmask", true},
+    {"ZReverse", true},     {"MetricUnit", true},  {"InchUnit", true},     {"TabIdent", true},
+    {"TabIndex", true},     {"TabParIdent", true}, {"NotValid", true},     {"Base", true},
+    {"Special", false},
+};
+
+struct TypeWord {
+    std::string_view word;
+    DInfo::DType type;
+};
+
+constexpr TypeWord kTypeWords[] = {
+    {"LONGINT", DInfo::LONGINT},         {"INTEGER", DInfo::INTEGER},
+    {"WORD", DInfo::WORD},               {"SHORTINT", DInfo::SHORTINT},
+    {"BYTE", DInfo::BYTE},               {"REAL", DInfo::REAL},
+    {"QZREAL", DInfo::QZREAL},           {"QZSHORTREAL", DInfo::QZSHORTREAL},
+    {"QZSHORTREALPLUS", DInfo::QZSHORTREALPLUS}, {"QZLONGCARD", DInfo::QZLONGCARD},
+    {"QZCARD", DInfo::QZCARD},           {"BITMASK", DInfo::BITMASK},
+    {"STRING", DInfo::STRING},
+};
+
+bool IsBlank(char c) { return c == ' '; }
+
+std::string_view Strip(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// Skips blanks, then answers the text up to the next blank and leaves rest
+// after that blank.
+std::string_view NextParameter(std::string_view& rest) {
+    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+    const std::size_t blank = rest.find(' ');
+    const std::string_view parameter = rest.substr(0, blank);
+    rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+    return parameter;
+}
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
+
+bool SameWord(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Upper(a[i]) != Upper(b[i])) return false;
+    return true;
+}
+
+// Copies at most capacity characters and terminates.
+template <std::size_t N>
+void CopyCut(char (&field)[N], std::string_view text) {
+    const std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
+    std::memcpy(field, text.data(), length);
+    std::memset(field + length, 0, N - length);
+}
+
+bool IsNumericType(DInfo::DType type) { return type >= DInfo::BYTE && type <= DInfo::QZCARD; }
+
+// The lowest and highest value of a numeric type, for a record without Min
+// or Max.
+std::int32_t LowestValue(DInfo::DType type) {
+    switch (type) {
+        case DInfo::LONGINT:
+        case DInfo::QZREAL:
+            return INT32_MIN;
+        case DInfo::INTEGER:
+        case DInfo::QZSHORTREAL:
+            return -32768;
+        case DInfo::SHORTINT:
+            return -128;
+        default:  // BYTE, WORD, QZCARD, QZSHORTREALPLUS, QZLONGCARD
+            return 0;
+    }
+}
+
+std::int32_t HighestValue(DInfo::DType type) {
+    switch (type) {
+        case DInfo::BYTE:
+            return 255;
+        case DInfo::WORD:
+        case DInfo::QZCARD:
+        case DInfo::QZSHORTREALPLUS:
+            return 65535;
+        case DInfo::INTEGER:
+        case DInfo::QZSHORTREAL:
+            return 32767;
+        case DInfo::SHORTINT:
+            return 127;
+        default:  // LONGINT, QZREAL, QZLONGCARD
+            return INT32_MAX;
+    }
+}
+
+constexpr double kRealLowest = 2.225074e-300;
+constexpr double kRealHighest = 1.797693e+300;
+constexpr std::int32_t kNoDefault = INT32_MAX;
+
+}  // namespace
+
+std::int32_t ParseLong(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    std::int64_t value = 0;
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > limit) value = limit;
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+double ParseDouble(std::string_view text) {
+    char small[64];
+    std::string large;
+    const char* start;
+    if (text.size() < sizeof small) {
+        std::memcpy(small, text.data(), text.size());
+        small[text.size()] = '\0';
+        start = small;
+    } else {
+        large.assign(text);
+        start = large.c_str();
+    }
+    return std::strtod(start, nullptr);
+}
+
+std::uint32_t ConstantTable::Hash(std::string_view name) {
+    std::uint32_t hash = 0;
+    for (char c : name)
+        hash = (hash + static_cast<std::uint32_t>(static_cast<std::int32_t>(
+                           static_cast<signed char>(c)))) * 4u;
+    return hash;
+}
+
+const std::string* ConstantTable::Find(std::string_view name) const {
+    for (const Constant& constant : mBuckets[Hash(name) % kBuckets])
+        if (constant.name == name) return &constant.value;
+    return nullptr;
+}
+
+void ConstantTable::Add(std::string_view name, std::string_view value) {
+    mBuckets[Hash(name) % kBuckets].push_back(Constant{std::string(name), std::string(value)});
+    ++mSize;
+}
+
+void ConstantTable::Clear() {
+    for (auto& bucket : mBuckets) bucket.clear();
+    mSize = 0;
+}
+
+DefinitionParser::DefinitionParser(std::vector<DInfo*>& table, std::string fileName,
+                                   NameLookup lookup, files::MessageSink sink, Progress progress)
+    : mTable(table),
+      mFileName(std::move(fileName)),
+      mLookup(std::move(lookup)),
+      mSink(std::move(sink)),
+      mProgress(std::move(progress)) {}
+
+bool DefinitionParser::Parse(std::string_view text) {
+    files::ForEachLine(text, [this](unsigned number, std::string_view line) {
+        Line(number, line);
+        return !mStop;
+    });
+    mConstants.Clear();
+    // An open constants section simply ends; an open record is closed.
+    if (!mStop && mRecord.open) CloseRecord();
+    return mClean;
+}
+
+void DefinitionParser::Error(std::uint8_t result, const char* caption, std::string text) {
+    mClean = false;
+    if (!mSink(files::LoadMessage{result, mLine, caption, std::move(text)})) mStop = true;
+}
+
+std::string DefinitionParser::Place(std::string_view what) const {
+    return Format("%.*s\nFile : %s\nLine : %u", static_cast<int>(what.size()), what.data(),
+                  mFileName.c_str(), mLine);
+}
+
+std::string DefinitionParser::FileAndLine() const {
+    return Format("File : %s\nLine : %u", mFileName.c_str(), mLine);
+}
+
+bool DefinitionParser::Resolve(std::string_view parameter, std::string_view& resolved) const {
+    resolved = parameter;
+    if (!parameter.empty() &&
+        ((parameter[0] >= '0' && parameter[0] <= '9') || parameter[0] == '-'))
+        return true;
+    if (const std::string* value = mConstants.Find(parameter)) {
+        resolved = *value;
+        return true;
+    }
+    return false;
+}
+
+bool DefinitionParser::MustResolve(std::string_view parameter, std::string_view& resolved) {
+    if (Resolve(parameter, resolved)) return true;
+    Error(Daten::SyntaxError, "Constant not found !!", Place(parameter));
+    return false;
+}
+
+void DefinitionParser::Line(unsigned number, std::string_view line) {
+    mLine = number;
+    if (!line.empty() && line[0] == '[') {
+        Header(line);
+        return;
+    }
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return;
+    const std::string_view keyword = Strip(line.substr(0, equals));
+    std::string_view rest = line.substr(equals + 1);
+    const std::string_view first = NextParameter(rest);
+    const std::string_view second = NextParameter(rest);
+    if (mConstantsOpen) {
+        ConstantLine(keyword, first);
+    } else if (mRecord.open) {
+        KeywordLine(keyword, first, second);
+    } else {
+        Error(Daten::SyntaxError, "Handle not valid !!", FileAndLine());
+    }
+}
+
+void DefinitionParser::Header(std::string_view line) {
+    mConstantsOpen = false;
+    if (mRecord.open) {
+        CloseRecord();
+        if (mStop) return;
+    }
+    if (mProgress) mProgress(mRecordCounter);
+    ++mRecordCounter;
+
+    // What the lint checks after a header it could not open.
+    auto openUnstored = [this] {
+        mRecord = Record{};
+        mRecord.open = true;
+    };
+    const std::size_t close = line.find(']');
+    if (close == std::string_view::npos) {
+        Error(Daten::SyntaxError, "Syntax - Error !!",
+              Format("] expected!!\nFile : %s\nLine : %u", mFileName.c_str(), mLine));
+        openUnstored();
+        return;
+    }
+    const std::string_view name = Strip(line.substr(1, close - 1));
+    if (SameWord(name, "CONSTANTS")) {
+        mConstantsOpen = true;
+        mConstants.Clear();
+        return;
+    }
+    const std::string bare(name);
+    const std::uint16_t handle = mLookup ? mLookup(bare.c_str()) : Handles::kNoHandle;
+    if (handle == Handles::kNoHandle) {
+        Error(Daten::HandleNotFound, "Handle not found !!", Place(name));
+        openUnstored();
+        return;
+    }
+    if (handle < mTable.size() && mTable[handle] && mTable[handle]->mType != DInfo::NONE) {
+        Error(Daten::HandleExists, "Handle already exists !!", Place(name));
+        openUnstored();
+        return;
+    }
+    mRecord = Record{};
+    mRecord.open = true;
+    mRecord.store = true;
+    mRecord.handle = handle;
+}
+
+void DefinitionParser::ConstantLine(std::string_view name, std::string_view value) {
+    if (name.empty() || value.empty()) return;
+    if ((name[0] >= '0' && name[0] <= '9') || name[0] == '-') {
+        Error(Daten::ParameterError, "First character 0..9 or - !!", Place(name));
+        return;
+    }
+    if (mConstants.Find(name)) {
+        Error(Daten::KeyExists, "Parameter defined twice !!", Place(name));
+        return;
+    }
+    mConstants.Add(name, value);
+}
+
+void DefinitionParser::KeywordLine(std::string_view keyword, std::string_view first,
+                                   std::string_view second) {
+    Keyword found = kUnknownKeyword;
+    for (int k = 0; k < kKeywordCount; ++k) {
+        if (kKeywords[k].name == keyword) {
+            found = static_cast<Keyword>(k);
+            break;
+        }
+    }
+    if (found == kUnknownKeyword) {
+        Error(Daten::UnknownKey, "Unknown keyword !!", Place(keyword));
+        return;
+    }
+    if (mRecord.Given(found) && kKeywords[found].twiceIsError) {
+        Error(Daten::KeyExists, "Parameter defined twice !!", Place(keyword));
+        return;
+    }
+    mRecord.given |= 1u << found;
+    mRecord.failed &= ~(1u << found);
+    if (!ApplyKeyword(found, keyword, first, second)) mRecord.failed |= 1u << found;
+}
+
+bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name,
+                                    std::string_view first, std::string_view second) {
+    Record& r = mRecord;
+    std::string_view value;
+    std::string_view other;
+    auto yesNo = [&](char& flag) {
+        Resolve(first, value);
+        if (SameWord(value, "YES")) {
+            flag = 1;
+        } else if (SameWord(value, "NO")) {
+            flag = 0;
+        } else {
+            Error(Daten::ParameterError, "Wrong parameter (YES / NO) !!", Place(value));
+            return false;
+        }
+        return true;
+    };
+
+    switch (keyword) {
+        case kMin:
+        case kMax:
+        case kDefault: {
+            if (r.type == DInfo::NONE) {
+                // After a Type line that was an error, the missing type is no news.
+                if (!r.Given(kType))
+                    Error(Daten::SyntaxError, "Type not defined !!", FileAndLine());
+                return false;
+            }
+            if (!MustResolve(first, value)) return false;
+            if (r.type == DInfo::REAL) {
+                const double number = ParseDouble(value);
+                (keyword == kMin ? r.realMin : keyword == kMax ? r.realMax : r.realDef) = number;
+                return true;
+            }
+            const std::int32_t number = ParseLong(value);
+            if (keyword == kMin) {
+                const bool below =
+                    ((r.type == DInfo::BYTE || r.type == DInfo::WORD) && number < 0) ||
+                    ((r.type == DInfo::INTEGER || r.type == DInfo::QZSHORTREAL) &&
+                     number < -32768) ||
+                    (r.type == DInfo::SHORTINT && number < -128);
+                if (below) {
+                    Error(Daten::ParameterError, "Minimum out of bounds !!", Place(value));
+                    return false;
+                }
+                r.min = number;
+            } else if (keyword == kMax) {
+                const bool above = (r.type == DInfo::BYTE && number > 255) ||
+                                   (r.type == DInfo::WORD && number > 65535) ||
+                                   ((r.type == DInfo::INTEGER || r.type == DInfo::QZSHORTREAL) &&
+                                    number > 32767) ||
+                                   (r.type == DInfo::SHORTINT && number > 127);
+                if (above) {
+                    Error(Daten::ParameterError, "Maximum out of bounds !!", Place(value));
+                    return false;
+                }
+                r.max = number;
+            } else {
+                r.def = number;
+            }
+            return true;
+        }
+        case kType: {
+            Resolve(first, value);
+            DInfo::DType type = DInfo::NONE;
+            for (const TypeWord& word : kTypeWords)
+                if (word.word == value) type = word.type;
+            if (type == DInfo::NONE) {
+                Error(Daten::UnknownParameter, "Unknown parameter !!", Place(value));
+                return false;
+            }
+            if (type == DInfo::STRING || type == DInfo::BITMASK) {
+                if (!MustResolve(second, other)) return false;
+                const std::int32_t length = ParseLong(other);
+                // A negative length or one beyond 16 bits would wrap into a
+                // different size; it is refused like a length of 0.
+                if (length <= 0 || length > 0xFFFF) {
+                    Error(Daten::ParameterError, "Parameter error !!", Place(other));
+                    return false;
+                }
+                r.length = static_cast<std::uint16_t>(length);
+            }
+            r.type = type;
+            return true;
+        }
+        case kMetricFormat:
+        case kInchFormat: {
+            if (!MustResolve(first, value)) return false;
+            if (!MustResolve(second, other)) return false;
+            const auto width = static_cast<unsigned char>(ParseLong(value));
+            const auto decimals = static_cast<unsigned char>(ParseLong(other));
+            if (decimals >= width) {
+                const char* caption = "2nd parameter is greater than 1st parameter !!";
+                if (keyword == kMetricFormat)
+                    Error(Daten::ParameterError, caption, Place(name));
+                else
+                    Error(Daten::ParameterError, caption,
+                          Format("%.*s %.*s\nFile : %s\nLine : %u", static_cast<int>(value.size()),
+                                 value.data(), static_cast<int>(other.size()), other.data(),
+                                 mFileName.c_str(), mLine));
+                return false;
+            }
+            if (keyword == kMetricFormat) {
+                r.metricWidth = width;
+                r.metricDecimals = decimals;
+            } else {
+                r.inchWidth = width;
+                r.inchDecimals = decimals;
+            }
+            return true;
+        }
+        case kUserFactor:
+            if (!MustResolve(first, value)) return false;
+            r.userFactor = ParseDouble(value);
+            return true;
+        case kWriteDirect:
+            Resolve(first, value);
+            if (SameWord(value, "YES")) {
+                r.writeDirect = 1;
+            } else if (SameWord(value, "NO") || SameWord(value, "NO,TPara")) {
+                r.writeDirect = 0;
+                r.notDirect = DInfo::TPara;
+            } else if (SameWord(value, "NO,CommFlag")) {
+                r.writeDirect = 0;
+                r.notDirect = DInfo::CommFlag;
+            } else if (SameWord(value, "NO,CommValue")) {
+                r.writeDirect = 0;
+                r.notDirect = DInfo::CommValue;
+            } else {
+                Error(Daten::ParameterError, "Wrong parameter (YES / NO) !!", Place(value));
+                return false;
+            }
+            return true;
+        case kInchMetric:
+            Resolve(first, value);
+            if (SameWord(value, "YES") || SameWord(value, "YES,1")) {
+                r.inchMetric = 1;
+            } else if (SameWord(value, "YES,2")) {
+                r.inchMetric = 2;
+            } else if (SameWord(value, "NO")) {
+                r.inchMetric = 0;
+            } else {
+                Error(Daten::ParameterError, "Wrong parameter (YES / NO) !!", Place(value));
+                return false;
+            }
+            return true;
+        case kVisible:
+            return yesNo(r.visible);
+        case kSwapBitmask:
+            return yesNo(r.swapBitmask);
+        case kRevertBitmask:
+            return yesNo(r.revertBitmask);
+        case kZReverse:
+            return yesNo(r.zReverse);
+        case kMetricUnit:
+            Resolve(first, value);
+            CopyCut(r.metricUnit, value);
+            return true;
+        case kInchUnit:
+            Resolve(first, value);
+            CopyCut(r.inchUnit, value);
+            return true;
+        case kTabIdent:
+            Resolve(first, value);
+            CopyCut(r.tabIdent, value);
+            return true;
+        case kTabIndex:
+            Resolve(first, value);
+            CopyCut(r.tabIndex, value);
+            return true;
+        case kTabParIdent:
+            Resolve(first, value);
+            CopyCut(r.tabParIdent, value);
+            return true;
+        case kNotValid:
+            Resolve(first, value);
+            if (SameWord(value, "NO")) {
+                r.notValid = 0;
+                r.notValidValue = 0;
+            } else {
+                r.notValid = 1;
+                r.notValidValue = ParseLong(value);
+            }
+            return true;
+        case kBase:
+            Resolve(first, value);
+            if (SameWord(value, "Dec")) {
+                r.base = 10;
+            } else if (SameWord(value, "Hex")) {
+                r.base = 16;
+            } else if (SameWord(value, "Bin")) {
+                r.base = 2;
+            } else {
+                Error(Daten::ParameterError, "Parameter error !!", Place(name));
+                return false;
+            }
+            return true;
+        case kSpecial:
+        case kUnknownKeyword:
+            return true;
+    }
+    return true;
+}
+
+void DefinitionParser::StoreRecord(DInfo* record) {
+    delete mTable[mRecord.handle];
+    mTable[mRecord.handle] = record;
+    if (mRecord.handle > mHighestHandle) mHighestHandle = mRecord.handle;
+}
+
+void DefinitionParser::CloseRecord() {
+    // Closing reports at the current line: the next header, or the last line.
+    Record& c = mRecord;
+    if (c.store)
+        while (mTable.size() <= c.handle) mTable.push_back(new DInfo());
+    auto finish = [this] { mRecord = Record{}; };
+
+    if (c.type == DInfo::NONE) {
+        if (!c.Given(kType)) Error(Daten::SyntaxError, "Type not defined !!", FileAndLine());
+        finish();
+        return;
+    }
+    if (IsNumericType(c.type)) {
+        const bool real = c.type == DInfo::REAL;
+        if (!c.Has(kMin)) {
+            c.min = LowestValue(c.type);
+            c.realMin = kRealLowest;
+        }
+        if (!c.Has(kMax)) {
+            c.max = HighestValue(c.type);
+            c.realMax = kRealHighest;
+        }
+        const bool limitsFailed = c.Failed(kMin) || c.Failed(kMax) || c.Failed(kDefault);
+        if (c.Has(kDefault) && !limitsFailed) {
+            const bool outside = real ? (c.realDef < c.realMin || c.realDef > c.realMax)
+                                      : (c.def < c.min || c.def > c.max);
+            if (outside) {
+                Error(Daten::ParameterError, "Default out of bounds !!", FileAndLine());
+                finish();
+                return;
+            }
+        }
+        if (!c.Has(kDefault)) {
+            c.def = kNoDefault;
+            c.realDef = static_cast<double>(kNoDefault);
+        }
+        const bool formatsFailed =
+            c.Failed(kMetricFormat) || c.Failed(kInchFormat) || c.Failed(kInchMetric);
+        if (!formatsFailed && (!c.Has(kMetricFormat) || (!c.Has(kInchFormat) && c.inchMetric != 0))) {
+            Error(Daten::SyntaxError, "Min, Max, MetricFormat or InchFormat not defined !!",
+                  FileAndLine());
+            finish();
+            return;
+        }
+        if (c.store) {
+            DInfo* record =
+                real ? new DInfo(c.realMin, c.realMax, c.realDef, c.metricWidth, c.metricDecimals,
+                                 c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
+                                 c.writeDirect, c.inchMetric, c.visible, c.metricUnit, c.inchUnit,
+                                 c.tabIdent, c.tabIndex, c.tabParIdent, c.base)
+                     : new DInfo(c.type, c.min, c.max, c.def, c.metricWidth, c.metricDecimals,
+                                 c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
+                                 c.writeDirect, c.inchMetric, c.visible, c.metricUnit, c.inchUnit,
+                                 c.tabIdent, c.tabIndex, c.tabParIdent, c.notValid,
+                                 c.notValidValue, c.zReverse, c.base);
+            StoreRecord(record);
+        }
+    } else if (c.type == DInfo::STRING || c.type == DInfo::BITMASK) {
+        if (c.length == 0) {
+            if (!c.Failed(kType)) Error(Daten::SyntaxError, "Length not defined !!", FileAndLine());
+            finish();
+            return;
+        }
+        if (c.store)
+            StoreRecord(new DInfo(c.type, c.length, c.notDirect, c.writeDirect, c.visible,
+                                  c.swapBitmask, c.revertBitmask));
+    }
+    finish();
+}
+
+}  // namespace korvex::definitions

@@ -1,0 +1,158 @@
+// The definition file parser, shared by the load of a Daten (stop at the
+// first error) and the lint (report every error and go on).
+//
+// Definition file grammar, line by line:
+//   [NAME]           opens the record of handle NAME ("[CONSTANTS]": the
+//                    constants section, which empties the constant table)
+//   KEYWORD = P1 P2  a keyword line (a line without "=" is a remark)
+// Keywords are compared with case, parameter words (YES, NO, Dec...)
+// without. A parameter that does not start with a digit or "-" is looked up
+// among the constants and replaced by its text when found.
+//
+// After an error the lint goes on: a header it could not open still opens a
+// record whose keywords are checked but not stored, and a check that would
+// only repeat an earlier error of the same record (a missing type after an
+// unknown type word, say) is not made.
+#ifndef KORVEX_DEFINITIONS_DEFINITION_PARSER_H_
+#define KORVEX_DEFINITIONS_DEFINITION_PARSER_H_
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "korvex/definitions/dinfo.h"
+#include "korvex/handles/cache_file.h"
+
+namespace korvex::definitions {
+
+// Constants of the definition file: 111 buckets, the bucket being the name
+// hash modulo 111; names match exactly.
+class ConstantTable {
+public:
+    static constexpr std::uint32_t kBuckets = 111;
+    // From 0, for each character taken as signed 8 bit, add its code and
+    // multiply by 4 (32-bit wrapping).
+    static std::uint32_t Hash(std::string_view name);
+
+    // The constant's text, or nullptr.
+    const std::string* Find(std::string_view name) const;
+    // Adds without looking for duplicates (callers test first).
+    void Add(std::string_view name, std::string_view value);
+    void Clear();
+    std::size_t Size() const { return mSize; }
+
+private:
+    struct Constant {
+        std::string name;
+        std::string value;
+    };
+    std::array<std::vector<Constant>, kBuckets> mBuckets;
+    std::size_t mSize = 0;
+};
+
+class DefinitionParser {
+public:
+    // The handle of a header's name, 0xFFFF when there is none.
+    using NameLookup = std::function<std::uint16_t(const char* name)>;
+    using Progress = std::function<void(std::uint16_t count)>;
+
+    // table receives the records (dense, by handle; slots without a record
+    // hold an empty DInfo) and must hold one empty record at handle 0 when
+    // parsing starts. The parser does not own the records. fileName is the
+    // name the messages give.
+    DefinitionParser(std::vector<DInfo*>& table, std::string fileName, NameLookup lookup,
+                     files::MessageSink sink, Progress progress = {});
+    DefinitionParser(const DefinitionParser&) = delete;
+    DefinitionParser& operator=(const DefinitionParser&) = delete;
+
+    // Parses the whole text; true when no error was reported.
+    bool Parse(std::string_view text);
+    // The highest handle that received a record (0 when none did).
+    std::uint16_t HighestHandle() const { return mHighestHandle; }
+
+private:
+    enum Keyword : int {
+        kMin, kMax, kDefault, kType, kMetricFormat, kInchFormat, kUserFactor, kWriteDirect,
+        kInchMetric, kVisible, kSwapBitmask, kRevertBitmask, kZReverse, kMetricUnit, kInchUnit,
+        kTabIdent, kTabIndex, kTabParIdent, kNotValid, kBase, kSpecial, kKeywordCount,
+        kUnknownKeyword = kKeywordCount
+    };
+
+    struct Record {
+        bool open = false;
+        bool store = false;  // false for a header the lint could not open
+        std::uint16_t handle = 0;
+        DInfo::DType type = DInfo::NONE;
+        std::uint16_t length = 0;
+        std::int32_t min = 0, max = 0, def = 0;
+        double realMin = 0, realMax = 0, realDef = 0;
+        unsigned char metricWidth = 0, metricDecimals = 0, inchWidth = 0, inchDecimals = 0;
+        double userFactor = 1.0;
+        DInfo::NotDirectType notDirect = DInfo::TPara;
+        char writeDirect = 0, inchMetric = 1, visible = 1, swapBitmask = 0, revertBitmask = 0;
+        char metricUnit[DInfo::kUnitLength + 1] = {};
+        char inchUnit[DInfo::kUnitLength + 1] = {};
+        char tabIdent[DInfo::kTabLength + 1] = {};
+        char tabIndex[DInfo::kTabLength + 1] = {};
+        char tabParIdent[DInfo::kTabLength + 1] = {};
+        char notValid = 0;
+        std::int32_t notValidValue = 0;
+        char zReverse = 0;
+        short base = 10;
+        std::uint32_t given = 0;   // keywords met (for "defined twice")
+        std::uint32_t failed = 0;  // keywords whose line was an error
+        bool Given(Keyword k) const { return given & (1u << k); }
+        bool Failed(Keyword k) const { return failed & (1u << k); }
+        bool Has(Keyword k) const { return Given(k) && !Failed(k); }
+    };
+
+    void Line(unsigned number, std::string_view line);
+    void Header(std::string_view line);
+    void ConstantLine(std::string_view keyword, std::string_view value);
+    void KeywordLine(std::string_view keyword, std::string_view first, std::string_view second);
+    // Answers false after reporting the error (or silently when it only
+    // follows an earlier error of the record).
+    bool ApplyKeyword(Keyword keyword, std::string_view name, std::string_view first,
+                      std::string_view second);
+    void CloseRecord();
+    void StoreRecord(DInfo* record);
+
+    // Resolves a parameter; false when it had to be a constant and is none.
+    bool Resolve(std::string_view parameter, std::string_view& resolved) const;
+    bool MustResolve(std::string_view parameter, std::string_view& resolved);
+
+    void Error(std::uint8_t result, const char* caption, std::string text);
+    // "%s\nFile : %s\nLine : %u" with what, the file and the line.
+    std::string Place(std::string_view what) const;
+    // "File : %s\nLine : %u".
+    std::string FileAndLine() const;
+
+    std::vector<DInfo*>& mTable;
+    std::string mFileName;
+    NameLookup mLookup;
+    files::MessageSink mSink;
+    Progress mProgress;
+
+    ConstantTable mConstants;
+    bool mConstantsOpen = false;
+    Record mRecord;
+    unsigned mLine = 0;
+    std::uint16_t mRecordCounter = 0;
+    std::uint16_t mHighestHandle = 0;
+    bool mClean = true;
+    bool mStop = false;
+};
+
+// Reads a signed decimal integer as the C library's atol does on a 32-bit
+// long: leading blanks, a sign, digits up to the first other character,
+// saturating at the limits.
+std::int32_t ParseLong(std::string_view text);
+// Reads a decimal fraction as atof does (0.0 when there is none).
+double ParseDouble(std::string_view text);
+
+}  // namespace korvex::definitions
+
+#endif  // KORVEX_DEFINITIONS_DEFINITION_PARSER_H_

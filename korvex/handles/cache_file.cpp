@@ -1,0 +1,133 @@
+#include "korvex/handles/cache_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "korvex/coding.h"
+#include "korvex/host/host.h"
+
+namespace korvex::files {
+
+void BuildHeader(std::uint32_t stamp, Header header) {
+    std::memset(header, 0, kHeaderSize);
+    const std::string text = std::string("Q&Z - DATAINTERFACE FILE\nVERSION: ") + kBuildDate + " " +
+                              kBuildTime + "\n";
+    std::memcpy(header, text.data(), text.size());
+    EncodeFixed32(header + text.size(), stamp);
+}
+
+bool BuildHeaderFor(const char* textFile, Header header) {
+    std::uint32_t stamp = 0;
+    if (!FileStamp(textFile, stamp)) return false;
+    BuildHeader(stamp, header);
+    return true;
+}
+
+bool HeadersMatch(const unsigned char* stored, const unsigned char* expected) {
+    for (std::size_t i = 0; i < kHeaderSize; ++i) {
+        if (stored[i] != expected[i]) return false;
+        if (stored[i] == 0) return true;
+    }
+    return true;
+}
+
+bool CacheHeaderValid(const char* cacheFile, const char* textFile) {
+    Header expected;
+    // Without its text file a cache cannot be checked, so it is not trusted.
+    if (!BuildHeaderFor(textFile, expected)) return false;
+    std::FILE* file = cacheFile ? std::fopen(cacheFile, "rb") : nullptr;
+    if (!file) return false;
+    Header stored;
+    const bool complete = std::fread(stored, 1, kHeaderSize, file) == kHeaderSize;
+    std::fclose(file);
+    return complete && HeadersMatch(stored, expected);
+}
+
+bool CacheFileName(TGlobalData& global, const char* name, char* out, std::size_t size) {
+    if (!out || size == 0) return false;
+    const char* directory = global.GetPfad(1, global.DoesEngineExist());
+    const std::size_t directoryLength = directory ? std::strlen(directory) : 0;
+    const std::size_t nameLength = name ? std::strlen(name) : 0;
+    // Directory, separator, name and ".BIN" must fit whole: a cut path would
+    // name another file.
+    if (directoryLength + 1 + nameLength + 4 + 1 > size) {
+        out[0] = '\0';
+        return false;
+    }
+    StrCopy(out, directory, size);
+    AppendStrich(out, size);
+    std::strcat(out, name ? name : "");
+    ChangeExtension(out, size, ".BIN");
+    return true;
+}
+
+bool FileStamp(const char* path, std::uint32_t& stamp) {
+    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
+    if (!file) return false;
+    const bool ok = host::Host().GetFileStamp(path, stamp);
+    std::fclose(file);
+    return ok;
+}
+
+ReadResult ReadWholeFile(const char* path, std::vector<unsigned char>& bytes) {
+    bytes.clear();
+    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
+    if (!file) return ReadResult::CannotOpen;
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
+    unsigned char chunk[64 * 1024];
+    for (;;) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < sizeof chunk) break;
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? ReadResult::ReadError : ReadResult::Ok;
+}
+
+WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& bytes) {
+    if (!path || !*path) return WriteResult::CannotCreate;
+    struct stat info {};
+    if (::stat(path, &info) == 0 && S_ISREG(info.st_mode) && ::access(path, R_OK | W_OK) == 0)
+        std::remove(path);
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file) return WriteResult::CannotCreate;
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) ==
+                                              bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    if (written && closed) return WriteResult::Ok;
+    std::remove(path);
+    return WriteResult::WriteError;
+}
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string out(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(out.data(), out.size() + 1, format, args);
+    va_end(args);
+    return out;
+}
+
+TAppl* ApplicationOf(OWL::TWindow* parent) {
+    return parent ? dynamic_cast<TAppl*>(parent->GetApplication()) : nullptr;
+}
+
+TGlobalData& GlobalDataOf(OWL::TWindow* parent) {
+    static TGlobalData currentDirectory;
+    TAppl* application = ApplicationOf(parent);
+    TGlobalData* global = application ? application->GetGlobalData() : nullptr;
+    return global ? *global : currentDirectory;
+}
+
+}  // namespace korvex::files
