@@ -98,9 +98,106 @@ public:
 
     // --- Value access and queries on the definition record (value_access.cpp).
 
+    // The largest working text of the conversions (64 bytes with its zero).
+    static constexpr std::size_t kTextBufferSize = 64;
+    // The invalid-REAL marker: the smallest normal double.
+    static constexpr double kInvalidReal = 2.2250738585072014e-308;
+
+    // Reads or writes one bit of a BITMASK handle (write non-zero: value's
+    // truth goes into the bit).
+    std::uint8_t HandleBitMask(std::uint16_t handle, std::uint16_t bit, std::int32_t& value,
+                               std::uint8_t axis, char write);
+    // Widens a value read in the stored width of the handle's type.
+    std::int32_t MinusCheck(std::int32_t value, std::uint16_t handle);
+    // Writes the default of one handle, or of every defined handle (0xFFFF).
+    void Default(char direct, std::uint16_t handle, std::uint16_t index);
+    // Appends prefix, then selfText when name names handle, else the display
+    // text of the handle that name names.
+    // REQUIRES: out has room for prefix and the longer of selfText and 255
+    // more characters.
+    void CheckAndGetValue(std::uint16_t handle, std::uint16_t index, std::uint8_t axis,
+                          const char* name, const char* selfText, char* out, const char* prefix);
+    // As above into a buffer of outSize bytes; what does not fit is cut.
+    void CheckAndGetValue(std::uint16_t handle, std::uint16_t index, std::uint8_t axis,
+                          const char* name, const char* selfText, char* out, const char* prefix,
+                          std::size_t outSize);
+    // The 0-based magazine of a tool-table place (handles 330 and 1049).
+    std::uint16_t getMagNr(std::uint16_t place);
+    std::uint16_t GetMaxTabElemAnz(std::uint16_t handle);
+    // The record of a defined handle, or the own record of a registered
+    // object; nullptr when there is none.
+    DInfo* ExistHandleAndGetInfo(std::uint16_t handle);
+    // Puts object at a registered handle's place (a data object taking over
+    // another one's handle); false when the handle has no place.
+    bool SetCDataPtr(std::uint16_t handle, CData* object);
+    std::uint16_t DatenTyp(std::uint16_t handle);
+    std::uint16_t DatenLaenge(std::uint16_t handle);
+    std::int32_t Min(std::uint16_t handle);
+    std::int32_t Max(std::uint16_t handle);
+    double RealMin(std::uint16_t handle);
+    double RealMax(std::uint16_t handle);
+    char DirectWrite(std::uint16_t handle);
+    char InchMetr(std::uint16_t handle);
+    short GetBasis(std::uint16_t handle);
+    double UserFaktor(std::uint16_t handle);
+    // The inch or metric unit text, as the handle is shown now; nullptr
+    // when the handle has no record.
+    const char* GetUnitString(std::uint16_t handle);
+    std::uint8_t GetActFormat(std::uint16_t handle, std::uint8_t& width, std::uint8_t& decimals);
+    std::uint8_t GetMetInchFormat(std::uint16_t handle, std::uint8_t& width,
+                                  std::uint8_t& decimals, char metric);
+    // 255 is the host's current axis.
+    std::uint8_t Axis(std::uint8_t axis);
+
     // --- Number and text conversion (conversion.cpp).
 
+    std::uint8_t Value2String(std::uint16_t handle, std::int32_t value, char* out,
+                              std::uint16_t size);
+    std::uint8_t Value2String(std::uint16_t handle, double value, char* out, std::uint16_t size);
+    std::uint8_t String2Value(std::uint16_t handle, const char* text, std::int32_t& value);
+    std::uint8_t String2Value(std::uint16_t handle, const char* text, double& value);
+    // Digit text of a scaled integer.
+    // REQUIRES: out holds kTextBufferSize bytes.
+    static char* Bin2Str(std::int32_t value, char* out, short width, short decimals,
+                         char leadingZeros, char isUnsigned, short base);
+    // Scaled integer of a decimal text (at most 6 decimals).
+    static std::int32_t Str2Bin(const char* text, short decimals);
+    // Copies text when it fits width, else width stars (code 4); out holds
+    // size bytes.
+    static std::uint8_t CheckFeldWeite(const char* text, char* out, std::uint16_t size,
+                                       std::uint16_t width);
+    // Star text for the handle's not-valid value; false for any other value.
+    bool NotValid(std::uint16_t handle, std::int32_t value, char* out, std::uint16_t size);
+    // out becomes text cut before its first character that is not a digit,
+    // '+', '-' or '.'.
+    static void GetValidNumChars(const char* text, TApplString& out);
+    static void HandleHexBin(char* text, short width, DInfo::DType type);
+
     // --- Inch/metric and feed-rate units (units.cpp).
+
+    // The text the host frame gets with the unit-change notification.
+    static const char kszUpdate[];
+
+    void SetInchFlag1();
+    void ClearInchFlag1();
+    void ToggleInchFlag1();
+    void SetInchFlag2();
+    void ClearInchFlag2();
+    void ToggleInchFlag2();
+    void SetInchAll();
+    void ClearInchAll();
+    void ToggleInchAll();
+    // Is the handle shown in inch now.
+    bool CheckInch(std::uint16_t handle);
+    // 1 or 2: the feed-rate mode of a feed-rate handle; 0 otherwise.
+    std::uint8_t isTMET1_2Conversion(std::uint16_t handle);
+    double getInchMetricFactor(std::uint16_t handle);
+    // Adapts a feed-rate record to the feed-rate mode; true when it changed.
+    bool HandleTMET1_2(std::uint16_t handle);
+    std::uint8_t MetricValue2InchString(std::uint16_t handle, std::int32_t value, char* out,
+                                        std::uint16_t size);
+    std::uint8_t InchValue2MetricString(std::uint16_t handle, std::int32_t value, char* out,
+                                        std::uint16_t size);
 
     // --- Commands: interpreter, value/flag/special commands, protocol (commands/).
 
@@ -136,6 +233,8 @@ public:
         return false;
     }
     bool TTkvChangedSummary() const { return mTTkvChangedSummary != 0; }
+    // Marks a tool-conversion entry (handles 286 and 365) as changed by the user.
+    void MarkTTkvChangedByUser(std::uint16_t handle, std::uint16_t index);
 
     // Small accessors.
     bool getMagazineService() const { return mMagazineService != 0; }
