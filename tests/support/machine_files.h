@@ -1,0 +1,64 @@
+// Helpers for tests of the handle and definition files and their caches:
+// expected cache bytes built by hand from the formats, and file stamps set
+// to known times.
+#ifndef KORVEX_TESTS_SUPPORT_MACHINE_FILES_H_
+#define KORVEX_TESTS_SUPPORT_MACHINE_FILES_H_
+
+#include <sys/time.h>
+
+#include <bit>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace korvex::testing {
+
+inline std::string Le16(std::uint16_t v) {
+    return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+inline std::string Le32(std::uint32_t v) {
+    std::string out;
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return out;
+}
+
+inline std::string LeDouble(double d) {
+    const auto bits = std::bit_cast<std::uint64_t>(d);
+    std::string out;
+    for (int i = 0; i < 8; ++i) out += static_cast<char>((bits >> (8 * i)) & 0xFF);
+    return out;
+}
+
+// The 256-byte cache header for a text file of the given packed stamp.
+inline std::string HeaderBytes(std::uint32_t stamp) {
+    std::string header = "Q&Z - DATAINTERFACE FILE\nVERSION: Dez 16 2016 11:37:28\n";
+    header += Le32(stamp);
+    header.resize(256, '\0');
+    return header;
+}
+
+// Sets the modification time of path to a local time and answers the packed
+// stamp the caches record for it.
+inline std::uint32_t SetStamp(const std::string& path, int year, int month, int day, int hour,
+                              int minute, int second) {
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    struct timeval times[2];
+    times[0].tv_sec = times[1].tv_sec = std::mktime(&local);
+    times[0].tv_usec = times[1].tv_usec = 0;
+    ::utimes(path.c_str(), times);
+    return static_cast<std::uint32_t>(second / 2) | static_cast<std::uint32_t>(minute) << 5 |
+           static_cast<std::uint32_t>(hour) << 11 | static_cast<std::uint32_t>(day) << 16 |
+           static_cast<std::uint32_t>(month) << 21 | static_cast<std::uint32_t>(year - 1980) << 25;
+}
+
+}  // namespace korvex::testing
+
+#endif  // KORVEX_TESTS_SUPPORT_MACHINE_FILES_H_
