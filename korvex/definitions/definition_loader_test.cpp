@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "korvex/korvex.h"
+#include "tests/support/machine_files.h"
+#include "tests/support/test_machine.h"
+
+namespace {
+
+using korvex::testing::HeaderBytes;
+using korvex::testing::Le16;
+using korvex::testing::Le32;
+using korvex::testing::LeDouble;
+using korvex::testing::SetStamp;
+using korvex::testing::TestMachine;
+
+constexpr const char* kHandles = "A=1\nB=2\nFIVE=5\n";
+constexpr const char* kDefinitions =
+    "[CONSTANTS]\n"
+    "TOP=100\n"
+    "[FIVE]\n"
+    "Type = LONGINT\n"
+    "Min = -5\n"
+    "Max = TOP\n"
+    "Default = 3\n"
+    "MetricFormat = 10 3\n"
+    "InchFormat = 10 4\n"
+    "MetricUnit = [mm]\n"
+    "InchUnit = [inch]\n"
+    "[B]\n"
+    "Type = STRING 12\n"
+    "WriteDirect = YES\n";
+
+// Record images written by hand from the format.
+std::string EmptyImage() {
+    std::string image(100, '\0');
+    image.replace(8, 8, LeDouble(2147483647.0));
+    image.replace(16, 8, LeDouble(-2147483648.0));
+    image.replace(24, 8, LeDouble(2147483647.0));
+    image.replace(40, 8, LeDouble(1.0));
+    image[52] = 1;
+    image.replace(98, 2, Le16(10));
+    return image;
+}
+
+std::string StringImage() {
+    std::string image = EmptyImage();
+    image.replace(0, 2, Le16(12));
+    image.replace(2, 2, Le16(12));
+    image.replace(40, 8, LeDouble(0.0));
+    image[50] = 1;  // write direct
+    image.replace(98, 2, Le16(0));
+    return image;
+}
+
+std::string LongintImage() {
+    std::string image(100, '\0');
+    image.replace(0, 2, Le16(5));
+    image.replace(2, 2, Le16(4));
+    image.replace(8, 4, Le32(static_cast<std::uint32_t>(-5)));
+    image.replace(16, 4, Le32(100));
+    image.replace(24, 4, Le32(3));
+    image[32] = 10;
+    image[33] = 3;
+    image[34] = 10;
+    image[35] = 4;
+    image.replace(40, 8, LeDouble(1.0));
+    image[51] = 1;  // inch/metric
+    image[52] = 1;  // visible
+    image.replace(55, 4, "[mm]");
+    image.replace(68, 6, "[inch]");
+    image.replace(98, 2, Le16(10));
+    return image;
+}
+
+// Reserved bytes and the upper halves of integer limits carry nothing.
+void ExpectSameImage(const std::string& actual, const std::string& expected, bool integer,
+                     const std::string& what) {
+    ASSERT_EQ(actual.size(), 100u) << what;
+    for (std::size_t i = 0; i < 100; ++i) {
+        const bool reserved = (i >= 4 && i < 8) || (i >= 36 && i < 40) || i == 91 || i == 97;
+        const bool upperHalf = integer && ((i >= 12 && i < 16) || (i >= 20 && i < 24) ||
+                                           (i >= 28 && i < 32));
+        if (reserved || upperHalf) continue;
+        EXPECT_EQ(static_cast<unsigned char>(actual[i]), static_cast<unsigned char>(expected[i]))
+            << what << " offset " << i;
+    }
+}
+
+// A host whose file-stamp look-up can act on a file, to put faults between
+// the cache check and the cache read.
+class StampHookHost : public korvex::host::RecordingHost {
+public:
+    bool GetFileStamp(const char* path, std::uint32_t& packed) override {
+        const bool ok = RecordingHost::GetFileStamp(path, packed);
+        if (onStamp) onStamp(path);
+        return ok;
+    }
+    std::function<void(const std::string& path)> onStamp;
+};
+
+class DefinitionCacheTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        machine.WriteFile("HANDLES.TXT", kHandles);
+        machine.WriteFile("QZ_DATEN.TXT", kDefinitions);
+        textStamp = SetStamp(Text(), 2021, 3, 15, 10, 37, 42);
+        SetStamp(machine.Path("HANDLES.TXT"), 2021, 3, 15, 10, 37, 42);
+    }
+
+    std::unique_ptr<Daten> Load() {
+        Handles::DropRegistry();
+        return std::unique_ptr<Daten>(machine.NewDaten());
+    }
+    // Loads from the text, then dates the caches so that the definition
+    // cache counts as newer than the handle cache.
+    std::string MakeValidCache() {
+        Load();
+        SetStamp(machine.Path("HANDLES.BIN"), 2022, 1, 1, 8, 0, 0);
+        SetStamp(Cache(), 2022, 1, 1, 8, 0, 10);
+        return machine.ReadFile("QZ_DATEN.BIN");
+    }
+    std::string Text() const { return machine.Path("QZ_DATEN.TXT"); }
+    std::string Cache() const { return machine.Path("QZ_DATEN.BIN"); }
+    void ExpectRecords(Daten& daten, const std::string& what) {
+        ASSERT_EQ(daten.ConstructionResult(), 0) << what;
+        EXPECT_EQ(daten.DefinitionCount(), 6u) << what;
+        ASSERT_NE(daten.ExistHandle(5), nullptr) << what;
+        EXPECT_EQ(daten.ExistHandle(5)->Max(), 100) << what;
+        ASSERT_NE(daten.ExistHandle(2), nullptr) << what;
+        EXPECT_EQ(daten.ExistHandle(2)->mLength, 12) << what;
+        EXPECT_EQ(daten.ExistHandle(1), nullptr) << what;
+    }
+
+    TestMachine machine;
+    std::uint32_t textStamp = 0;
+};
+
+TEST_F(DefinitionCacheTest, WrittenByteForByte) {
+    auto daten = Load();
+    ExpectRecords(*daten, "text");
+    EXPECT_FALSE(daten->DefinitionsFromCache());
+    const std::string cache = machine.ReadFile("QZ_DATEN.BIN");
+    ASSERT_EQ(cache.size(), 262u + 6 * 100);
+    EXPECT_EQ(cache.substr(0, 262), HeaderBytes(textStamp) + Le32(9) + Le16(6));
+    const std::string images[] = {EmptyImage(), EmptyImage(), StringImage(),
+                                  EmptyImage(), EmptyImage(), LongintImage()};
+    for (std::size_t i = 0; i < 6; ++i)
+        ExpectSameImage(cache.substr(262 + i * 100, 100), images[i], i == 5,
+                        "record " + std::to_string(i));
+}
+
+TEST_F(DefinitionCacheTest, ReadWhileNewerThanTheHandleCache) {
+    const std::string written = MakeValidCache();
+    auto daten = Load();
+    EXPECT_TRUE(Handles::LoadedFromCache());
+    EXPECT_TRUE(daten->DefinitionsFromCache());
+    ExpectRecords(*daten, "cache");
+    EXPECT_STREQ(daten->ExistHandle(5)->mszInchUnit, "[inch]");
+    EXPECT_TRUE(machine.host.messageBoxes.empty());
+
+    // Read from the cache even though the text would fail now: the text is
+    // not looked at.
+    machine.WriteFile("QZ_DATEN.TXT", "[NOPE]\n");
+    SetStamp(Text(), 2021, 3, 15, 10, 37, 42);
+    SetStamp(Cache(), 2022, 1, 1, 8, 0, 10);
+    daten = Load();
+    EXPECT_TRUE(daten->DefinitionsFromCache());
+    EXPECT_EQ(daten->ConstructionResult(), 0);
+}
+
+TEST_F(DefinitionCacheTest, StaleCachesAreReplaced) {
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    } cases[] = {
+        {"same two-second unit as the handle cache",
+         [&] { SetStamp(Cache(), 2022, 1, 1, 8, 0, 1); }},
+        {"older than the handle cache", [&] { SetStamp(Cache(), 2021, 12, 31, 23, 0, 0); }},
+        {"definition file touched", [&] { SetStamp(Text(), 2021, 3, 15, 10, 37, 44); }},
+        {"handle file touched, so the handle cache is new",
+         [&] { SetStamp(machine.Path("HANDLES.TXT"), 2021, 3, 15, 10, 37, 44); }},
+        {"another build", [&] {
+             std::string cache = machine.ReadFile("QZ_DATEN.BIN");
+             cache.replace(cache.find("11:37:28"), 8, "11:37:29");
+             machine.WriteFile("QZ_DATEN.BIN", cache);
+             SetStamp(Cache(), 2022, 1, 1, 8, 0, 10);
+         }},
+    };
+    for (const Case& c : cases) {
+        SetStamp(machine.Path("HANDLES.TXT"), 2021, 3, 15, 10, 37, 42);
+        SetStamp(Text(), 2021, 3, 15, 10, 37, 42);
+        MakeValidCache();
+        c.change();
+        auto daten = Load();
+        EXPECT_FALSE(daten->DefinitionsFromCache()) << c.what;
+        ExpectRecords(*daten, c.what);
+    }
+    EXPECT_TRUE(machine.host.messageBoxes.empty());
+}
+
+TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
+    const std::string good = MakeValidCache();
+    ASSERT_EQ(good.size(), 862u);
+    auto with = [&good](std::size_t at, const std::string& bytes) {
+        std::string damaged = good;
+        damaged.replace(at, bytes.size(), bytes);
+        return damaged;
+    };
+    struct Case {
+        const char* what;
+        std::string cache;
+        bool fromCache;
+    } cases[] = {
+        {"the good cache", good, true},
+        {"truncated inside the header", good.substr(0, 200), false},
+        {"truncated inside the version", good.substr(0, 258), false},
+        {"truncated inside the count", good.substr(0, 261), false},
+        {"truncated inside a record", good.substr(0, 262 + 5 * 100 + 40), false},
+        {"truncated after a whole record", good.substr(0, 262 + 5 * 100), false},
+        {"version 8", with(256, Le32(8)), false},
+        {"record count beyond the file's end", with(260, Le16(7)), false},
+        {"record count of 0xFFFF", with(260, Le16(0xFFFF)), false},
+        {"record count short of the records", with(260, Le16(5)), false},
+        {"record count 0", good.substr(0, 260) + Le16(0), false},
+        {"bytes after the last record", good + std::string(100, '\0'), false},
+        {"garbage after a valid header",
+         good.substr(0, 256) + std::string(606, '\x5a'), false},
+        {"a type code of 99", with(262 + 100, Le16(99)), false},
+        {"a not-direct road of 7", with(262 + 148, Le16(7)), false},
+    };
+    for (const Case& c : cases) {
+        machine.WriteFile("QZ_DATEN.BIN", c.cache);
+        SetStamp(Cache(), 2022, 1, 1, 8, 0, 10);
+        auto daten = Load();
+        EXPECT_EQ(daten->DefinitionsFromCache(), c.fromCache) << c.what;
+        ExpectRecords(*daten, c.what);
+        // The rewritten cache is the good one again.
+        EXPECT_EQ(machine.ReadFile("QZ_DATEN.BIN"), good) << c.what;
+    }
+    EXPECT_TRUE(machine.host.messageBoxes.empty());
+    EXPECT_TRUE(machine.host.fatalExits.empty());
+}
+
+TEST_F(DefinitionCacheTest, ACacheThatVanishesBeforeItsReadCannotBeOpened) {
+    MakeValidCache();
+    StampHookHost host;
+    host.onStamp = [this](const std::string& path) {
+        if (path == Cache()) std::filesystem::remove(path);
+    };
+    auto daten = Load();
+    ASSERT_EQ(host.messageBoxes.size(), 1u);
+    EXPECT_EQ(host.messageBoxes[0].caption, "OPEN - ERROR !!");
+    EXPECT_EQ(host.messageBoxes[0].text, Cache());
+    EXPECT_EQ(daten->ConstructionResult(), Daten::FileNotFound);
+    EXPECT_EQ(host.fatalExits, std::vector<int>{0});
+    EXPECT_EQ(daten->DefinitionCount(), 0u);
+}
+
+TEST_F(DefinitionCacheTest, ACacheThatCannotBeReadEndsTheLoad) {
+    MakeValidCache();
+    StampHookHost host;
+    host.onStamp = [this](const std::string& path) {
+        if (path != Cache()) return;
+        // Opens like a file, fails to read like a broken disk.
+        std::filesystem::remove(path);
+        std::filesystem::create_directory(path);
+    };
+    auto daten = Load();
+    ASSERT_EQ(host.messageBoxes.size(), 1u);
+    EXPECT_EQ(host.messageBoxes[0].caption, "READ - ERROR !!");
+    EXPECT_EQ(host.messageBoxes[0].text, Cache());
+    EXPECT_EQ(daten->ConstructionResult(), Daten::DataOrDriverError);
+    EXPECT_EQ(host.fatalExits, std::vector<int>{0});
+    EXPECT_EQ(daten->DefinitionCount(), 0u);
+}
+
+TEST_F(DefinitionCacheTest, ACacheThatCannotBeCreatedEndsTheLoad) {
+    std::filesystem::create_directory(Cache());
+    machine.WriteFile("QZ_DATEN.BIN/keep", "x");
+    auto daten = Load();
+    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
+    EXPECT_EQ(machine.host.messageBoxes[0].caption, "OPEN - ERROR !!");
+    EXPECT_EQ(machine.host.messageBoxes[0].text, Cache());
+    EXPECT_EQ(daten->ConstructionResult(), Daten::DataOrDriverError);
+    EXPECT_EQ(machine.host.fatalExits, std::vector<int>{0});
+}
+
+TEST_F(DefinitionCacheTest, AFailedWriteEndsTheLoadAndLeavesNoCache) {
+    Load();  // the handle cache exists, so only the definition cache is written
+    std::filesystem::remove(Cache());
+    machine.host.messageBoxes.clear();
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = old;
+    limit.rlim_cur = 500;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    auto daten = Load();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
+    EXPECT_EQ(machine.host.messageBoxes[0].caption, "WRITE - ERROR !!");
+    EXPECT_EQ(machine.host.messageBoxes[0].text, Cache());
+    EXPECT_EQ(daten->ConstructionResult(), Daten::DataOrDriverError);
+    EXPECT_FALSE(machine.Exists("QZ_DATEN.BIN"));
+}
+
+TEST_F(DefinitionCacheTest, WindowsLineEndsGiveTheSameCache) {
+    Load();
+    const std::string fromLf = machine.ReadFile("QZ_DATEN.BIN");
+    std::string crlf;
+    for (char c : std::string(kDefinitions)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    machine.WriteFile("QZ_DATEN.TXT", crlf);
+    SetStamp(Text(), 2021, 3, 15, 10, 37, 42);
+    std::filesystem::remove(Cache());
+    Load();
+    EXPECT_EQ(machine.ReadFile("QZ_DATEN.BIN"), fromLf);
+}
+
+TEST_F(DefinitionCacheTest, ProgressWhileReadingTheCache) {
+    std::string handles, definitions;
+    for (int i = 0; i < 260; ++i) {
+        handles += "H" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+        definitions += "[H" + std::to_string(i) + "]\nType = STRING 4\n";
+    }
+    machine.WriteFile("HANDLES.TXT", handles);
+    machine.WriteFile("QZ_DATEN.TXT", definitions);
+    MakeValidCache();
+    machine.model.hello.SetCaption("");
+    auto daten = Load();
+    ASSERT_TRUE(daten->DefinitionsFromCache());
+    EXPECT_EQ(daten->DefinitionCount(), 260u);
+    EXPECT_EQ(machine.model.hello.Caption(), "DORIX1 interface  [200]");
+}
+
+}  // namespace

@@ -1,0 +1,503 @@
+#include "korvex/definitions/definition_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "korvex/korvex.h"
+#include "tests/support/test_machine.h"
+
+namespace {
+
+using korvex::testing::TestMachine;
+
+constexpr const char* kHandles = "A=1\nB=2\nC=3\nFIVE=5\nXYZ=6\nNINE=9\n";
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+class DefinitionFileTest : public ::testing::Test {
+protected:
+    // Loads a Daten over the given files, as a fresh process would.
+    std::unique_ptr<Daten> Load(const std::string& definitions,
+                                const std::string& handles = kHandles) {
+        machine.WriteFile("HANDLES.TXT", handles);
+        machine.WriteFile("QZ_DATEN.TXT", definitions);
+        std::filesystem::remove(machine.Path("QZ_DATEN.BIN"));
+        Handles::DropRegistry();
+        machine.host.messageBoxes.clear();
+        machine.host.fatalExits.clear();
+        return std::unique_ptr<Daten>(machine.NewDaten());
+    }
+    std::string File() const { return machine.Path("QZ_DATEN.TXT"); }
+
+    TestMachine machine;
+};
+
+TEST_F(DefinitionFileTest, EveryErrorWithItsCaptionTextAndResult) {
+    struct Case {
+        std::string definitions;
+        std::string caption;
+        std::string text;  // %F stands for the definition file's full name
+        std::uint8_t result;
+    } cases[] = {
+        // Lines outside records and headers.
+        {"; remark\nType = LONGINT\n", "Handle not valid !!", "File : %F\nLine : 2", 7},
+        {"[XYZ\nType = LONGINT\n", "Syntax - Error !!", "] expected!!\nFile : %F\nLine : 1", 7},
+        {"[NOPE]\n", "Handle not found !!", "NOPE\nFile : %F\nLine : 1", 6},
+        {"[ A B ]\n", "Handle not found !!", "A B\nFile : %F\nLine : 1", 6},
+        {"[]\n", "Handle not found !!", "\nFile : %F\nLine : 1", 6},
+        {"[A]\nType = STRING 4\n[B]\nType = STRING 4\n[a]\n", "Handle already exists !!",
+         "a\nFile : %F\nLine : 5", 8},
+        // Constants.
+        {"[CONSTANTS]\n1X=5\n", "First character 0..9 or - !!", "1X\nFile : %F\nLine : 2", 13},
+        {"[CONSTANTS]\n-X = 5\n", "First character 0..9 or - !!", "-X\nFile : %F\nLine : 2", 13},
+        {"[CONSTANTS]\nX=5\nY=6\nX=7\n", "Parameter defined twice !!", "X\nFile : %F\nLine : 4", 9},
+        // Keyword checks.
+        {"[A]\nType = LONGINT\nType = WORD\n", "Parameter defined twice !!",
+         "Type\nFile : %F\nLine : 3", 9},
+        {"[A]\nType = LONGINT\nMin = 1\nMin = NOSUCH\n", "Parameter defined twice !!",
+         "Min\nFile : %F\nLine : 4", 9},
+        {"[A]\nMin = 0\n", "Type not defined !!", "File : %F\nLine : 2", 7},
+        {"[A]\nDefault = NOSUCH\n", "Type not defined !!", "File : %F\nLine : 2", 7},
+        {"[A]\nType = LONGINT\nMax = MAXNEG\n", "Constant not found !!",
+         "MAXNEG\nFile : %F\nLine : 3", 7},
+        {"[A]\nType = STRING\n", "Constant not found !!", "\nFile : %F\nLine : 2", 7},
+        {"[A]\nType = LONGINT\nMetricFormat = 10\n", "Constant not found !!",
+         "\nFile : %F\nLine : 3", 7},
+        {"[A]\nType = LONGINT\nUserFactor = .5\n", "Constant not found !!",
+         ".5\nFile : %F\nLine : 3", 7},
+        {"[A]\nType = BYTE\nMin = -1\n", "Minimum out of bounds !!", "-1\nFile : %F\nLine : 3",
+         13},
+        {"[A]\nType = WORD\nMin = -1\n", "Minimum out of bounds !!", "-1\nFile : %F\nLine : 3",
+         13},
+        {"[A]\nType = INTEGER\nMin = -32769\n", "Minimum out of bounds !!",
+         "-32769\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = QZSHORTREAL\nMin = -40000\n", "Minimum out of bounds !!",
+         "-40000\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = SHORTINT\nMin = -129\n", "Minimum out of bounds !!",
+         "-129\nFile : %F\nLine : 3", 13},
+        {"[CONSTANTS]\nLOW=-7\n[A]\nType = BYTE\nMin = LOW\n", "Minimum out of bounds !!",
+         "-7\nFile : %F\nLine : 5", 13},
+        {"[A]\nType = BYTE\nMax = 256\n", "Maximum out of bounds !!", "256\nFile : %F\nLine : 3",
+         13},
+        {"[A]\nType = WORD\nMax = 65536\n", "Maximum out of bounds !!",
+         "65536\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = INTEGER\nMax = 32768\n", "Maximum out of bounds !!",
+         "32768\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = QZSHORTREAL\nMax = 32768\n", "Maximum out of bounds !!",
+         "32768\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = SHORTINT\nMax = 128\n", "Maximum out of bounds !!",
+         "128\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = longint\n", "Unknown parameter !!", "longint\nFile : %F\nLine : 2", 12},
+        {"[A]\nType =\n", "Unknown parameter !!", "\nFile : %F\nLine : 2", 12},
+        {"[A]\nType = STRING 0\n", "Parameter error !!", "0\nFile : %F\nLine : 2", 13},
+        {"[A]\nType = BITMASK -4\n", "Parameter error !!", "-4\nFile : %F\nLine : 2", 13},
+        {"[A]\nType = STRING 65536\n", "Parameter error !!", "65536\nFile : %F\nLine : 2", 13},
+        {"[A]\nType = LONGINT\nMetricFormat = 3 3\n",
+         "2nd parameter is greater than 1st parameter !!", "MetricFormat\nFile : %F\nLine : 3",
+         13},
+        {"[A]\nType = LONGINT\nMetricFormat = 3 10\n",
+         "2nd parameter is greater than 1st parameter !!", "MetricFormat\nFile : %F\nLine : 3",
+         13},
+        {"[A]\nType = LONGINT\nInchFormat = 3 10\n",
+         "2nd parameter is greater than 1st parameter !!", "3 10\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = LONGINT\nVisible = maybe\n", "Wrong parameter (YES / NO) !!",
+         "maybe\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = LONGINT\nWriteDirect = NO,Other\n", "Wrong parameter (YES / NO) !!",
+         "NO,Other\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = LONGINT\nInchMetric = YES,3\n", "Wrong parameter (YES / NO) !!",
+         "YES,3\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = BITMASK 2\nSwapBitmask = 1\n", "Wrong parameter (YES / NO) !!",
+         "1\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = BITMASK 2\nRevertBitmask = JA\n", "Wrong parameter (YES / NO) !!",
+         "JA\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = LONGINT\nZReverse =\n", "Wrong parameter (YES / NO) !!",
+         "\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = LONGINT\nBase = Oct\n", "Parameter error !!", "Base\nFile : %F\nLine : 3",
+         13},
+        {"[A]\nType = LONGINT\nmin = 0\n", "Unknown keyword !!", "min\nFile : %F\nLine : 3", 10},
+        {"[A]\nType = LONGINT\nMin\t= 0\n", "Unknown keyword !!", "Min\t\nFile : %F\nLine : 3",
+         10},
+        {"[A]\n// Max = 5\n", "Unknown keyword !!", "// Max\nFile : %F\nLine : 2", 10},
+        // Closing a record.
+        {"[A]\n[B]\n", "Type not defined !!", "File : %F\nLine : 2", 7},
+        {"[A]\nVisible = YES\n\n\n", "Type not defined !!", "File : %F\nLine : 4", 7},
+        {"[A]\nType = LONGINT\nMin = 5\nMax = 10\nDefault = 11\nMetricFormat = 10 0\n"
+         "InchMetric = NO\n[B]\n",
+         "Default out of bounds !!", "File : %F\nLine : 8", 13},
+        {"[A]\nType = LONGINT\nMin = 5\nDefault = 4\nMetricFormat = 10 0\nInchMetric = NO\n",
+         "Default out of bounds !!", "File : %F\nLine : 6", 13},
+        {"[A]\nType = BYTE\nDefault = 256\nMetricFormat = 3 0\nInchMetric = NO\n",
+         "Default out of bounds !!", "File : %F\nLine : 5", 13},
+        {"[A]\nType = REAL\nMin = 1.5\nMax = 2.5\nDefault = 2.6\nMetricFormat = 10 3\n"
+         "InchMetric = NO\n",
+         "Default out of bounds !!", "File : %F\nLine : 7", 13},
+        {"[A]\nType = LONGINT\nMetricFormat = 10 3\n",
+         "Min, Max, MetricFormat or InchFormat not defined !!", "File : %F\nLine : 3", 7},
+        {"[A]\nType = QZREAL\nInchFormat = 10 4\n",
+         "Min, Max, MetricFormat or InchFormat not defined !!", "File : %F\nLine : 3", 7},
+        {"[A]\nType = LONGINT\nInchMetric = NO\n[CONSTANTS]\n",
+         "Min, Max, MetricFormat or InchFormat not defined !!", "File : %F\nLine : 4", 7},
+    };
+    for (const Case& c : cases) {
+        auto daten = Load(c.definitions);
+        ASSERT_EQ(machine.host.messageBoxes.size(), 1u) << c.definitions;
+        EXPECT_EQ(machine.host.messageBoxes[0].caption, c.caption) << c.definitions;
+        EXPECT_EQ(machine.host.messageBoxes[0].text, Replace(c.text, "%F", File()))
+            << c.definitions;
+        EXPECT_EQ(daten->ConstructionResult(), c.result) << c.definitions;
+        EXPECT_EQ(machine.host.fatalExits, std::vector<int>{0}) << c.definitions;
+        // Nothing half read survives, and no cache is written.
+        EXPECT_EQ(daten->DefinitionCount(), 0u) << c.definitions;
+        EXPECT_FALSE(machine.Exists("QZ_DATEN.BIN")) << c.definitions;
+    }
+}
+
+TEST_F(DefinitionFileTest, MissingDefinitionFile) {
+    machine.WriteFile("HANDLES.TXT", kHandles);
+    std::unique_ptr<Daten> daten(machine.NewDaten("NODEFS"));
+    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
+    EXPECT_EQ(machine.host.messageBoxes[0].caption, "FILE NOT FOUND !!");
+    EXPECT_EQ(machine.host.messageBoxes[0].text, machine.Path("NODEFS.TXT"));
+    EXPECT_EQ(daten->ConstructionResult(), Daten::FileNotFound);
+    EXPECT_EQ(machine.host.fatalExits, std::vector<int>{0});
+}
+
+TEST_F(DefinitionFileTest, AHandleFileErrorSkipsTheDefinitions) {
+    auto daten = Load("[NOPE]\n", "A=1\n=2\n");
+    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
+    EXPECT_EQ(machine.host.messageBoxes[0].caption, "Syntax - Error in Handle - File !!");
+    EXPECT_EQ(daten->ConstructionResult(), Handles::EmptyName);
+    EXPECT_EQ(daten->DefinitionCount(), 0u);
+}
+
+TEST_F(DefinitionFileTest, DefaultLimitsPerType) {
+    struct Case {
+        const char* type;
+        std::int32_t min;
+        std::int32_t max;
+        std::uint16_t length;
+    } cases[] = {
+        {"BYTE", 0, 255, 1},
+        {"SHORTINT", -128, 127, 1},
+        {"WORD", 0, 65535, 2},
+        {"INTEGER", -32768, 32767, 2},
+        {"LONGINT", INT32_MIN, INT32_MAX, 4},
+        {"QZREAL", INT32_MIN, INT32_MAX, 4},
+        {"QZSHORTREAL", -32768, 32767, 2},
+        {"QZSHORTREALPLUS", 0, 65535, 2},
+        {"QZLONGCARD", 0, INT32_MAX, 4},
+        {"QZCARD", 0, 65535, 2},
+    };
+    for (const Case& c : cases) {
+        auto daten = Load(std::string("[A]\nType = ") + c.type +
+                          "\nMetricFormat = 10 3\nInchMetric = NO\n");
+        ASSERT_EQ(daten->ConstructionResult(), 0) << c.type;
+        const DInfo* r = daten->ExistHandle(1);
+        ASSERT_NE(r, nullptr) << c.type;
+        EXPECT_EQ(r->Min(), c.min) << c.type;
+        EXPECT_EQ(r->Max(), c.max) << c.type;
+        EXPECT_EQ(r->Def(), INT32_MAX) << c.type;
+        EXPECT_EQ(r->mLength, c.length) << c.type;
+        EXPECT_EQ(r->mInchMetric, 0) << c.type;
+    }
+    auto daten = Load("[A]\nType = REAL\nMetricFormat = 12 4\nInchMetric = NO\n");
+    const DInfo* r = daten->ExistHandle(1);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->mType, DInfo::REAL);
+    EXPECT_EQ(r->mLength, 8);
+    EXPECT_EQ(r->RealMin(), 2.225074e-300);
+    EXPECT_EQ(r->RealMax(), 1.797693e+300);
+    EXPECT_EQ(r->RealDef(), 2147483647.0);
+}
+
+TEST_F(DefinitionFileTest, InchMetricDefaultsToOneAndThenNeedsAnInchFormat) {
+    auto daten = Load("[A]\nType = LONGINT\nMetricFormat = 10 3\nInchFormat = 10 4\n");
+    ASSERT_EQ(daten->ConstructionResult(), 0);
+    EXPECT_EQ(daten->ExistHandle(1)->mInchMetric, 1);
+    EXPECT_EQ(daten->ExistHandle(1)->Min(), INT32_MIN);
+    daten = Load("[A]\nType = LONGINT\nMetricFormat = 10 3\nInchMetric = NO\n");
+    EXPECT_EQ(daten->ConstructionResult(), 0);
+    daten = Load("[A]\nType = QZCARD\nMin = -1\nMetricFormat = 10 3\nInchMetric = NO\n");
+    ASSERT_EQ(daten->ConstructionResult(), 0);
+    EXPECT_EQ(daten->ExistHandle(1)->Min(), -1);
+}
+
+TEST_F(DefinitionFileTest, EveryKeywordReachesTheRecord) {
+    auto daten = Load(
+        "[CONSTANTS]\n"
+        "MAXPOS=750\n"
+        "UNIT=[mm/min]\n"
+        "SHOW=NO\n"
+        "TYPEWORD=QZREAL\n"
+        "\n"
+        "[ A ] text after the bracket\n"
+        "Type = TYPEWORD\n"
+        "Min = -20\n"
+        "Max = MAXPOS\n"
+        "Default = 3\n"
+        "Default = 7\n"
+        "MetricFormat = 10 3 ignored\n"
+        "InchFormat = 9 4\n"
+        "UserFactor = 25.4\n"
+        "WriteDirect = no,commvalue\n"
+        "InchMetric = yes,2\n"
+        "Visible = SHOW\n"
+        "ZReverse = Yes\n"
+        "MetricUnit = UNIT\n"
+        "InchUnit = [inch/minute/x]\n"
+        "TabIdent = TAB\n"
+        "TabIndex = I\n"
+        "TabParIdent = PD\n"
+        "NotValid = -99\n"
+        "Base = hex\n"
+        "Special = anything\n"
+        "Special = again\n"
+        "a remark line inside a record\n"
+        "[B]\n"
+        "Type = BITMASK 16\n"
+        "SwapBitmask = YES\n"
+        "RevertBitmask = YES\n"
+        "WriteDirect = NO,CommFlag\n"
+        "Min = 4\n"
+        "MetricUnit = [x]\n"
+        "[C]\n"
+        "Type = REAL\n"
+        "Min = -1.5\n"
+        "Max = 1e3\n"
+        "Default = 0.25\n"
+        "MetricFormat = 12 4\n"
+        "InchFormat = 12 5\n"
+        "NotValid = 5\n"
+        "ZReverse = YES\n"
+        "WriteDirect = YES\n"
+        "Base = Bin\n");
+    ASSERT_EQ(daten->ConstructionResult(), 0) << machine.host.messageBoxes.size();
+    const DInfo* a = daten->ExistHandle(1);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->mType, DInfo::QZREAL);
+    EXPECT_EQ(a->Min(), -20);
+    EXPECT_EQ(a->Max(), 750);
+    EXPECT_EQ(a->Def(), 7);
+    EXPECT_EQ(a->mMetricWidth, 10);
+    EXPECT_EQ(a->mMetricDecimals, 3);
+    EXPECT_EQ(a->mInchWidth, 9);
+    EXPECT_EQ(a->mInchDecimals, 4);
+    EXPECT_EQ(a->mUserFactor, 25.4);
+    EXPECT_EQ(a->mWriteDirect, 0);
+    EXPECT_EQ(a->mNotDirect, DInfo::CommValue);
+    EXPECT_EQ(a->mInchMetric, 2);
+    EXPECT_EQ(a->mVisible, 0);
+    EXPECT_EQ(a->mZReverse, 1);
+    EXPECT_STREQ(a->mszMetricUnit, "[mm/min]");
+    EXPECT_STREQ(a->mszInchUnit, "[inch/minute");
+    EXPECT_STREQ(a->mszTabIdent, "TA");
+    EXPECT_STREQ(a->mszTabIndex, "I");
+    EXPECT_STREQ(a->mszTabParIdent, "PD");
+    EXPECT_EQ(a->mNotValid, 1);
+    EXPECT_EQ(a->mNotValidValue, -99);
+    EXPECT_EQ(a->mBase, 16);
+
+    const DInfo* b = daten->ExistHandle(2);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->mType, DInfo::BITMASK);
+    EXPECT_EQ(b->mLength, 16);
+    EXPECT_EQ(b->mSwapBitmask, 1);
+    EXPECT_EQ(b->mRevertBitmask, 1);
+    EXPECT_EQ(b->mNotDirect, DInfo::CommFlag);
+    // The string-and-bitmask record drops everything else.
+    EXPECT_STREQ(b->mszMetricUnit, "");
+    EXPECT_EQ(b->RealMin(), 2147483647.0);
+    EXPECT_EQ(b->mBase, 0);
+    EXPECT_EQ(b->mUserFactor, 0.0);
+
+    const DInfo* c = daten->ExistHandle(3);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->mType, DInfo::REAL);
+    EXPECT_EQ(c->RealMin(), -1.5);
+    EXPECT_EQ(c->RealMax(), 1000.0);
+    EXPECT_EQ(c->RealDef(), 0.25);
+    EXPECT_EQ(c->mWriteDirect, 1);
+    EXPECT_EQ(c->mBase, 2);
+    // The REAL record takes neither the not-valid value nor Z reverse.
+    EXPECT_EQ(c->mNotValid, 0);
+    EXPECT_EQ(c->mNotValidValue, 0);
+    EXPECT_EQ(c->mZReverse, 0);
+}
+
+TEST_F(DefinitionFileTest, StringRecordAndNotValidNo) {
+    auto daten = Load("[A]\nType = STRING 20\nVisible = no\n[B]\nType = BYTE\nNotValid = NO\n"
+                      "MetricFormat = 3 0\nInchMetric = NO\n");
+    ASSERT_EQ(daten->ConstructionResult(), 0);
+    EXPECT_EQ(daten->ExistHandle(1)->mType, DInfo::STRING);
+    EXPECT_EQ(daten->ExistHandle(1)->mLength, 20);
+    EXPECT_EQ(daten->ExistHandle(1)->mVisible, 0);
+    EXPECT_EQ(daten->ExistHandle(2)->mNotValid, 0);
+}
+
+TEST_F(DefinitionFileTest, ConstantsSectionsReplaceTheTable) {
+    // Empty names or values are skipped; a second CONSTANTS header empties
+    // the table.
+    auto daten = Load("[CONSTANTS]\nLEN=8\nX=\n=5\n[A]\nType = STRING LEN\n"
+                      "[constants]\nOTHER=1\n[B]\nType = STRING LEN\n");
+    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
+    EXPECT_EQ(machine.host.messageBoxes[0].caption, "Constant not found !!");
+    EXPECT_EQ(machine.host.messageBoxes[0].text, "LEN\nFile : " + File() + "\nLine : 10");
+}
+
+TEST_F(DefinitionFileTest, TableHoldsEmptyRecordsBetweenDefinitions) {
+    auto daten = Load("[NINE]\nType = STRING 2\n[FIVE]\nType = STRING 3\n");
+    ASSERT_EQ(daten->ConstructionResult(), 0);
+    EXPECT_EQ(daten->DefinitionCount(), 10u);
+    for (std::uint16_t h = 0; h < 10; ++h)
+        EXPECT_EQ(daten->ExistHandle(h) != nullptr, h == 5 || h == 9) << h;
+    auto empty = Load("; nothing defined\n");
+    ASSERT_EQ(empty->ConstructionResult(), 0);
+    EXPECT_EQ(empty->DefinitionCount(), 1u);
+}
+
+TEST_F(DefinitionFileTest, WindowsLineEndsAndLongLines) {
+    const std::string lf =
+        "[A]\nType = LONGINT\nMin" + std::string(300, ' ') + "= 5\nMetricFormat = 10 0\n"
+        "InchMetric = NO\nMetricUnit = [mm]" + std::string(400, ' ') + "tail\n[B]\nType = STRING 4\n";
+    auto daten = Load(lf);
+    ASSERT_EQ(daten->ConstructionResult(), 0);
+    EXPECT_EQ(daten->ExistHandle(1)->Min(), 5);
+    EXPECT_STREQ(daten->ExistHandle(1)->mszMetricUnit, "[mm]");
+    unsigned char fromLf[DInfo::kImageSize];
+    daten->ExistHandle(1)->EncodeImage(fromLf);
+
+    auto crlf = Load(Replace(lf, "\n", "\r\n"));
+    ASSERT_EQ(crlf->ConstructionResult(), 0);
+    unsigned char fromCrlf[DInfo::kImageSize];
+    crlf->ExistHandle(1)->EncodeImage(fromCrlf);
+    EXPECT_EQ(std::memcmp(fromLf, fromCrlf, sizeof fromLf), 0);
+    EXPECT_EQ(crlf->ExistHandle(2)->mLength, 4);
+
+    // Messages count the same lines.
+    Load("[A]\r\nType = LONGINT\r\n\r\nMin = X\r\n");
+    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
+    EXPECT_EQ(machine.host.messageBoxes[0].text, "X\nFile : " + File() + "\nLine : 4");
+}
+
+TEST_F(DefinitionFileTest, ProgressCountsTheHeaders) {
+    std::string handles, definitions;
+    for (int i = 0; i < 120; ++i) {
+        handles += "H" + std::to_string(i) + "=" + std::to_string(i + 10) + "\n";
+        definitions += "[H" + std::to_string(i) + "]\nType = STRING 4\n";
+    }
+    Load(definitions, handles);
+    EXPECT_EQ(machine.model.hello.Caption(), "DORIX1 interface  [100]");
+}
+
+TEST(ConstantTableTest, HashAndLookUp) {
+    using korvex::definitions::ConstantTable;
+    EXPECT_EQ(ConstantTable::Hash(""), 0u);
+    EXPECT_EQ(ConstantTable::Hash("A"), 260u);
+    EXPECT_EQ(ConstantTable::Hash("ab"), (97u * 4 + 98) * 4);
+    // Signed characters: 0xFF counts as -1.
+    EXPECT_EQ(ConstantTable::Hash("\xff"), static_cast<std::uint32_t>(-4));
+    ConstantTable table;
+    table.Add("MAXPOS", "750");
+    table.Add("maxpos", "1");
+    // "\x01\x3d" hashes to (1 * 4 + 61) * 4 = 260, as "A" does.
+    table.Add("\x01\x3d", "same bucket");
+    ASSERT_NE(table.Find("MAXPOS"), nullptr);
+    EXPECT_EQ(*table.Find("MAXPOS"), "750");
+    EXPECT_EQ(*table.Find("maxpos"), "1");
+    EXPECT_EQ(table.Find("MaxPos"), nullptr);
+    table.Add("A", "first of the bucket");
+    EXPECT_EQ(*table.Find("A"), "first of the bucket");
+    EXPECT_EQ(*table.Find("\x01\x3d"), "same bucket");
+    EXPECT_EQ(table.Size(), 4u);
+    table.Clear();
+    EXPECT_EQ(table.Find("A"), nullptr);
+}
+
+TEST(NumberTextTest, AsTheCLibraryReadsThem) {
+    using korvex::definitions::ParseDouble;
+    using korvex::definitions::ParseLong;
+    EXPECT_EQ(ParseLong("12"), 12);
+    EXPECT_EQ(ParseLong("-12x"), -12);
+    EXPECT_EQ(ParseLong("x"), 0);
+    EXPECT_EQ(ParseLong("-"), 0);
+    EXPECT_EQ(ParseLong("2147483648"), INT32_MAX);
+    EXPECT_EQ(ParseLong("-2147483648"), INT32_MIN);
+    EXPECT_EQ(ParseLong("-99999999999"), INT32_MIN);
+    EXPECT_EQ(ParseDouble("25.4"), 25.4);
+    EXPECT_EQ(ParseDouble("-1e3x"), -1000.0);
+    EXPECT_EQ(ParseDouble(std::string(100, '1') + ".5"), std::strtod((std::string(100, '1') + ".5").c_str(), nullptr));
+}
+
+// The lint's way through the parser: every error, each at its line, and no
+// second error that only follows from the first.
+TEST(DefinitionParserTest, GoesOnAfterEachErrorWhenAskedTo) {
+    std::vector<DInfo*> table{new DInfo()};
+    std::vector<korvex::files::LoadMessage> messages;
+    korvex::definitions::DefinitionParser parser(
+        table, "defs.txt",
+        [](const char* name) -> std::uint16_t {
+            const std::string n(name);
+            return n == "A" ? 1 : n == "B" ? 2 : n == "C" ? 3 : n == "D" ? 4 : Handles::kNoHandle;
+        },
+        [&messages](const korvex::files::LoadMessage& m) {
+            messages.push_back(m);
+            return true;
+        });
+    const bool clean = parser.Parse(
+        "Type = LONGINT\n"        // 1 outside a record
+        "[A]\n"                   // 2
+        "Type = longint\n"        // 3 unknown type word
+        "Min = 5\n"               // 4 (no second error: the type failed)
+        "[NOPE]\n"                // 5 unknown handle: checked, not stored
+        "Visible = perhaps\n"     // 6 (and no type at the close)
+        "[B]\n"                   // 7
+        "Type = LONGINT\n"        // 8
+        "MetricFormat = 2 5\n"    // 9 (no missing-format error at the close)
+        "Frobnicate = 1\n"        // 10
+        "[C]\n"                   // 11
+        "Type = STRING 8\n"       // 12
+        "[A]\n"                   // 13 A has no record (its type failed)
+        "Type = STRING 2\n"       // 14
+        "[C]\n"                   // 15 C has one
+        "[D]\n"                   // 16 closes C again: no type
+        "Type = BYTE\n"           // 17
+        "MetricFormat = 3 0\n"    // 18
+        "InchMetric = NO\n");     // 19
+    EXPECT_FALSE(clean);
+    std::vector<std::pair<unsigned, std::string>> got;
+    for (const auto& m : messages) got.emplace_back(m.line, m.caption);
+    EXPECT_EQ(got, (std::vector<std::pair<unsigned, std::string>>{
+                       {1, "Handle not valid !!"},
+                       {3, "Unknown parameter !!"},
+                       {5, "Handle not found !!"},
+                       {6, "Wrong parameter (YES / NO) !!"},
+                       {7, "Type not defined !!"},
+                       {9, "2nd parameter is greater than 1st parameter !!"},
+                       {10, "Unknown keyword !!"},
+                       {15, "Handle already exists !!"},
+                       {16, "Type not defined !!"},
+                   }));
+    ASSERT_EQ(table.size(), 5u);
+    EXPECT_EQ(table[1]->mType, DInfo::STRING);
+    // A record is kept even when a line of it was wrong, so that a second
+    // header for it still counts as a repeat.
+    EXPECT_EQ(table[2]->mType, DInfo::LONGINT);
+    EXPECT_EQ(table[3]->mType, DInfo::STRING);
+    EXPECT_EQ(table[4]->mType, DInfo::BYTE);
+    EXPECT_EQ(parser.HighestHandle(), 4);
+    for (DInfo* record : table) delete record;
+}
+
+}  // namespace
