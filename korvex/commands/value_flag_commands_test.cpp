@@ -1,0 +1,398 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "korvex/commands/command_test_support.h"
+
+namespace korvex::commands::testing {
+namespace {
+
+using Op = korvex::host::SimDriver::Operation;
+
+constexpr char kCommandFile[] =
+    "; value and flag command templates\n"
+    "[ZeroOffsX]\nVal=ZO?X\n"
+    "[FeedOverride]\nVal=FOV\n"
+    "[Marked]\nVal=AB?CD?\n"
+    "[FeedA]\nVal=FA\n[FeedB]\nVal=noFB\n[FeedV]\nVal=FV\n[AutoOff]\nVal=AOF\n[Ramp]\nVal=RA\n"
+    "[Empty]\nVal=\n"
+    "[StationEnable]\nVal0=STOF\nVal1=STON\n"
+    "[ToolBroken]\nVal0=TBRS\nVal1=TBRS\n"
+    "[MetricMode]\nVal0=INCH\nVal1=METR\n"
+    "[MachOptions]\nVal0=OPT\nVal1=OPT\n"
+    "[ComynSPEK]\nVal0=NOSPEK\nVal1=SPEK\n";
+
+class ValueCommandTest : public CommandTest {
+protected:
+    void SetUp() override {
+        CommandTest::SetUp();
+        machine.WriteFile("COMM.TXT", kCommandFile);
+        for (std::uint16_t handle : {498, 499, 500, 861, 1007, 1220, 1221, 1056})
+            daten->SetDefinition(handle, CommandRecord(DInfo::CommValue));
+        Value("ComFVO", 3100);
+        Value("ComynEURM", 3101, DInfo::BYTE);
+        Value("ComEURM", 3102);
+        Value("ComPAXMIN", 3110);
+        Value("ComPAXMAX", 3111);
+        Value("ComPAYMIN", 3112);
+        Value("ComPAYMAX", 3113);
+        Value("ComSZXMIN", 3120);
+        Value("ComSZXMAX", 3121);
+        Value("ComSZYMIN", 3122);
+        Value("ComSZYMAX", 3123);
+        Value("ComSZH", 3124);
+        Value("ComSZPXMIN", 3125);
+        Value("ComSZPXMAX", 3126);
+        Value("ComSZPYMIN", 3127);
+        Value("ComSZPYMAX", 3128);
+        Value("ComFAMask", 3130, DInfo::BYTE);
+        Value("ComSAX", 3131);
+        Value("ComSAY", 3132);
+        Value("CHEKMode", 3133, DInfo::BYTE);
+        Value("ComSCNT", 3134, DInfo::LONGINT);
+        Value("ComCODI", 3135);
+        Value("ZeroOffsX", 3140);
+        Value("FeedOverride", 3141, DInfo::LONGINT);
+        Value("Marked", 3142, DInfo::LONGINT);
+        Value("FeedA", 3143, DInfo::LONGINT);
+        Value("FeedB", 3144, DInfo::LONGINT);
+        Value("FeedV", 3145, DInfo::LONGINT);
+        Value("AutoOff", 3146, DInfo::LONGINT);
+        Value("Ramp", 3147, DInfo::LONGINT);
+        Value("Empty", 3148, DInfo::LONGINT);
+        Value("NoSection", 3149, DInfo::LONGINT);
+        Long(1489, 1);
+    }
+    void Value(const char* name, std::uint16_t handle, DInfo::DType type = DInfo::QZREAL) {
+        Name(name, handle);
+        daten->SetDefinition(handle, CommandRecord(DInfo::CommValue, type));
+    }
+    // The events after the three protocol calls of the command.
+    Events FollowUps() const {
+        Events out;
+        for (const std::string& event : Trace())
+            if (event.rfind("frameNotify", 0) == 0 || event.rfind("frameCommandFollowUp", 0) == 0 ||
+                event.rfind("frameMessage 0x490 31", 0) == 0)
+                out.push_back(event);
+        return out;
+    }
+};
+
+TEST_F(ValueCommandTest, FixedCommandWords) {
+    struct Case {
+        std::uint16_t handle;
+        std::uint16_t index;
+        const char* sent;
+        bool refresh;
+    } cases[] = {
+        {498, 2, "581@2 <- ZOM3S1O1.5", true},  {499, 0, "581 <- LEO1S1O1.5", true},
+        {500, 1, "581@1 <- ASO2O1.5", true},    {861, 11, "581@11 <- KOF12O1.5", false},
+        {1007, 0, "581 <- ZLOF11.5", true},     {1220, 1, "581@1 <- ZOM2S2O1.5", true},
+        {1221, 1, "581@1 <- LEO2S2O1.5", true}, {1056, 1, "581@1 <- CAMQ1.5", false},
+    };
+    for (const auto& c : cases) {
+        Clear();
+        EXPECT_EQ(Input("1.5", c.handle, c.index), 0) << c.handle;
+        EXPECT_EQ(Sent(), (Events{c.sent})) << c.handle;
+        EXPECT_EQ(FollowUps(), c.refresh ? Events{"frameNotify 0x490 31 0"} : Events{})
+            << c.handle;
+    }
+    Long(1489, 2);
+    Clear();
+    EXPECT_EQ(Input("1.5", 1056, 1), 0);
+    EXPECT_EQ(Sent(), (Events{"581@1 <- CAMQ2O1.5"}));
+}
+
+TEST_F(ValueCommandTest, CommandsOfNamedHandles) {
+    Long(3102, 2500);
+    struct Case {
+        std::uint16_t handle;
+        const char* text;
+        std::uint16_t index;
+        const char* sent;
+        bool refresh;
+    } cases[] = {
+        {3100, "1.5", 3, "581@3 <- FVO2Y1.5", true},
+        {3100, "1.5", 0, "581 <- FVO1X1.5", true},
+        {3101, "1", 0, "581 <- EURM1D2.500", false},
+        {3101, "0", 0, "581 <- EURM0", false},
+        {3133, "0", 1, "581@1 <- CHEK-B", false},
+        {3133, "1", 0, "581 <- CHEKA", false},
+        {3133, "1", 2, "581@2 <- CHEKC", false},
+        {3133, "0", 5, "581@5 <- CHEK-", false},
+        {3133, "1", 5, "581@5 <- CHEK", false},
+        {3134, "4", 1, "581@1 <- SCNT2V4", false},
+        {3135, "3.5", 0, "581 <- CODI1D3.5", false},
+    };
+    for (const auto& c : cases) {
+        Clear();
+        EXPECT_EQ(Input(c.text, c.handle, c.index), 0) << c.handle << " " << c.text;
+        EXPECT_EQ(Sent(), (Events{c.sent})) << c.handle << " " << c.text;
+        EXPECT_EQ(FollowUps(), c.refresh ? Events{"frameNotify 0x490 31 0"} : Events{});
+    }
+}
+
+TEST_F(ValueCommandTest, GroupCommandsSendTheWholeGroup) {
+    Long(3110, 1000);
+    Long(3111, 750000);
+    Long(3112, 2000);
+    Long(3113, 650000);
+    for (std::uint16_t handle = 3120; handle <= 3128; ++handle) Long(handle, handle - 3100);
+    Long(3131, 10000);
+    Long(3132, 20000);
+    struct Case {
+        std::uint16_t handle;
+        std::int32_t stations;
+        const char* sent;
+    } cases[] = {
+        {3112, 1, "581 <- PAX1.000Y5X750.000Y650.000"},
+        {3110, 1, "581 <- PAX5Y2.000X750.000Y650.000"},
+        {3124, 1, "581 <- SZX0.020Y0.022X0.021Y0.023H5"},
+        {3120, 1, "581 <- SZX5Y0.022X0.021Y0.023H0.024"},
+        {3126, 1, "581 <- SZPX0.025X5"},
+        {3127, 1, "581 <- SZPY5Y0.028"},
+        {3131, 1, "581 <- SAX5Y20.000"},
+        {3132, 2, "581 <- SA1X10.000Y5"},
+    };
+    for (const auto& c : cases) {
+        Clear();
+        Long(1489, c.stations);
+        EXPECT_EQ(Input("5", c.handle), 0) << c.handle;
+        EXPECT_EQ(Sent(), (Events{c.sent})) << c.handle;
+    }
+    // A member that cannot be read goes out as 0.
+    Clear();
+    machine.sim.FailNext(Op::ReadByHandle);
+    EXPECT_EQ(Input("5", 3112), 0);
+    EXPECT_EQ(Sent(), (Events{"581 <- PAX0.000Y5X750.000Y650.000"}));
+}
+
+TEST_F(ValueCommandTest, FeedMaskPicksTheMCode) {
+    const char* const codes[8] = {"M50", "M60M70", "M70", "M60", "M80", "M60M90", "M90", "M60M80"};
+    for (unsigned mask = 0; mask < 8; ++mask) {
+        Clear();
+        Long(3130, 0, 0);  // replaced by the typed digit
+        Long(3130, (mask & 2) ? 1 : 0, 1);
+        Long(3130, (mask & 4) ? 1 : 0, 2);
+        EXPECT_EQ(Input((mask & 1) ? "1" : "0", 3130, 0), 0);
+        EXPECT_EQ(Sent(), (Events{std::string("581 <- FA") + codes[mask]})) << mask;
+    }
+    // The typed digit replaces the element being written.
+    Clear();
+    Long(3130, 1, 0);
+    Long(3130, 1, 1);
+    Long(3130, 1, 2);
+    EXPECT_EQ(Input("0", 3130, 1), 0);
+    EXPECT_EQ(Sent(), (Events{"581@1 <- FAM60M90"}));
+}
+
+TEST_F(ValueCommandTest, Templates) {
+    struct Case {
+        std::uint16_t handle;
+        std::int32_t stations;
+        std::uint16_t index;
+        const char* sent;
+    } cases[] = {
+        {3140, 1, 0, "581 <- ZO X1.5"},      {3140, 1, 1, "581@1 <- ZO X1.5"},
+        {3140, 2, 0, "581 <- ZO1X1.5"},      {3140, 2, 1, "581@1 <- ZO2X1.5"},
+        {3140, 12, 9, "581@9 <- ZO10X1.5"},  {3141, 2, 1, "581@1 <- FOV1.5"},
+        {3142, 2, 2, "581@2 <- AB3CD?1.5"},  // only the first "?"
+    };
+    for (const auto& c : cases) {
+        Clear();
+        Long(1489, c.stations);
+        EXPECT_EQ(Input("1.5", c.handle, c.index), 0) << c.handle;
+        EXPECT_EQ(Sent(), (Events{c.sent})) << c.handle;
+        EXPECT_TRUE(FollowUps().empty());
+    }
+}
+
+TEST_F(ValueCommandTest, TemplateFollowUps) {
+    struct Case {
+        std::uint16_t handle;
+        bool spotFacing;
+        Events followUps;
+    } cases[] = {
+        {3143, false, {"frameMessage 0x490 31 10 -> 0", "frameCommandFollowUp \"FA7\""}},
+        {3144, false, {"frameMessage 0x490 31 10 -> 0", "frameNotify 0x490 31 9"}},
+        {3144, true, {"frameMessage 0x490 31 10 -> 0", "frameCommandFollowUp \"noFB7\""}},
+        {3145, false, {"frameMessage 0x490 31 10 -> 0", "frameNotify 0x490 31 9"}},
+        {3146, false, {"frameMessage 0x490 31 10 -> 0", "frameCommandFollowUp \"AOF7\""}},
+        {3147, false, {"frameNotify 0x490 31 0"}},
+        {3141, false, {}},
+    };
+    for (const auto& c : cases) {
+        Clear();
+        daten->spotFacing = c.spotFacing;
+        EXPECT_EQ(Input("7", c.handle), 0) << c.handle;
+        EXPECT_EQ(FollowUps(), c.followUps) << c.handle;
+    }
+    // A command that did not go out has no follow-up.
+    Clear();
+    machine.host.tickStep = 100;
+    machine.sim.SetBusyReads(100);
+    EXPECT_EQ(Input("7", 3143), Daten::DataOrDriverError);
+    EXPECT_EQ(FollowUps(), (Events{"frameMessage 0x490 31 10 -> 0"}));
+    EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(ValueCommandTest, MissingTemplateOrName) {
+    EXPECT_EQ(Input("1", 3148), Daten::CommandStringNotFound);  // empty key
+    EXPECT_EQ(Input("1", 3149), Daten::CommandStringNotFound);  // no section
+    daten->SetDefinition(3150, CommandRecord(DInfo::CommValue));
+    EXPECT_EQ(Input("1", 3150), Daten::HandleNotFound);  // no name
+    EXPECT_EQ(DriverWrites(), 0u);
+    ASSERT_EQ(machine.host.messageBoxes.size(), 3u);
+    EXPECT_EQ(machine.host.messageBoxes[0].text,
+              "Command string not found!\nNumber of handle:3148\nName of handle:Empty");
+}
+
+TEST_F(ValueCommandTest, TemplateThatWouldOverrunItsBufferIsRefused) {
+    // 120 characters of template and 7 of value fill the 127; one more does not fit.
+    machine.WriteFile("COMM.TXT", "[FeedOverride]\nVal=" + std::string(120, 'V') + "\n");
+    EXPECT_EQ(Input("1234567", 3141), 0);
+    EXPECT_EQ(DriverWrites(), 1u);
+    EXPECT_EQ(Input("12345678", 3141), Daten::NotEnoughSpace);
+    machine.WriteFile("COMM.TXT", "[FeedOverride]\nVal=" + std::string(128, 'V') + "\n");
+    EXPECT_EQ(Input("", 3141), Daten::NotEnoughSpace);
+    EXPECT_EQ(DriverWrites(), 1u);
+    EXPECT_EQ(machine.host.messageBoxes.size(), 2u);
+}
+
+class FlagCommandTest : public ValueCommandTest {
+protected:
+    void SetUp() override {
+        ValueCommandTest::SetUp();
+        Flag("StationEnable", 662);
+        Flag("ToolBroken", 382);
+        Flag("MetricMode", 799);
+        Flag("MachOptions", 1595);
+        Flag("ComynSPEK", 3209);
+        Long(1038, 0);
+    }
+    void Flag(const char* name, std::uint16_t handle) {
+        Name(name, handle);
+        daten->SetDefinition(handle, CommandRecord(DInfo::CommFlag, DInfo::BYTE));
+    }
+};
+
+TEST_F(FlagCommandTest, TemplatesGoThroughTheCommandLine) {
+    EXPECT_EQ(daten->HandleCommFlag(662, 1, 1, 255), 0);
+    // Logged by the flag command and once more on the way out.
+    EXPECT_EQ(Trace(), (Events{
+                            "frameCommandEcho \"STON2\"",
+                            "protocol 398 \"TESTMACHINE\" \"COMM STON2\"",
+                            "frameProtocolLine \"COMM STON2\" 398",
+                            "frameCommandEcho \"STON2\"",
+                            "protocol 398 \"TESTMACHINE\" \"COMM STON2\"",
+                            "frameProtocolLine \"COMM STON2\" 398",
+                            "581@1 <- STON2",
+                        }));
+    Clear();
+    EXPECT_EQ(daten->HandleCommFlag(799, 0, 0, 255), 0);
+    EXPECT_EQ(Sent(), (Events{"581 <- INCH"}));
+    EXPECT_EQ(daten->unitInits, 1);  // the special command ran
+}
+
+TEST_F(FlagCommandTest, FixedForms) {
+    struct Case {
+        std::uint16_t handle;
+        std::int32_t value;
+        std::uint16_t index;
+        Events sent;
+    } cases[] = {
+        {662, 0, 0, {"581 <- STOF1"}},
+        {382, 1, 2, {}},  // a mark is only cleared
+        {382, 0, 2, {"581@2 <- TBRS3"}},
+        {3209, 1, 1, {"581@1 <- SPEK1"}},
+        {3209, 0, 0, {"581 <- NOSPEK0"}},
+        {799, 1, 0, {"581 <- METR"}},
+        {1595, 0, 4, {"581@4 <- OPT-$"}},
+        {1595, 1, 4, {"581@4 <- OPT$"}},
+        {1595, 1, 25, {"581@25 <- OPTE"}},
+        {1595, 1, 22, {}},  // no letter: nothing, not even the "-"
+        {1595, 0, 26, {}},
+    };
+    for (const auto& c : cases) {
+        Clear();
+        EXPECT_EQ(daten->HandleCommFlag(c.handle, c.value, c.index, 255), 0) << c.handle;
+        EXPECT_EQ(Sent(), c.sent) << c.handle << " " << c.value << " " << c.index;
+    }
+    // A letter command is logged once and runs no special command.
+    Clear();
+    EXPECT_EQ(daten->HandleCommFlag(1595, 0, 4, 255), 0);
+    EXPECT_EQ(machine.host.LinesStartingWith("protocol").size(), 1u);
+    EXPECT_TRUE(machine.host.LinesStartingWith("Sleep").empty());
+}
+
+TEST_F(FlagCommandTest, EveryLetterTable) {
+    struct Table {
+        const char* name;
+        std::uint16_t handle;
+        const char* letters;
+    } tables[] = {
+        {"MachOptions", 1595, "GBZA$TSRFHI58CUJLDOWV1-QYE"},
+        {"DrillProtOn", 2024, "D"},
+        {"MeasOptions", 934, "DLR--VNX"},
+        {"ComZOVRFlags", 3200, "NRMP"},
+        {"ComWZWM", 3201, "M-NCOHRAE-SJPI---BVU"},
+        {"ComynPRGM", 3202, "ZH--------W"},
+        {"ComynROUT", 3203, "-NAR-VUDTS"},
+        {"ComDITM", 3204, "H--TCUL"},
+        {"ComPEKM", 3205, "ZFNDTM"},
+        {"ComMESS", 3206, "L"},
+        {"ComROUM", 3207, "NR"},
+        {"ComynZSPD", 3208, "--RFDXZSQ"},
+        {"ComynCDMO", 3210, "1ANVOPTSU"},
+        {"ComCDMO", 3211, "1ANVOPTSU"},
+    };
+    std::string file;
+    for (const Table& table : tables) {
+        if (table.handle != 1595) Flag(table.name, table.handle);
+        file += std::string("[") + table.name + "]\nVal0=C\nVal1=C\n";
+    }
+    machine.WriteFile("COMM.TXT", file);
+    for (const Table& table : tables) {
+        const std::string letters = table.letters;
+        for (std::uint16_t index = 0; index <= letters.size(); ++index) {
+            for (std::int32_t value : {0, 1}) {
+                Clear();
+                EXPECT_EQ(daten->HandleCommFlag(table.handle, value, index, 255), 0);
+                Events expected;
+                if (index < letters.size() && letters[index] != '-') {
+                    std::string event = "581";
+                    if (index) event += "@" + std::to_string(index);
+                    expected.push_back(event + " <- C" + (value == 0 ? "-" : "") + letters[index]);
+                }
+                EXPECT_EQ(Sent(), expected) << table.name << " " << index << " " << value;
+            }
+        }
+    }
+}
+
+TEST_F(FlagCommandTest, MissingTemplateOrNameOrRoom) {
+    EXPECT_EQ(daten->HandleCommFlag(662, 2, 0, 255), Daten::CommandStringNotFound);
+    daten->SetDefinition(1624, CommandRecord(DInfo::CommFlag, DInfo::BYTE));
+    EXPECT_EQ(daten->HandleCommFlag(1624, 1, 0, 255), Daten::HandleNotFound);
+    // 255 characters of template leave no room for the station number.
+    machine.WriteFile("COMM.TXT", "[StationEnable]\nVal1=" + std::string(255, 'S') + "\n");
+    EXPECT_EQ(daten->HandleCommFlag(662, 1, 0, 255), Daten::NotEnoughSpace);
+    machine.WriteFile("COMM.TXT", "[MachOptions]\nVal1=" + std::string(255, 'S') + "\n");
+    EXPECT_EQ(daten->HandleCommFlag(1595, 1, 0, 255), Daten::NotEnoughSpace);
+    EXPECT_EQ(DriverWrites(), 0u);
+    EXPECT_TRUE(machine.host.LinesStartingWith("protocol").empty());
+}
+
+TEST_F(FlagCommandTest, BusyChannelSendsNothing) {
+    machine.host.tickStep = 100;
+    machine.sim.SetBusyReads(100);
+    EXPECT_EQ(daten->HandleCommFlag(1595, 0, 4, 255), Daten::DataOrDriverError);
+    EXPECT_EQ(Trace(), (Events{
+                            "frameMessage 0x494 0 0 -> 0",
+                            "frameMessage 0x494 2 \"Input OPT-$ not possible!\" -> 0",
+                            "frameMessage 0x494 8 0 -> 0",
+                        }));
+}
+
+}  // namespace
+}  // namespace korvex::commands::testing
