@@ -1,0 +1,36 @@
+// The operator-input verb: text for a handle goes through the command
+// interpreter, as a host dialog hands it over.
+#include <string>
+#include <vector>
+
+#include "tools/cli.h"
+
+namespace korvex::cli {
+namespace {
+
+int Input(Session& session, const Words& words) {
+    std::uint16_t handle = 0;
+    std::uint16_t index = 0;
+    if (!session.ResolveHandle(words[1], handle, index)) return Daten::HandleNotFound;
+    unsigned long number = 0;
+    if (words.size() > 3) {
+        if (!ParseNumber(words[3], 0xFFFF, number)) return UsageError("bad INDEX '" + words[3] + "'");
+        index = static_cast<std::uint16_t>(number);
+    }
+    std::uint8_t axis = 255;
+    if (words.size() > 4) {
+        if (!ParseNumber(words[4], 255, number)) return UsageError("bad AXIS '" + words[4] + "'");
+        axis = static_cast<std::uint8_t>(number);
+    }
+    // Comm takes a writable text, as the host's input buffer is.
+    std::vector<char> text(words[2].begin(), words[2].end());
+    text.push_back('\0');
+    const std::uint8_t result = session.daten()->Comm(text.data(), handle, index, axis);
+    return result == 0 ? 0 : LibraryError(result);
+}
+
+const VerbRegistration kInput("input", {"input NAME TEXT [INDEX] [AXIS]",
+                                        "operator input for a handle (Comm)", 2, 4, true, Input});
+
+}  // namespace
+}  // namespace korvex::cli
