@@ -49,7 +49,10 @@ void ShowRecord(std::uint16_t handle, const char* name, const DInfo& record) {
     std::printf("name: %s\n", name);
     std::printf("type: %s\n", TypeKeyword(record.mType));
     std::printf("length: %u\n", static_cast<unsigned>(record.mLength));
-    if (record.mType == DInfo::REAL) {
+    // REAL records, and string and bitmask records (which keep the empty
+    // record's limits), hold their limits as doubles.
+    if (record.mType == DInfo::REAL || record.mType == DInfo::STRING ||
+        record.mType == DInfo::BITMASK) {
         std::printf("min: %.17g\nmax: %.17g\ndefault: %.17g\n", record.RealMin(),
                     record.RealMax(), record.RealDef());
     } else {

@@ -539,9 +539,14 @@ void DefinitionParser::StoreRecord(DInfo* record) {
 void DefinitionParser::CloseRecord() {
     // Closing reports at the current line: the next header, or the last line.
     Record& c = mRecord;
-    if (c.store)
-        while (mTable.size() <= c.handle) mTable.push_back(new DInfo());
     auto finish = [this] { mRecord = Record{}; };
+    // A record whose header was an error has had its lines checked; what it
+    // lacks as a whole would only repeat that error.
+    if (!c.store) {
+        finish();
+        return;
+    }
+    while (mTable.size() <= c.handle) mTable.push_back(new DInfo());
 
     if (c.type == DInfo::NONE) {
         if (!c.Given(kType)) Error(Daten::SyntaxError, "Type not defined !!", FileAndLine());
@@ -580,7 +585,7 @@ void DefinitionParser::CloseRecord() {
             finish();
             return;
         }
-        if (c.store) {
+        {
             DInfo* record =
                 real ? new DInfo(c.realMin, c.realMax, c.realDef, c.metricWidth, c.metricDecimals,
                                  c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
@@ -599,8 +604,7 @@ void DefinitionParser::CloseRecord() {
             finish();
             return;
         }
-        if (c.store)
-            StoreRecord(new DInfo(c.type, c.length, c.notDirect, c.writeDirect, c.visible,
+        StoreRecord(new DInfo(c.type, c.length, c.notDirect, c.writeDirect, c.visible,
                                   c.swapBitmask, c.revertBitmask));
     }
     finish();

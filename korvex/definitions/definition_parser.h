@@ -10,9 +10,10 @@
 // among the constants and replaced by its text when found.
 //
 // After an error the lint goes on: a header it could not open still opens a
-// record whose keywords are checked but not stored, and a check that would
-// only repeat an earlier error of the same record (a missing type after an
-// unknown type word, say) is not made.
+// record whose keyword lines are checked, but which is neither checked as a
+// whole nor stored; and a check that would only repeat an earlier error of
+// the same record (a missing type after an unknown type word, say) is not
+// made.
 #ifndef KORVEX_DEFINITIONS_DEFINITION_PARSER_H_
 #define KORVEX_DEFINITIONS_DEFINITION_PARSER_H_
 

@@ -461,7 +461,7 @@ TEST(DefinitionParserTest, GoesOnAfterEachErrorWhenAskedTo) {
         "Type = longint\n"        // 3 unknown type word
         "Min = 5\n"               // 4 (no second error: the type failed)
         "[NOPE]\n"                // 5 unknown handle: checked, not stored
-        "Visible = perhaps\n"     // 6 (and no type at the close)
+        "Visible = perhaps\n"     // 6 (the record is not checked as a whole)
         "[B]\n"                   // 7
         "Type = LONGINT\n"        // 8
         "MetricFormat = 2 5\n"    // 9 (no missing-format error at the close)
@@ -471,7 +471,7 @@ TEST(DefinitionParserTest, GoesOnAfterEachErrorWhenAskedTo) {
         "[A]\n"                   // 13 A has no record (its type failed)
         "Type = STRING 2\n"       // 14
         "[C]\n"                   // 15 C has one
-        "[D]\n"                   // 16 closes C again: no type
+        "[D]\n"                   // 16
         "Type = BYTE\n"           // 17
         "MetricFormat = 3 0\n"    // 18
         "InchMetric = NO\n");     // 19
@@ -483,11 +483,9 @@ TEST(DefinitionParserTest, GoesOnAfterEachErrorWhenAskedTo) {
                        {3, "Unknown parameter !!"},
                        {5, "Handle not found !!"},
                        {6, "Wrong parameter (YES / NO) !!"},
-                       {7, "Type not defined !!"},
                        {9, "2nd parameter is greater than 1st parameter !!"},
                        {10, "Unknown keyword !!"},
                        {15, "Handle already exists !!"},
-                       {16, "Type not defined !!"},
                    }));
     ASSERT_EQ(table.size(), 5u);
     EXPECT_EQ(table[1]->mType, DInfo::STRING);

@@ -6,12 +6,21 @@
 # after "#### run" are extra options for that run. The expected file holds,
 # per run, the "#### run" line, standard output, and standard error after a
 # line "--- stderr" when there is any, then "--- exit N".
+#
+# Files a script needs besides the sample machine (broken machines, files to
+# lint) stand in a directory NAME.files beside it and are copied to
+# $WORK/files; the runs start in $WORK, so scripts name them files/...
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 file(COPY ${SAMPLE}/ DESTINATION ${WORK}/machine)
 file(GLOB caches ${WORK}/machine/*.BIN)
 if(caches)
   file(REMOVE ${caches})
+endif()
+get_filename_component(script_dir ${SCRIPT} DIRECTORY)
+get_filename_component(script_name ${SCRIPT} NAME_WE)
+if(IS_DIRECTORY ${script_dir}/${script_name}.files)
+  file(COPY ${script_dir}/${script_name}.files/ DESTINATION ${WORK}/files)
 endif()
 
 file(READ ${SCRIPT} text)
