@@ -80,7 +80,11 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
     mDefinitionsFromCache = false;
     ClearDefinitions();
     if (!datenName) datenName = "";
-    TGlobalData& global = GlobalDataOf(parent);
+    // Without a host application there is no definition file to find; the
+    // table stays empty.
+    TGlobalData* host = GlobalDataOf(parent);
+    if (!host) return;
+    TGlobalData& global = *host;
     if (!mszDefinitionFile[0])
         global.SearchFileName(mszDefinitionFile, sizeof mszDefinitionFile, 1, datenName, "TXT");
     char cacheFile[kPathSize];

@@ -123,11 +123,9 @@ TAppl* ApplicationOf(OWL::TWindow* parent) {
     return parent ? dynamic_cast<TAppl*>(parent->GetApplication()) : nullptr;
 }
 
-TGlobalData& GlobalDataOf(OWL::TWindow* parent) {
-    static TGlobalData currentDirectory;
+TGlobalData* GlobalDataOf(OWL::TWindow* parent) {
     TAppl* application = ApplicationOf(parent);
-    TGlobalData* global = application ? application->GetGlobalData() : nullptr;
-    return global ? *global : currentDirectory;
+    return application ? application->GetGlobalData() : nullptr;
 }
 
 }  // namespace korvex::files

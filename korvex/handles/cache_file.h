@@ -104,9 +104,9 @@ using MessageSink = std::function<bool(const LoadMessage&)>;
 // printf into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// The host's global data of a parent window, or a stand-in that searches
-// the current directory when there is no host application.
-TGlobalData& GlobalDataOf(OWL::TWindow* parent);
+// The host's global data of a parent window; nullptr without a host
+// application.
+TGlobalData* GlobalDataOf(OWL::TWindow* parent);
 TAppl* ApplicationOf(OWL::TWindow* parent);
 
 }  // namespace korvex::files

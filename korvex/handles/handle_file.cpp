@@ -194,8 +194,12 @@ bool WriteHandleCache(Handles& handles, const char* textFile, const char* cacheF
 Handles::Handles(OWL::TWindow* parent, const char* handleName) {
     mLoadResult = Loaded;
     if (IsLoaded()) return;
+    // Without a host application there is nothing to find the handle file
+    // with: the object is then only a front to the registry as it stands.
+    TGlobalData* host = GlobalDataOf(parent);
+    if (!host) return;
+    TGlobalData& global = *host;
     if (!handleName) handleName = "";
-    TGlobalData& global = GlobalDataOf(parent);
     TAppl* application = ApplicationOf(parent);
     char textFile[kPathSize];
     char cacheFile[kPathSize];

@@ -13,6 +13,7 @@
 
 #include "korvex/handles/cache_file.h"
 #include "korvex/handles/handles.h"
+#include "korvex/korvex.h"
 #include "tests/support/machine_files.h"
 #include "tests/support/test_machine.h"
 
@@ -331,6 +332,20 @@ TEST_F(HandleFileTest, ALoadedRegistryIsNotLoadedAgain) {
     EXPECT_EQ(second.LoadResultCode(), Handles::Loaded);
     EXPECT_TRUE(machine.host.messageBoxes.empty());
     EXPECT_EQ(RegistryEntries(), (Entries{{1, "A"}}));
+}
+
+TEST_F(HandleFileTest, WithoutAHostNothingIsLoaded) {
+    machine.WriteFile("HANDLES.TXT", "A=1\n");
+    Handles::DropRegistry();
+    const Handles front(nullptr, "HANDLES");
+    EXPECT_EQ(front.LoadResultCode(), Handles::Loaded);
+    EXPECT_FALSE(Handles::IsLoaded());
+    EXPECT_TRUE(machine.host.messageBoxes.empty());
+    EXPECT_TRUE(machine.host.fatalExits.empty());
+    std::unique_ptr<Daten> daten(new Daten(nullptr, "QZ_DATEN", "HANDLES"));
+    EXPECT_EQ(daten->ConstructionResult(), 0);
+    EXPECT_EQ(daten->DefinitionCount(), 0u);
+    EXPECT_TRUE(machine.host.messageBoxes.empty());
 }
 
 TEST_F(HandleFileTest, ReadFromBinaerFile) {
