@@ -233,6 +233,18 @@ TEST_F(CDataTest, BaseOperations) {
     EXPECT_STREQ(out, "42");
 }
 
+TEST_F(CDataTest, ProtocolLinesNameTheObject) {
+    Cells cells(daten.get(), "Spindle", 1);
+    cells.WriteProtocol("K", "V");
+    EXPECT_EQ(host().LinesStartingWith("protocol"),
+              std::vector<std::string>{"protocol 341 \"TESTMACHINE\" \"K Spindle: V\""});
+    // Without a protocol object there is nowhere to write to.
+    machine.model.frame.mProtocol = nullptr;
+    cells.WriteProtocol("K", "W");
+    machine.model.frame.mProtocol = &machine.model.protocol;
+    EXPECT_EQ(host().LinesStartingWith("protocol").size(), 1u);
+}
+
 TEST_F(CDataTest, AsStringIsOneSharedText) {
     Cells a(daten.get(), "A", 1);
     Cells b(daten.get(), "B", 1);
