@@ -378,6 +378,11 @@ TEST_F(ToolParameterTest, FailingToolReadStopsTheCommand) {
     EXPECT_EQ(DriverWrites(), 0u);
 }
 
+TEST_F(ToolParameterTest, FailingWriteOfTheParameterLineIsReturned) {
+    machine.sim.FailNext(Op::WriteByHandle);
+    EXPECT_EQ(Input("1.2", 3001, 4), Daten::DataOrDriverError);
+}
+
 TEST_F(ToolParameterTest, CommandThatWouldOverrunItsBufferIsRefused) {
     // "T1D" and 252 digits fill the 255 characters; one more digit does not fit.
     EXPECT_EQ(Input(std::string(252, '1'), 3001), 0);
