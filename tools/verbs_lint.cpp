@@ -73,13 +73,13 @@ int Lint(Session&, const Words& words) {
 
     LintNames names;
     bool haveNames = false;
-    std::vector<unsigned char> bytes;
+    files::FileBytes bytes;
     if (files::ReadWholeFile(handleFile.c_str(), bytes) != files::ReadResult::Ok) {
         sinkFor(handleFile)({Handles::FileNotFound, 0, "FILE NOT FOUND !!", handleFile});
     } else {
         haveNames = true;
         files::CheckHandleFile(
-            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), names,
+            bytes.text(), names,
             sinkFor(handleFile));
     }
 
@@ -102,7 +102,7 @@ int Lint(Session&, const Words& words) {
         std::vector<DInfo*> table{new DInfo()};
         definitions::DefinitionParser parser(table, definitionFile, lookup,
                                              sinkFor(definitionFile));
-        parser.Parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        parser.Parse(bytes.text());
         for (DInfo* record : table) delete record;
     }
     std::fflush(stdout);

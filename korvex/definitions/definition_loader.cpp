@@ -31,27 +31,28 @@ constexpr std::size_t kRecordsStart = kHeaderSize + 4 + 2;
 //  - bytes after the last record: not a cache this loader wrote;
 //  - no record at all, a type code above 14 or a not-direct road above 2:
 //    the parser never writes such records.
-bool DecodeDefinitionCache(const std::vector<unsigned char>& bytes, std::vector<DInfo*>& table,
+bool DecodeDefinitionCache(const FileBytes& file, std::vector<DInfo*>& table,
                            TAppl* application) {
-    if (bytes.size() < kRecordsStart) return false;
-    if (static_cast<std::int32_t>(korvex::DecodeFixed32(&bytes[kHeaderSize])) != kFormatVersion)
+    const unsigned char* bytes = file.data();
+    if (file.size() < kRecordsStart) return false;
+    if (static_cast<std::int32_t>(korvex::DecodeFixed32(bytes + kHeaderSize)) != kFormatVersion)
         return false;
-    const std::uint16_t count = korvex::DecodeFixed16(&bytes[kHeaderSize + 4]);
-    if (count == 0 || bytes.size() != kRecordsStart + std::size_t{count} * DInfo::kImageSize)
+    const std::uint16_t count = korvex::DecodeFixed16(bytes + kHeaderSize + 4);
+    if (count == 0 || file.size() != kRecordsStart + std::size_t{count} * DInfo::kImageSize)
         return false;
     for (std::size_t i = 0; i < count; ++i) {
-        const unsigned char* image = &bytes[kRecordsStart + i * DInfo::kImageSize];
+        const unsigned char* image = bytes + kRecordsStart + i * DInfo::kImageSize;
         if (korvex::DecodeFixed16(image) > DInfo::EIGHTBYTE ||
             korvex::DecodeFixed16(image + 48) > DInfo::CommValue)
             return false;
     }
     table.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        DInfo* record = new DInfo();
-        record->DecodeImage(&bytes[kRecordsStart + i * DInfo::kImageSize]);
-        table.push_back(record);
-        Daten::viewHelloMessage(application, "DORIX1 interface",
-                                static_cast<std::uint16_t>(i + 1));
+        table.push_back(new DInfo(bytes + kRecordsStart + i * DInfo::kImageSize));
+        // Progress shows at multiples of 100, 250 or 500 only.
+        if ((i + 1) % 50 == 0)
+            Daten::viewHelloMessage(application, "DORIX1 interface",
+                                    static_cast<std::uint16_t>(i + 1));
     }
     return true;
 }
@@ -102,7 +103,7 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
 
     if (CacheHeaderValid(cacheFile, mszDefinitionFile) && mHandles &&
         mHandles->BinDateiUpToDate(cacheFile)) {
-        std::vector<unsigned char> bytes;
+        FileBytes bytes;
         switch (ReadWholeFile(cacheFile, bytes)) {
             case ReadResult::CannotOpen:
                 fail(FileNotFound, "OPEN - ERROR !!", cacheFile);
@@ -120,7 +121,7 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
         ClearDefinitions();
     }
 
-    std::vector<unsigned char> text;
+    FileBytes text;
     if (ReadWholeFile(mszDefinitionFile, text) != ReadResult::Ok) {
         fail(FileNotFound, "FILE NOT FOUND !!", mszDefinitionFile);
         return;
@@ -141,7 +142,7 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
         [application](std::uint16_t count) {
             Daten::viewHelloMessage(application, "DORIX1 interface", count);
         });
-    if (!parser.Parse(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()))) {
+    if (!parser.Parse(text.text())) {
         ClearDefinitions();
         korvex::host::Host().FatalExit(0);
         return;

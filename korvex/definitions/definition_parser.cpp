@@ -1,5 +1,6 @@
 #include "korvex/definitions/definition_parser.h"
 
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -54,10 +55,12 @@ std::string_view Strip(std::string_view text) {
 // Skips blanks, then answers the text up to the next blank and leaves rest
 // after that blank.
 std::string_view NextParameter(std::string_view& rest) {
-    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
-    const std::size_t blank = rest.find(' ');
-    const std::string_view parameter = rest.substr(0, blank);
-    rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+    std::size_t begin = 0;
+    while (begin < rest.size() && IsBlank(rest[begin])) ++begin;
+    std::size_t end = begin;
+    while (end < rest.size() && !IsBlank(rest[end])) ++end;
+    const std::string_view parameter = rest.substr(begin, end - begin);
+    rest = end < rest.size() ? rest.substr(end + 1) : std::string_view();
     return parameter;
 }
 
@@ -136,6 +139,12 @@ std::int32_t ParseLong(std::string_view text) {
 }
 
 double ParseDouble(std::string_view text) {
+    // The common case, a plain decimal number, without the C library's
+    // locale-aware path; anything else (a sign "+", blanks, hexadecimal,
+    // trailing text) goes to strtod as before.
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc() && end == text.data() + text.size() && !text.empty()) return value;
     char small[64];
     std::string large;
     const char* start;
@@ -231,8 +240,9 @@ void DefinitionParser::Line(unsigned number, std::string_view line) {
         Header(line);
         return;
     }
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return;
+    std::size_t equals = 0;
+    while (equals < line.size() && line[equals] != '=') ++equals;
+    if (equals == line.size()) return;
     const std::string_view keyword = Strip(line.substr(0, equals));
     std::string_view rest = line.substr(equals + 1);
     const std::string_view first = NextParameter(rest);
@@ -273,8 +283,19 @@ void DefinitionParser::Header(std::string_view line) {
         mConstants.Clear();
         return;
     }
-    const std::string bare(name);
-    const std::uint16_t handle = mLookup ? mLookup(bare.c_str()) : Handles::kNoHandle;
+    // Registry names have at most 255 characters; a longer one is looked up
+    // all the same, to be reported as unknown.
+    char small[Handles::kMaxNameLength + 1];
+    std::string large;
+    const char* bare = small;
+    if (name.size() < sizeof small) {
+        std::memcpy(small, name.data(), name.size());
+        small[name.size()] = '\0';
+    } else {
+        large.assign(name);
+        bare = large.c_str();
+    }
+    const std::uint16_t handle = mLookup ? mLookup(bare) : Handles::kNoHandle;
     if (handle == Handles::kNoHandle) {
         Error(Daten::HandleNotFound, "Handle not found !!", Place(name));
         openUnstored();
@@ -308,7 +329,8 @@ void DefinitionParser::KeywordLine(std::string_view keyword, std::string_view fi
                                    std::string_view second) {
     Keyword found = kUnknownKeyword;
     for (int k = 0; k < kKeywordCount; ++k) {
-        if (kKeywords[k].name == keyword) {
+        const std::string_view name = kKeywords[k].name;
+        if (name.size() == keyword.size() && name[0] == keyword[0] && name == keyword) {
             found = static_cast<Keyword>(k);
             break;
         }
@@ -531,8 +553,12 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name,
 }
 
 void DefinitionParser::StoreRecord(DInfo* record) {
-    delete mTable[mRecord.handle];
-    mTable[mRecord.handle] = record;
+    if (mTable.size() == mRecord.handle) {
+        mTable.push_back(record);
+    } else {
+        delete mTable[mRecord.handle];
+        mTable[mRecord.handle] = record;
+    }
     if (mRecord.handle > mHighestHandle) mHighestHandle = mRecord.handle;
 }
 
@@ -546,7 +572,9 @@ void DefinitionParser::CloseRecord() {
         finish();
         return;
     }
-    while (mTable.size() <= c.handle) mTable.push_back(new DInfo());
+    // Empty records up to the handle; its own slot is filled when the record
+    // is stored (a record that fails is never read: the parse has failed).
+    while (mTable.size() < c.handle) mTable.push_back(new DInfo());
 
     if (c.type == DInfo::NONE) {
         if (!c.Given(kType)) Error(Daten::SyntaxError, "Type not defined !!", FileAndLine());

@@ -169,6 +169,11 @@ DInfo::DInfo(DType type, unsigned short length, NotDirectType notDirect, char wr
     ++mCount;
 }
 
+DInfo::DInfo(const unsigned char image[kImageSize]) {
+    DecodeImage(image);
+    ++mCount;
+}
+
 DInfo::DInfo(const DInfo& other) {
     *this = other;
     ++mCount;

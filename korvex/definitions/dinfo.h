@@ -73,6 +73,9 @@ public:
     DInfo(DType type, unsigned short length, NotDirectType notDirect, char writeDirect,
           char visible, char swapBitmask, char revertBitmask);
 
+    // A record read from its 100-byte cache image.
+    explicit DInfo(const unsigned char image[kImageSize]);
+
     DInfo(const DInfo& other);
     DInfo& operator=(const DInfo& other);
     ~DInfo();

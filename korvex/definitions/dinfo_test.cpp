@@ -266,6 +266,11 @@ TEST(DInfoTest, ImageRoundTripAndReservedBytesIgnored) {
         decoded.EncodeImage(again);
         record.EncodeImage(image);
         EXPECT_EQ(std::memcmp(image, again, sizeof image), 0) << record.mType;
+        const std::int32_t before = DInfo::mCount;
+        const DInfo fromImage(image);
+        EXPECT_EQ(DInfo::mCount, before + 1);
+        fromImage.EncodeImage(again);
+        EXPECT_EQ(std::memcmp(image, again, sizeof image), 0) << record.mType;
         EXPECT_EQ(decoded.mType, record.mType);
         EXPECT_EQ(decoded.mUserFactor, record.mUserFactor);
         EXPECT_STREQ(decoded.mszMetricUnit, record.mszMetricUnit);

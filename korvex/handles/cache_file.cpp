@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "korvex/coding.h"
 #include "korvex/host/host.h"
@@ -73,22 +74,32 @@ bool FileStamp(const char* path, std::uint32_t& stamp) {
     return ok;
 }
 
-ReadResult ReadWholeFile(const char* path, std::vector<unsigned char>& bytes) {
-    bytes.clear();
+ReadResult ReadWholeFile(const char* path, FileBytes& bytes) {
+    bytes.mData.reset();
+    bytes.mSize = 0;
     std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
     if (!file) return ReadResult::CannotOpen;
     struct stat info {};
+    std::size_t capacity = 4096;
     if (::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(info.st_size));
-    unsigned char chunk[64 * 1024];
+        capacity = static_cast<std::size_t>(info.st_size) + 1;
+    // One read for a file that keeps its size; a growing file still reads whole.
+    std::unique_ptr<unsigned char[]> data(new unsigned char[capacity]);
+    std::size_t size = 0;
     for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (got < sizeof chunk) break;
+        size += std::fread(data.get() + size, 1, capacity - size, file);
+        if (size < capacity) break;
+        std::unique_ptr<unsigned char[]> larger(new unsigned char[capacity * 2]);
+        std::memcpy(larger.get(), data.get(), size);
+        data = std::move(larger);
+        capacity *= 2;
     }
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    return failed ? ReadResult::ReadError : ReadResult::Ok;
+    if (failed) return ReadResult::ReadError;
+    bytes.mData = std::move(data);
+    bytes.mSize = size;
+    return ReadResult::Ok;
 }
 
 WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& bytes) {

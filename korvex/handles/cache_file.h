@@ -14,7 +14,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,8 +60,25 @@ bool CacheFileName(TGlobalData& global, const char* name, char* out, std::size_t
 bool FileStamp(const char* path, std::uint32_t& stamp);
 
 enum class ReadResult { Ok, CannotOpen, ReadError };
+
+// The bytes of a whole file (not zero-filled first: a machine's files are
+// read at every start).
+class FileBytes {
+public:
+    const unsigned char* data() const { return mData.get(); }
+    std::size_t size() const { return mSize; }
+    std::string_view text() const {
+        return std::string_view(reinterpret_cast<const char*>(mData.get()), mSize);
+    }
+
+private:
+    friend ReadResult ReadWholeFile(const char* path, FileBytes& bytes);
+    std::unique_ptr<unsigned char[]> mData;
+    std::size_t mSize = 0;
+};
+
 // Reads a whole file in binary mode.
-ReadResult ReadWholeFile(const char* path, std::vector<unsigned char>& bytes);
+ReadResult ReadWholeFile(const char* path, FileBytes& bytes);
 
 enum class WriteResult { Ok, CannotCreate, WriteError };
 // Deletes an existing file that may be read and written, then creates it
@@ -73,18 +92,24 @@ WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& b
 // ends a C string. visit(lineNumber, line) answers false to stop.
 template <typename Visit>
 void ForEachLine(std::string_view text, Visit&& visit) {
+    // Text files rarely hold a zero byte; only then is each line searched.
+    const bool zeros = text.find('\0') != std::string_view::npos;
+    const char* at = text.data();
+    const char* const end = at + text.size();
     unsigned number = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
+    while (at < end) {
+        // Lines are short: a plain scan beats a library call per line.
+        const char* stop = at;
+        while (stop < end && *stop != '\n') ++stop;
+        const char* next = stop < end ? stop + 1 : end;
+        std::string_view line(at, static_cast<std::size_t>(stop - at));
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        const std::size_t zero = line.find('\0');
-        if (zero != std::string_view::npos) line = line.substr(0, zero);
+        if (zeros) {
+            const std::size_t zero = line.find('\0');
+            if (zero != std::string_view::npos) line = line.substr(0, zero);
+        }
         if (!visit(++number, line)) return;
-        start = next;
+        at = next;
     }
 }
 

@@ -145,24 +145,25 @@ struct CacheEntry {
 //  - a name length of 0 or beyond 255, or a zero byte inside a name: the
 //    registry never holds such names, so the bytes are not an entry;
 //  - bytes left after the last entry: not a cache this loader wrote.
-bool SplitCache(const std::vector<unsigned char>& bytes, std::vector<CacheEntry>& entries) {
+bool SplitCache(const FileBytes& bytes, std::vector<CacheEntry>& entries) {
     constexpr std::size_t kCountEnd = kHeaderSize + 4 + 2;
     if (bytes.size() < kCountEnd) return false;
-    if (static_cast<std::int32_t>(korvex::DecodeFixed32(&bytes[kHeaderSize])) != kFormatVersion)
+    const unsigned char* data = bytes.data();
+    if (static_cast<std::int32_t>(korvex::DecodeFixed32(data + kHeaderSize)) != kFormatVersion)
         return false;
-    const std::uint16_t count = korvex::DecodeFixed16(&bytes[kHeaderSize + 4]);
+    const std::uint16_t count = korvex::DecodeFixed16(data + kHeaderSize + 4);
     entries.clear();
     entries.reserve(count);
     std::size_t at = kCountEnd;
     for (std::uint32_t i = 0; i < count; ++i) {
         if (bytes.size() - at < 6) return false;
-        const std::uint16_t handle = korvex::DecodeFixed16(&bytes[at]);
-        const std::uint32_t length = korvex::DecodeFixed32(&bytes[at + 2]);
+        const std::uint16_t handle = korvex::DecodeFixed16(data + at);
+        const std::uint32_t length = korvex::DecodeFixed32(data + at + 2);
         at += 6;
         if (length == 0 || length > Handles::kMaxNameLength || bytes.size() - at < length)
             return false;
-        if (std::memchr(&bytes[at], 0, length)) return false;
-        entries.push_back(CacheEntry{handle, &bytes[at], length});
+        if (std::memchr(data + at, 0, length)) return false;
+        entries.push_back(CacheEntry{handle, data + at, length});
         at += length;
     }
     return at == bytes.size();
@@ -174,6 +175,7 @@ bool WriteHandleCache(Handles& handles, const char* textFile, const char* cacheF
     const std::uint32_t count = handles.HandlesInContainer();
     if (count > 0xFFFFu) return false;
     std::vector<unsigned char> bytes(kHeaderSize + 6);
+    bytes.reserve(kHeaderSize + 6 + std::size_t{count} * 32);
     Header header;
     if (!BuildHeaderFor(textFile, header)) BuildHeader(0, header);
     std::memcpy(bytes.data(), header, kHeaderSize);
@@ -212,7 +214,7 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
     }
     gLoadedFromCache = false;
 
-    std::vector<unsigned char> bytes;
+    FileBytes bytes;
     if (ReadWholeFile(textFile, bytes) != ReadResult::Ok) {
         OkMsgBox(parent, handleName, "FILE NOT FOUND !!");
         mLoadResult = FileNotFound;
@@ -228,7 +230,7 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
         return false;
     };
     const bool clean = CheckHandleFile(
-        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), table,
+        bytes.text(), table,
         stopAtFirst, [application](std::uint32_t count) {
             Daten::viewHelloMessage(application, "DORIX handle interface",
                                     static_cast<std::uint16_t>(count));
@@ -264,7 +266,7 @@ bool Handles::BinDateiUpToDate(const char* fileName) {
 
 bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* application) {
     if (!CacheHeaderValid(cacheFile, textFile)) return false;
-    std::vector<unsigned char> bytes;
+    FileBytes bytes;
     if (ReadWholeFile(cacheFile, bytes) != ReadResult::Ok) return false;
     std::vector<CacheEntry> entries;
     if (!SplitCache(bytes, entries)) return false;
@@ -280,9 +282,10 @@ bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* applica
             DropRegistry();
             return false;
         }
-        ++registered;
-        Daten::viewHelloMessage(application, "DORIX handle interface",
-                                static_cast<std::uint16_t>(registered));
+        // Progress shows at multiples of 100, 250 or 500 only.
+        if (++registered % 50 == 0)
+            Daten::viewHelloMessage(application, "DORIX handle interface",
+                                    static_cast<std::uint16_t>(registered));
     }
     FileStamp(cacheFile, gHandleCacheTime);
     mLoadResult = Loaded;
