@@ -30,7 +30,7 @@ constexpr int kRecords = 15000;
 // A machine directory with a handle file and a definition file in the style
 // of a real machine: remarks, a constants section, every type.
 class GeneratedMachine {
-public:
+  public:
     GeneratedMachine() {
         char pattern[] = "/tmp/korvex-bench-XXXXXX";
         dir = ::mkdtemp(pattern);
@@ -40,7 +40,8 @@ public:
             "TEXTLEN=32\nMAXFEED=60000\n\n";
         for (int i = 0; i < kRecords; ++i) {
             const std::string name = "Param" + std::to_string(i) + "_" + std::to_string(i % 37);
-            handles += name + " = " + std::to_string(i) + "  ; parameter " + std::to_string(i) + "\n";
+            handles +=
+                name + " = " + std::to_string(i) + "  ; parameter " + std::to_string(i) + "\n";
             definitions += "[" + name + "]\n";
             switch (i % 5) {
                 case 0:
@@ -110,7 +111,7 @@ public:
 // A silent host whose fatal exit returns, so that a load error shows as a
 // skipped benchmark rather than the end of the process.
 class BenchHost : public korvex::host::HostServices {
-public:
+  public:
     BenchHost() { korvex::host::SetHost(this); }
     void FatalExit(int) override {}
 };
@@ -165,8 +166,7 @@ void Run(benchmark::State& state, bool fromCache) {
         const double load = CpuSeconds() - start;
 
         if (daten->ConstructionResult() != 0 || daten->DefinitionCount() != kRecords ||
-            daten->DefinitionsFromCache() != fromCache ||
-            Handles::LoadedFromCache() != fromCache) {
+            daten->DefinitionsFromCache() != fromCache || Handles::LoadedFromCache() != fromCache) {
             state.SkipWithError("the generated machine did not load as expected");
             break;
         }
@@ -197,8 +197,12 @@ void Run(benchmark::State& state, bool fromCache) {
                             static_cast<std::int64_t>(a.size() + b.size()));
 }
 
-void BM_LoadFromText(benchmark::State& state) { Run(state, false); }
-void BM_LoadFromCaches(benchmark::State& state) { Run(state, true); }
+void BM_LoadFromText(benchmark::State& state) {
+    Run(state, false);
+}
+void BM_LoadFromCaches(benchmark::State& state) {
+    Run(state, true);
+}
 
 BENCHMARK(BM_LoadFromText)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadFromCaches)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -27,7 +27,7 @@ std::string Upper(const char* text) {
 // The handle file's names, matched without regard to case as the registry
 // matches them.
 class LintNames : public files::HandleNameTable {
-public:
+  public:
     bool HasNumber(std::uint16_t number) override { return mNumbers.count(number) != 0; }
     bool HasName(const char* name) override { return mNames.count(Upper(name)) != 0; }
     bool Add(const char* name, std::uint16_t number) override {
@@ -40,7 +40,7 @@ public:
         return found == mNames.end() ? Handles::kNoHandle : found->second;
     }
 
-private:
+  private:
     std::unordered_map<std::string, std::uint16_t> mNames;
     std::unordered_set<std::uint16_t> mNumbers;
 };
@@ -78,9 +78,7 @@ int Lint(Session&, const Words& words) {
         sinkFor(handleFile)({Handles::FileNotFound, 0, "FILE NOT FOUND !!", handleFile});
     } else {
         haveNames = true;
-        files::CheckHandleFile(
-            bytes.text(), names,
-            sinkFor(handleFile));
+        files::CheckHandleFile(bytes.text(), names, sinkFor(handleFile));
     }
 
     if (files::ReadWholeFile(definitionFile.c_str(), bytes) != files::ReadResult::Ok) {

@@ -15,14 +15,16 @@ namespace {
 
 const char* TypeKeyword(unsigned type) {
     static const char* const kKeywords[] = {
-        "NONE",    "BYTE",   "SHORTINT",    "WORD",            "INTEGER",
-        "LONGINT", "REAL",   "QZREAL",      "QZSHORTREAL",     "QZSHORTREALPLUS",
-        "QZLONGCARD", "QZCARD", "STRING",   "BITMASK",         "EIGHTBYTE",
+        "NONE",       "BYTE",   "SHORTINT", "WORD",        "INTEGER",
+        "LONGINT",    "REAL",   "QZREAL",   "QZSHORTREAL", "QZSHORTREALPLUS",
+        "QZLONGCARD", "QZCARD", "STRING",   "BITMASK",     "EIGHTBYTE",
     };
     return type < sizeof kKeywords / sizeof kKeywords[0] ? kKeywords[type] : "UNKNOWN";
 }
 
-const char* YesNo(char flag) { return flag ? "YES" : "NO"; }
+const char* YesNo(char flag) {
+    return flag ? "YES" : "NO";
+}
 
 int Check(Session& session, const Words&) {
     Daten& daten = *session.daten();
@@ -53,8 +55,8 @@ void ShowRecord(std::uint16_t handle, const char* name, const DInfo& record) {
     // record's limits), hold their limits as doubles.
     if (record.mType == DInfo::REAL || record.mType == DInfo::STRING ||
         record.mType == DInfo::BITMASK) {
-        std::printf("min: %.17g\nmax: %.17g\ndefault: %.17g\n", record.RealMin(),
-                    record.RealMax(), record.RealDef());
+        std::printf("min: %.17g\nmax: %.17g\ndefault: %.17g\n", record.RealMin(), record.RealMax(),
+                    record.RealDef());
     } else {
         std::printf("min: %d\nmax: %d\ndefault: %d\n", record.Min(), record.Max(), record.Def());
     }
@@ -117,15 +119,15 @@ int Touch(Session&, const Words& words) {
     return 0;
 }
 
-const VerbRegistration kCheck("check", {"check", "construct the Daten of the machine", 0, 0,
-                                        true, Check});
-const VerbRegistration kList("list", {"list", "every registered name as NUMBER NAME", 0, 0, true,
-                                      List});
+const VerbRegistration kCheck("check",
+                              {"check", "construct the Daten of the machine", 0, 0, true, Check});
+const VerbRegistration kList("list",
+                             {"list", "every registered name as NUMBER NAME", 0, 0, true, List});
 const VerbRegistration kTouch("touch", {"touch FILE [SECONDS]",
                                         "set a file's modification time to now + SECONDS", 1, 2,
                                         false, Touch});
-const VerbRegistration kShow("show", {"show NAME", "the definition record of a handle", 1, 1,
-                                      true, Show});
+const VerbRegistration kShow("show",
+                             {"show NAME", "the definition record of a handle", 1, 1, true, Show});
 
 }  // namespace
 }  // namespace korvex::cli

@@ -31,8 +31,7 @@ constexpr std::size_t kRecordsStart = kHeaderSize + 4 + 2;
 //  - bytes after the last record: not a cache this loader wrote;
 //  - no record at all, a type code above 14 or a not-direct road above 2:
 //    the parser never writes such records.
-bool DecodeDefinitionCache(const FileBytes& file, std::vector<DInfo*>& table,
-                           TAppl* application) {
+bool DecodeDefinitionCache(const FileBytes& file, std::vector<DInfo*>& table, TAppl* application) {
     const unsigned char* bytes = file.data();
     if (file.size() < kRecordsStart) return false;
     if (static_cast<std::int32_t>(korvex::DecodeFixed32(bytes + kHeaderSize)) != kFormatVersion)
@@ -149,7 +148,8 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
     }
 
     const std::uint16_t count = static_cast<std::uint16_t>(parser.HighestHandle() + 1);
-    switch (WriteCacheFile(cacheFile, EncodeDefinitionCache(mszDefinitionFile, mDefinitions, count))) {
+    switch (
+        WriteCacheFile(cacheFile, EncodeDefinitionCache(mszDefinitionFile, mDefinitions, count))) {
         case WriteResult::CannotCreate:
             fail(DataOrDriverError, "OPEN - ERROR !!", cacheFile);
             return;

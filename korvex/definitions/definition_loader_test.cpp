@@ -88,8 +88,8 @@ void ExpectSameImage(const std::string& actual, const std::string& expected, boo
     ASSERT_EQ(actual.size(), 100u) << what;
     for (std::size_t i = 0; i < 100; ++i) {
         const bool reserved = (i >= 4 && i < 8) || (i >= 36 && i < 40) || i == 91 || i == 97;
-        const bool upperHalf = integer && ((i >= 12 && i < 16) || (i >= 20 && i < 24) ||
-                                           (i >= 28 && i < 32));
+        const bool upperHalf =
+            integer && ((i >= 12 && i < 16) || (i >= 20 && i < 24) || (i >= 28 && i < 32));
         if (reserved || upperHalf) continue;
         EXPECT_EQ(static_cast<unsigned char>(actual[i]), static_cast<unsigned char>(expected[i]))
             << what << " offset " << i;
@@ -99,7 +99,7 @@ void ExpectSameImage(const std::string& actual, const std::string& expected, boo
 // A host whose file-stamp look-up can act on a file, to put faults between
 // the cache check and the cache read.
 class StampHookHost : public korvex::host::RecordingHost {
-public:
+  public:
     bool GetFileStamp(const char* path, std::uint32_t& packed) override {
         const bool ok = RecordingHost::GetFileStamp(path, packed);
         if (onStamp) onStamp(path);
@@ -109,7 +109,7 @@ public:
 };
 
 class DefinitionCacheTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         machine.WriteFile("HANDLES.TXT", kHandles);
         machine.WriteFile("QZ_DATEN.TXT", kDefinitions);
@@ -189,7 +189,8 @@ TEST_F(DefinitionCacheTest, StaleCachesAreReplaced) {
         {"definition file touched", [&] { SetStamp(Text(), 2021, 3, 15, 10, 37, 44); }},
         {"handle file touched, so the handle cache is new",
          [&] { SetStamp(machine.Path("HANDLES.TXT"), 2021, 3, 15, 10, 37, 44); }},
-        {"another build", [&] {
+        {"another build",
+         [&] {
              std::string cache = machine.ReadFile("QZ_DATEN.BIN");
              cache.replace(cache.find("11:37:28"), 8, "11:37:29");
              machine.WriteFile("QZ_DATEN.BIN", cache);
@@ -233,8 +234,7 @@ TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
         {"record count short of the records", with(260, Le16(5)), false},
         {"record count 0", good.substr(0, 260) + Le16(0), false},
         {"bytes after the last record", good + std::string(100, '\0'), false},
-        {"garbage after a valid header",
-         good.substr(0, 256) + std::string(606, '\x5a'), false},
+        {"garbage after a valid header", good.substr(0, 256) + std::string(606, '\x5a'), false},
         {"a type code of 99", with(262 + 100, Le16(99)), false},
         {"a not-direct road of 7", with(262 + 148, Le16(7)), false},
     };
@@ -319,7 +319,8 @@ TEST_F(DefinitionCacheTest, WindowsLineEndsGiveTheSameCache) {
     Load();
     const std::string fromLf = machine.ReadFile("QZ_DATEN.BIN");
     std::string crlf;
-    for (char c : std::string(kDefinitions)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : std::string(kDefinitions))
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     machine.WriteFile("QZ_DATEN.TXT", crlf);
     SetStamp(Text(), 2021, 3, 15, 10, 37, 42);
     std::filesystem::remove(Cache());

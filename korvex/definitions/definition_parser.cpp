@@ -21,11 +21,11 @@ struct KeywordInfo {
 
 // In the order of DefinitionParser::Keyword.
 constexpr KeywordInfo kKeywords[] = {
-    {"Min", true},          {"Max", true},         {"Default", false},     {"Type", true},
-    {"MetricFormat", true}, {"InchFormat", true},  {"UserFactor", true},   {"WriteDirect", true},
-    {"InchMetric", true},   {"Visible", true},     {"SwapBitmask", true},  {"RevertBitmask", true},
-    {"ZReverse", true},     {"MetricUnit", true},  {"InchUnit", true},     {"TabIdent", true},
-    {"TabIndex", true},     {"TabParIdent", true}, {"NotValid", true},     {"Base", true},
+    {"Min", true},          {"Max", true},         {"Default", false},    {"Type", true},
+    {"MetricFormat", true}, {"InchFormat", true},  {"UserFactor", true},  {"WriteDirect", true},
+    {"InchMetric", true},   {"Visible", true},     {"SwapBitmask", true}, {"RevertBitmask", true},
+    {"ZReverse", true},     {"MetricUnit", true},  {"InchUnit", true},    {"TabIdent", true},
+    {"TabIndex", true},     {"TabParIdent", true}, {"NotValid", true},    {"Base", true},
     {"Special", false},
 };
 
@@ -35,16 +35,24 @@ struct TypeWord {
 };
 
 constexpr TypeWord kTypeWords[] = {
-    {"LONGINT", DInfo::LONGINT},         {"INTEGER", DInfo::INTEGER},
-    {"WORD", DInfo::WORD},               {"SHORTINT", DInfo::SHORTINT},
-    {"BYTE", DInfo::BYTE},               {"REAL", DInfo::REAL},
-    {"QZREAL", DInfo::QZREAL},           {"QZSHORTREAL", DInfo::QZSHORTREAL},
-    {"QZSHORTREALPLUS", DInfo::QZSHORTREALPLUS}, {"QZLONGCARD", DInfo::QZLONGCARD},
-    {"QZCARD", DInfo::QZCARD},           {"BITMASK", DInfo::BITMASK},
+    {"LONGINT", DInfo::LONGINT},
+    {"INTEGER", DInfo::INTEGER},
+    {"WORD", DInfo::WORD},
+    {"SHORTINT", DInfo::SHORTINT},
+    {"BYTE", DInfo::BYTE},
+    {"REAL", DInfo::REAL},
+    {"QZREAL", DInfo::QZREAL},
+    {"QZSHORTREAL", DInfo::QZSHORTREAL},
+    {"QZSHORTREALPLUS", DInfo::QZSHORTREALPLUS},
+    {"QZLONGCARD", DInfo::QZLONGCARD},
+    {"QZCARD", DInfo::QZCARD},
+    {"BITMASK", DInfo::BITMASK},
     {"STRING", DInfo::STRING},
 };
 
-bool IsBlank(char c) { return c == ' '; }
+bool IsBlank(char c) {
+    return c == ' ';
+}
 
 std::string_view Strip(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -64,7 +72,9 @@ std::string_view NextParameter(std::string_view& rest) {
     return parameter;
 }
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
+}
 
 bool SameWord(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -81,7 +91,9 @@ void CopyCut(char (&field)[N], std::string_view text) {
     std::memset(field + length, 0, N - length);
 }
 
-bool IsNumericType(DInfo::DType type) { return type >= DInfo::BYTE && type <= DInfo::QZCARD; }
+bool IsNumericType(DInfo::DType type) {
+    return type >= DInfo::BYTE && type <= DInfo::QZCARD;
+}
 
 // The lowest and highest value of a numeric type, for a record without Min
 // or Max.
@@ -162,8 +174,9 @@ double ParseDouble(std::string_view text) {
 std::uint32_t ConstantTable::Hash(std::string_view name) {
     std::uint32_t hash = 0;
     for (char c : name)
-        hash = (hash + static_cast<std::uint32_t>(static_cast<std::int32_t>(
-                           static_cast<signed char>(c)))) * 4u;
+        hash = (hash + static_cast<std::uint32_t>(
+                           static_cast<std::int32_t>(static_cast<signed char>(c)))) *
+               4u;
     return hash;
 }
 
@@ -218,8 +231,7 @@ std::string DefinitionParser::FileAndLine() const {
 
 bool DefinitionParser::Resolve(std::string_view parameter, std::string_view& resolved) const {
     resolved = parameter;
-    if (!parameter.empty() &&
-        ((parameter[0] >= '0' && parameter[0] <= '9') || parameter[0] == '-'))
+    if (!parameter.empty() && ((parameter[0] >= '0' && parameter[0] <= '9') || parameter[0] == '-'))
         return true;
     if (const std::string* value = mConstants.Find(parameter)) {
         resolved = *value;
@@ -348,8 +360,8 @@ void DefinitionParser::KeywordLine(std::string_view keyword, std::string_view fi
     if (!ApplyKeyword(found, keyword, first, second)) mRecord.failed |= 1u << found;
 }
 
-bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name,
-                                    std::string_view first, std::string_view second) {
+bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std::string_view first,
+                                    std::string_view second) {
     Record& r = mRecord;
     std::string_view value;
     std::string_view other;
@@ -607,7 +619,8 @@ void DefinitionParser::CloseRecord() {
         }
         const bool formatsFailed =
             c.Failed(kMetricFormat) || c.Failed(kInchFormat) || c.Failed(kInchMetric);
-        if (!formatsFailed && (!c.Has(kMetricFormat) || (!c.Has(kInchFormat) && c.inchMetric != 0))) {
+        if (!formatsFailed &&
+            (!c.Has(kMetricFormat) || (!c.Has(kInchFormat) && c.inchMetric != 0))) {
             Error(Daten::SyntaxError, "Min, Max, MetricFormat or InchFormat not defined !!",
                   FileAndLine());
             finish();
@@ -622,8 +635,8 @@ void DefinitionParser::CloseRecord() {
                      : new DInfo(c.type, c.min, c.max, c.def, c.metricWidth, c.metricDecimals,
                                  c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
                                  c.writeDirect, c.inchMetric, c.visible, c.metricUnit, c.inchUnit,
-                                 c.tabIdent, c.tabIndex, c.tabParIdent, c.notValid,
-                                 c.notValidValue, c.zReverse, c.base);
+                                 c.tabIdent, c.tabIndex, c.tabParIdent, c.notValid, c.notValidValue,
+                                 c.zReverse, c.base);
             StoreRecord(record);
         }
     } else if (c.type == DInfo::STRING || c.type == DInfo::BITMASK) {
@@ -633,7 +646,7 @@ void DefinitionParser::CloseRecord() {
             return;
         }
         StoreRecord(new DInfo(c.type, c.length, c.notDirect, c.writeDirect, c.visible,
-                                  c.swapBitmask, c.revertBitmask));
+                              c.swapBitmask, c.revertBitmask));
     }
     finish();
 }

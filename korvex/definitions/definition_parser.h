@@ -32,7 +32,7 @@ namespace korvex::definitions {
 // Constants of the definition file: 111 buckets, the bucket being the name
 // hash modulo 111; names match exactly.
 class ConstantTable {
-public:
+  public:
     static constexpr std::uint32_t kBuckets = 111;
     // From 0, for each character taken as signed 8 bit, add its code and
     // multiply by 4 (32-bit wrapping).
@@ -45,7 +45,7 @@ public:
     void Clear();
     std::size_t Size() const { return mSize; }
 
-private:
+  private:
     struct Constant {
         std::string name;
         std::string value;
@@ -55,7 +55,7 @@ private:
 };
 
 class DefinitionParser {
-public:
+  public:
     // The handle of a header's name, 0xFFFF when there is none.
     using NameLookup = std::function<std::uint16_t(const char* name)>;
     using Progress = std::function<void(std::uint16_t count)>;
@@ -74,11 +74,30 @@ public:
     // The highest handle that received a record (0 when none did).
     std::uint16_t HighestHandle() const { return mHighestHandle; }
 
-private:
+  private:
     enum Keyword : int {
-        kMin, kMax, kDefault, kType, kMetricFormat, kInchFormat, kUserFactor, kWriteDirect,
-        kInchMetric, kVisible, kSwapBitmask, kRevertBitmask, kZReverse, kMetricUnit, kInchUnit,
-        kTabIdent, kTabIndex, kTabParIdent, kNotValid, kBase, kSpecial, kKeywordCount,
+        kMin,
+        kMax,
+        kDefault,
+        kType,
+        kMetricFormat,
+        kInchFormat,
+        kUserFactor,
+        kWriteDirect,
+        kInchMetric,
+        kVisible,
+        kSwapBitmask,
+        kRevertBitmask,
+        kZReverse,
+        kMetricUnit,
+        kInchUnit,
+        kTabIdent,
+        kTabIndex,
+        kTabParIdent,
+        kNotValid,
+        kBase,
+        kSpecial,
+        kKeywordCount,
         kUnknownKeyword = kKeywordCount
     };
 

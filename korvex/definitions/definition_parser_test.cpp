@@ -27,7 +27,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 }
 
 class DefinitionFileTest : public ::testing::Test {
-protected:
+  protected:
     // Loads a Daten over the given files, as a fresh process would.
     std::unique_ptr<Daten> Load(const std::string& definitions,
                                 const std::string& handles = kHandles) {
@@ -77,10 +77,8 @@ TEST_F(DefinitionFileTest, EveryErrorWithItsCaptionTextAndResult) {
          "\nFile : %F\nLine : 3", 7},
         {"[A]\nType = LONGINT\nUserFactor = .5\n", "Constant not found !!",
          ".5\nFile : %F\nLine : 3", 7},
-        {"[A]\nType = BYTE\nMin = -1\n", "Minimum out of bounds !!", "-1\nFile : %F\nLine : 3",
-         13},
-        {"[A]\nType = WORD\nMin = -1\n", "Minimum out of bounds !!", "-1\nFile : %F\nLine : 3",
-         13},
+        {"[A]\nType = BYTE\nMin = -1\n", "Minimum out of bounds !!", "-1\nFile : %F\nLine : 3", 13},
+        {"[A]\nType = WORD\nMin = -1\n", "Minimum out of bounds !!", "-1\nFile : %F\nLine : 3", 13},
         {"[A]\nType = INTEGER\nMin = -32769\n", "Minimum out of bounds !!",
          "-32769\nFile : %F\nLine : 3", 13},
         {"[A]\nType = QZSHORTREAL\nMin = -40000\n", "Minimum out of bounds !!",
@@ -105,11 +103,9 @@ TEST_F(DefinitionFileTest, EveryErrorWithItsCaptionTextAndResult) {
         {"[A]\nType = BITMASK -4\n", "Parameter error !!", "-4\nFile : %F\nLine : 2", 13},
         {"[A]\nType = STRING 65536\n", "Parameter error !!", "65536\nFile : %F\nLine : 2", 13},
         {"[A]\nType = LONGINT\nMetricFormat = 3 3\n",
-         "2nd parameter is greater than 1st parameter !!", "MetricFormat\nFile : %F\nLine : 3",
-         13},
+         "2nd parameter is greater than 1st parameter !!", "MetricFormat\nFile : %F\nLine : 3", 13},
         {"[A]\nType = LONGINT\nMetricFormat = 3 10\n",
-         "2nd parameter is greater than 1st parameter !!", "MetricFormat\nFile : %F\nLine : 3",
-         13},
+         "2nd parameter is greater than 1st parameter !!", "MetricFormat\nFile : %F\nLine : 3", 13},
         {"[A]\nType = LONGINT\nInchFormat = 3 10\n",
          "2nd parameter is greater than 1st parameter !!", "3 10\nFile : %F\nLine : 3", 13},
         {"[A]\nType = LONGINT\nVisible = maybe\n", "Wrong parameter (YES / NO) !!",
@@ -127,8 +123,7 @@ TEST_F(DefinitionFileTest, EveryErrorWithItsCaptionTextAndResult) {
         {"[A]\nType = LONGINT\nBase = Oct\n", "Parameter error !!", "Base\nFile : %F\nLine : 3",
          13},
         {"[A]\nType = LONGINT\nmin = 0\n", "Unknown keyword !!", "min\nFile : %F\nLine : 3", 10},
-        {"[A]\nType = LONGINT\nMin\t= 0\n", "Unknown keyword !!", "Min\t\nFile : %F\nLine : 3",
-         10},
+        {"[A]\nType = LONGINT\nMin\t= 0\n", "Unknown keyword !!", "Min\t\nFile : %F\nLine : 3", 10},
         {"[A]\n// Max = 5\n", "Unknown keyword !!", "// Max\nFile : %F\nLine : 2", 10},
         // Closing a record.
         {"[A]\n[B]\n", "Type not defined !!", "File : %F\nLine : 2", 7},
@@ -201,8 +196,8 @@ TEST_F(DefinitionFileTest, DefaultLimitsPerType) {
         {"QZCARD", 0, 65535, 2},
     };
     for (const Case& c : cases) {
-        auto daten = Load(std::string("[A]\nType = ") + c.type +
-                          "\nMetricFormat = 10 3\nInchMetric = NO\n");
+        auto daten =
+            Load(std::string("[A]\nType = ") + c.type + "\nMetricFormat = 10 3\nInchMetric = NO\n");
         ASSERT_EQ(daten->ConstructionResult(), 0) << c.type;
         const DInfo* r = daten->ExistHandle(1);
         ASSERT_NE(r, nullptr) << c.type;
@@ -337,8 +332,9 @@ TEST_F(DefinitionFileTest, EveryKeywordReachesTheRecord) {
 }
 
 TEST_F(DefinitionFileTest, StringRecordAndNotValidNo) {
-    auto daten = Load("[A]\nType = STRING 20\nVisible = no\n[B]\nType = BYTE\nNotValid = NO\n"
-                      "MetricFormat = 3 0\nInchMetric = NO\n");
+    auto daten = Load(
+        "[A]\nType = STRING 20\nVisible = no\n[B]\nType = BYTE\nNotValid = NO\n"
+        "MetricFormat = 3 0\nInchMetric = NO\n");
     ASSERT_EQ(daten->ConstructionResult(), 0);
     EXPECT_EQ(daten->ExistHandle(1)->mType, DInfo::STRING);
     EXPECT_EQ(daten->ExistHandle(1)->mLength, 20);
@@ -349,8 +345,9 @@ TEST_F(DefinitionFileTest, StringRecordAndNotValidNo) {
 TEST_F(DefinitionFileTest, ConstantsSectionsReplaceTheTable) {
     // Empty names or values are skipped; a second CONSTANTS header empties
     // the table.
-    auto daten = Load("[CONSTANTS]\nLEN=8\nX=\n=5\n[A]\nType = STRING LEN\n"
-                      "[constants]\nOTHER=1\n[B]\nType = STRING LEN\n");
+    auto daten = Load(
+        "[CONSTANTS]\nLEN=8\nX=\n=5\n[A]\nType = STRING LEN\n"
+        "[constants]\nOTHER=1\n[B]\nType = STRING LEN\n");
     ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.host.messageBoxes[0].caption, "Constant not found !!");
     EXPECT_EQ(machine.host.messageBoxes[0].text, "LEN\nFile : " + File() + "\nLine : 10");
@@ -368,9 +365,10 @@ TEST_F(DefinitionFileTest, TableHoldsEmptyRecordsBetweenDefinitions) {
 }
 
 TEST_F(DefinitionFileTest, WindowsLineEndsAndLongLines) {
-    const std::string lf =
-        "[A]\nType = LONGINT\nMin" + std::string(300, ' ') + "= 5\nMetricFormat = 10 0\n"
-        "InchMetric = NO\nMetricUnit = [mm]" + std::string(400, ' ') + "tail\n[B]\nType = STRING 4\n";
+    const std::string lf = "[A]\nType = LONGINT\nMin" + std::string(300, ' ') +
+                           "= 5\nMetricFormat = 10 0\n"
+                           "InchMetric = NO\nMetricUnit = [mm]" +
+                           std::string(400, ' ') + "tail\n[B]\nType = STRING 4\n";
     auto daten = Load(lf);
     ASSERT_EQ(daten->ConstructionResult(), 0);
     EXPECT_EQ(daten->ExistHandle(1)->Min(), 5);
@@ -437,7 +435,8 @@ TEST(NumberTextTest, AsTheCLibraryReadsThem) {
     EXPECT_EQ(ParseLong("-99999999999"), INT32_MIN);
     EXPECT_EQ(ParseDouble("25.4"), 25.4);
     EXPECT_EQ(ParseDouble("-1e3x"), -1000.0);
-    EXPECT_EQ(ParseDouble(std::string(100, '1') + ".5"), std::strtod((std::string(100, '1') + ".5").c_str(), nullptr));
+    EXPECT_EQ(ParseDouble(std::string(100, '1') + ".5"),
+              std::strtod((std::string(100, '1') + ".5").c_str(), nullptr));
 }
 
 // The lint's way through the parser: every error, each at its line, and no
@@ -456,25 +455,25 @@ TEST(DefinitionParserTest, GoesOnAfterEachErrorWhenAskedTo) {
             return true;
         });
     const bool clean = parser.Parse(
-        "Type = LONGINT\n"        // 1 outside a record
-        "[A]\n"                   // 2
-        "Type = longint\n"        // 3 unknown type word
-        "Min = 5\n"               // 4 (no second error: the type failed)
-        "[NOPE]\n"                // 5 unknown handle: checked, not stored
-        "Visible = perhaps\n"     // 6 (the record is not checked as a whole)
-        "[B]\n"                   // 7
-        "Type = LONGINT\n"        // 8
-        "MetricFormat = 2 5\n"    // 9 (no missing-format error at the close)
-        "Frobnicate = 1\n"        // 10
-        "[C]\n"                   // 11
-        "Type = STRING 8\n"       // 12
-        "[A]\n"                   // 13 A has no record (its type failed)
-        "Type = STRING 2\n"       // 14
-        "[C]\n"                   // 15 C has one
-        "[D]\n"                   // 16
-        "Type = BYTE\n"           // 17
-        "MetricFormat = 3 0\n"    // 18
-        "InchMetric = NO\n");     // 19
+        "Type = LONGINT\n"      // 1 outside a record
+        "[A]\n"                 // 2
+        "Type = longint\n"      // 3 unknown type word
+        "Min = 5\n"             // 4 (no second error: the type failed)
+        "[NOPE]\n"              // 5 unknown handle: checked, not stored
+        "Visible = perhaps\n"   // 6 (the record is not checked as a whole)
+        "[B]\n"                 // 7
+        "Type = LONGINT\n"      // 8
+        "MetricFormat = 2 5\n"  // 9 (no missing-format error at the close)
+        "Frobnicate = 1\n"      // 10
+        "[C]\n"                 // 11
+        "Type = STRING 8\n"     // 12
+        "[A]\n"                 // 13 A has no record (its type failed)
+        "Type = STRING 2\n"     // 14
+        "[C]\n"                 // 15 C has one
+        "[D]\n"                 // 16
+        "Type = BYTE\n"         // 17
+        "MetricFormat = 3 0\n"  // 18
+        "InchMetric = NO\n");   // 19
     EXPECT_FALSE(clean);
     std::vector<std::pair<unsigned, std::string>> got;
     for (const auto& m : messages) got.emplace_back(m.line, m.caption);

@@ -45,13 +45,17 @@ std::int32_t DInfo::LowWord(const unsigned char field[8]) {
     return static_cast<std::int32_t>(korvex::DecodeFixed32(field));
 }
 
-double DInfo::AsDouble(const unsigned char field[8]) { return korvex::DecodeDouble(field); }
+double DInfo::AsDouble(const unsigned char field[8]) {
+    return korvex::DecodeDouble(field);
+}
 
 void DInfo::PutLong(unsigned char field[8], std::int32_t value) {
     korvex::EncodeFixed32(field, static_cast<std::uint32_t>(value));
 }
 
-void DInfo::PutDouble(unsigned char field[8], double value) { korvex::EncodeDouble(field, value); }
+void DInfo::PutDouble(unsigned char field[8], double value) {
+    korvex::EncodeDouble(field, value);
+}
 
 void DInfo::SetEmpty() {
     mType = NONE;
@@ -209,12 +213,13 @@ DInfo& DInfo::operator=(const DInfo& other) {
     return *this;
 }
 
-DInfo::~DInfo() { --mCount; }
+DInfo::~DInfo() {
+    --mCount;
+}
 
 void DInfo::SetInchMetric(unsigned char metricWidth, unsigned char metricDecimals,
-                          const char* metricUnit, unsigned char inchMetric,
-                          unsigned char inchWidth, unsigned char inchDecimals,
-                          const char* inchUnit) {
+                          const char* metricUnit, unsigned char inchMetric, unsigned char inchWidth,
+                          unsigned char inchDecimals, const char* inchUnit) {
     mMetricWidth = metricWidth;
     mMetricDecimals = metricDecimals;
     mInchMetric = static_cast<char>(inchMetric);

@@ -22,7 +22,7 @@
 #include <cstdint>
 
 class DInfo {
-public:
+  public:
     enum DType : std::uint16_t {
         NONE = 0,
         BYTE = 1,
@@ -134,7 +134,7 @@ public:
     // Byte length the numeric constructors give a type code (0 for others).
     static std::uint16_t NumericLength(DType type);
 
-private:
+  private:
     static std::int32_t LowWord(const unsigned char field[8]);
     static double AsDouble(const unsigned char field[8]);
     static void PutLong(unsigned char field[8], std::int32_t value);

@@ -44,12 +44,14 @@ TEST(DInfoTest, NumericConstructorsSetTheLengthOfTheTypeCode) {
         DInfo::DType type;
         std::uint16_t length;
     } cases[] = {
-        {DInfo::NONE, 0},          {DInfo::BYTE, 1},        {DInfo::SHORTINT, 1},
-        {DInfo::WORD, 2},          {DInfo::INTEGER, 2},     {DInfo::LONGINT, 4},
-        {DInfo::REAL, 8},          {DInfo::QZREAL, 4},      {DInfo::QZSHORTREAL, 2},
-        {DInfo::QZSHORTREALPLUS, 2}, {DInfo::QZLONGCARD, 4}, {DInfo::QZCARD, 2},
-        {DInfo::STRING, 0},        {DInfo::BITMASK, 0},     {DInfo::EIGHTBYTE, 8},
-        {static_cast<DInfo::DType>(15), 0},
+        {DInfo::NONE, 0},        {DInfo::BYTE, 1},
+        {DInfo::SHORTINT, 1},    {DInfo::WORD, 2},
+        {DInfo::INTEGER, 2},     {DInfo::LONGINT, 4},
+        {DInfo::REAL, 8},        {DInfo::QZREAL, 4},
+        {DInfo::QZSHORTREAL, 2}, {DInfo::QZSHORTREALPLUS, 2},
+        {DInfo::QZLONGCARD, 4},  {DInfo::QZCARD, 2},
+        {DInfo::STRING, 0},      {DInfo::BITMASK, 0},
+        {DInfo::EIGHTBYTE, 8},   {static_cast<DInfo::DType>(15), 0},
     };
     for (const Case& c : cases) {
         const DInfo full(c.type, -5, 5, 1, 10, 3, 10, 4, 1.0, DInfo::TPara, 1, 1, 1, "[mm]",
@@ -189,8 +191,8 @@ TEST(DInfoTest, CountFollowsEveryConstructorAndTheDestructor) {
     {
         DInfo a;
         DInfo b(DInfo::STRING, 20, DInfo::TPara, 1, 1, 0, 0);
-        auto* c = new DInfo(1.0, 2.0, 1.5, 10, 3, 10, 4, 1.0, DInfo::TPara, 0, 0, 1, "", "", "",
-                            "", "", 10);
+        auto* c = new DInfo(1.0, 2.0, 1.5, 10, 3, 10, 4, 1.0, DInfo::TPara, 0, 0, 1, "", "", "", "",
+                            "", 10);
         delete c;
         EXPECT_EQ(DInfo::mCount, before + 2);
         DInfo copy(b);
@@ -232,8 +234,7 @@ TEST(DInfoTest, ImageOffsets) {
     unsigned char image[DInfo::kImageSize];
     std::memset(image, 0xAA, sizeof image);
     r.EncodeImage(image);
-    for (int i = 0; i < DInfo::kImageSize; ++i)
-        EXPECT_EQ(image[i], expected[i]) << "offset " << i;
+    for (int i = 0; i < DInfo::kImageSize; ++i) EXPECT_EQ(image[i], expected[i]) << "offset " << i;
 
     unsigned char empty[DInfo::kImageSize] = {};
     PutDouble(empty + 8, 2147483647.0);

@@ -15,8 +15,8 @@ namespace korvex::files {
 
 void BuildHeader(std::uint32_t stamp, Header header) {
     std::memset(header, 0, kHeaderSize);
-    const std::string text = std::string("Q&Z - DATAINTERFACE FILE\nVERSION: ") + kBuildDate + " " +
-                              kBuildTime + "\n";
+    const std::string text =
+        std::string("Q&Z - DATAINTERFACE FILE\nVERSION: ") + kBuildDate + " " + kBuildTime + "\n";
     std::memcpy(header, text.data(), text.size());
     EncodeFixed32(header + text.size(), stamp);
 }
@@ -109,8 +109,8 @@ WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& b
         std::remove(path);
     std::FILE* file = std::fopen(path, "wb");
     if (!file) return WriteResult::CannotCreate;
-    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) ==
-                                              bytes.size();
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     const bool closed = std::fclose(file) == 0;
     if (written && closed) return WriteResult::Ok;
     std::remove(path);

@@ -64,14 +64,14 @@ enum class ReadResult { Ok, CannotOpen, ReadError };
 // The bytes of a whole file (not zero-filled first: a machine's files are
 // read at every start).
 class FileBytes {
-public:
+  public:
     const unsigned char* data() const { return mData.get(); }
     std::size_t size() const { return mSize; }
     std::string_view text() const {
         return std::string_view(reinterpret_cast<const char*>(mData.get()), mSize);
     }
 
-private:
+  private:
     friend ReadResult ReadWholeFile(const char* path, FileBytes& bytes);
     std::unique_ptr<unsigned char[]> mData;
     std::size_t mSize = 0;

@@ -15,7 +15,9 @@ namespace korvex::files {
 
 namespace {
 
-bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
+bool IsBlankOrTab(char c) {
+    return c == ' ' || c == '\t';
+}
 
 }  // namespace
 
@@ -76,8 +78,9 @@ bool CheckHandleFile(std::string_view text, HandleNameTable& table, const Messag
             bare[name.size()] = '\0';
             // Both duplicate checks are made: a line can repeat a number and a name.
             if (table.HasNumber(number))
-                report(Handles::NumberTwice, "Handle already exists !!",
-                       Format("Line : %u\nHandle : %u\n", lineNumber, static_cast<unsigned>(number)));
+                report(
+                    Handles::NumberTwice, "Handle already exists !!",
+                    Format("Line : %u\nHandle : %u\n", lineNumber, static_cast<unsigned>(number)));
             if (table.HasName(bare))
                 report(Handles::NameTwice, "Syntax - Error in Handle - File !!",
                        Format("Line : %u\nName : %s", lineNumber, bare));
@@ -108,7 +111,7 @@ std::uint32_t gHandleCacheTime = 0;
 
 // The duplicate checks of a load run against the registry being filled.
 class RegistryTable : public HandleNameTable {
-public:
+  public:
     explicit RegistryTable(Handles& handles) : mHandles(handles) {}
     bool HasNumber(std::uint16_t number) override { return mHandles.existHandle(number, nullptr); }
     bool HasName(const char* name) override { return mHandles.existName(name); }
@@ -118,7 +121,7 @@ public:
         return false;
     }
 
-private:
+  private:
     Handles& mHandles;
 };
 
@@ -229,9 +232,8 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
         mLoadResult = message.result;
         return false;
     };
-    const bool clean = CheckHandleFile(
-        bytes.text(), table,
-        stopAtFirst, [application](std::uint32_t count) {
+    const bool clean =
+        CheckHandleFile(bytes.text(), table, stopAtFirst, [application](std::uint32_t count) {
             Daten::viewHelloMessage(application, "DORIX handle interface",
                                     static_cast<std::uint16_t>(count));
         });
@@ -292,6 +294,10 @@ bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* applica
     return true;
 }
 
-bool Handles::LoadedFromCache() { return gLoadedFromCache; }
+bool Handles::LoadedFromCache() {
+    return gLoadedFromCache;
+}
 
-std::uint32_t Handles::HandleCacheTime() { return gHandleCacheTime; }
+std::uint32_t Handles::HandleCacheTime() {
+    return gHandleCacheTime;
+}

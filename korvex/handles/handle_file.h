@@ -25,7 +25,7 @@ namespace korvex::files {
 
 // The names and numbers read so far, for the duplicate checks.
 class HandleNameTable {
-public:
+  public:
     virtual ~HandleNameTable() = default;
     virtual bool HasNumber(std::uint16_t number) = 0;
     // REQUIRES: name is zero-terminated.

@@ -39,7 +39,7 @@ std::string EntryBytes(std::uint16_t handle, const std::string& name) {
 }
 
 class HandleFileTest : public ::testing::Test {
-protected:
+  protected:
     // A fresh process as far as the registry is concerned, then a load.
     std::unique_ptr<Handles> Load(const char* name = "HANDLES") {
         Handles::DropRegistry();
@@ -102,8 +102,7 @@ TEST_F(HandleFileTest, WritesTheCacheByteForByte) {
 
     // NameHash buckets: A 260, AB and B> 1304, ZZ 1800.
     const std::string expected = HeaderBytes(stamp) + Le32(9) + Le16(4) + EntryBytes(4, "A") +
-                                 EntryBytes(2, "B>") + EntryBytes(1, "AB") +
-                                 EntryBytes(300, "ZZ");
+                                 EntryBytes(2, "B>") + EntryBytes(1, "AB") + EntryBytes(300, "ZZ");
     EXPECT_EQ(machine.ReadFile("HANDLES.BIN"), expected);
     // The registry in use was read back from the cache, which turns the order
     // inside a bucket around.
@@ -168,8 +167,8 @@ TEST_F(HandleFileTest, FileNamesAreFoundWithoutRegardToCase) {
 TEST_F(HandleFileTest, LongLinesAreReadWhole) {
     const std::string name(255, 'L');
     machine.WriteFile("HANDLES.TXT", name + std::string(300, ' ') + "= 7\nB" +
-                                         std::string(400, ' ') + "=8 ;" +
-                                         std::string(500, 'r') + "\n");
+                                         std::string(400, ' ') + "=8 ;" + std::string(500, 'r') +
+                                         "\n");
     auto handles = Load();
     EXPECT_EQ(handles->NameToHandle(name.c_str()), 7);
     EXPECT_EQ(handles->NameToHandle("B"), 8);
@@ -204,8 +203,8 @@ TEST_F(HandleFileTest, TheCacheIsReadWhileItFitsTheTextFile) {
     Load();
     EXPECT_FALSE(Handles::LoadedFromCache());
     EXPECT_EQ(RegistryEntries(), (Entries{{3, "C"}}));
-    EXPECT_EQ(machine.ReadFile("HANDLES.BIN"), HeaderBytes(stamp) + Le32(9) + Le16(1) +
-                                                   EntryBytes(3, "C"));
+    EXPECT_EQ(machine.ReadFile("HANDLES.BIN"),
+              HeaderBytes(stamp) + Le32(9) + Le16(1) + EntryBytes(3, "C"));
 
     // A cache of another build is not trusted.
     std::string other = machine.ReadFile("HANDLES.BIN");
@@ -224,7 +223,9 @@ TEST_F(HandleFileTest, HeaderComparisonStopsAtTheFirstZeroByte) {
     const std::string a = HeaderBytes(0x52341500u);
     const std::string b = HeaderBytes(0x11111100u);
     const std::string c = HeaderBytes(0x52341501u);
-    auto bytes = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); };
+    auto bytes = [](const std::string& s) {
+        return reinterpret_cast<const unsigned char*>(s.data());
+    };
     EXPECT_TRUE(HeadersMatch(bytes(a), bytes(b)));
     EXPECT_FALSE(HeadersMatch(bytes(a), bytes(c)));
     EXPECT_TRUE(HeadersMatch(bytes(c), bytes(c)));
@@ -421,7 +422,7 @@ TEST_F(HandleFileTest, CacheFileName) {
 // of the other lines.
 TEST(HandleFileCheckTest, ReportsEveryErrorWhenAskedToGoOn) {
     class Table : public korvex::files::HandleNameTable {
-    public:
+      public:
         bool HasNumber(std::uint16_t n) override {
             for (auto& e : entries)
                 if (e.second == n) return true;
@@ -439,11 +440,11 @@ TEST(HandleFileCheckTest, ReportsEveryErrorWhenAskedToGoOn) {
         std::vector<std::pair<std::string, std::uint16_t>> entries;
     } table;
     std::vector<korvex::files::LoadMessage> messages;
-    const bool clean = korvex::files::CheckHandleFile(
-        "A=1\n=2\nB=1\na=3\nC=4\nA=4\n", table, [&](const korvex::files::LoadMessage& m) {
-            messages.push_back(m);
-            return true;
-        });
+    const bool clean = korvex::files::CheckHandleFile("A=1\n=2\nB=1\na=3\nC=4\nA=4\n", table,
+                                                      [&](const korvex::files::LoadMessage& m) {
+                                                          messages.push_back(m);
+                                                          return true;
+                                                      });
     EXPECT_FALSE(clean);
     ASSERT_EQ(messages.size(), 5u);
     EXPECT_EQ(messages[0].line, 2u);
