@@ -90,8 +90,12 @@ void SimDriver::Trace(const std::string& line) {
 
 void SimDriver::Place(std::uint16_t handle, std::uint16_t a, std::uint8_t b, std::uint8_t mode,
                       std::uint16_t& index, std::uint16_t& count) const {
-    const auto field = mFieldLengths.find(handle);
-    const bool large = mode == 0 && field != mFieldLengths.end() && field->second >= 256;
+    // Only text and block transfers (mode 0) can be large: numbers skip the look-up.
+    bool large = false;
+    if (mode == 0) {
+        const auto field = mFieldLengths.find(handle);
+        large = field != mFieldLengths.end() && field->second >= 256;
+    }
     index = large ? b : a;
     count = large ? a : b;
 }
