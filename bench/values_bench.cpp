@@ -24,7 +24,7 @@ constexpr std::uint16_t kLength = 2;
 
 // A machine with two handles: a LONGINT and a QZREAL length (10 3 / 10 4).
 class BenchMachine {
-public:
+  public:
     BenchMachine() {
         char pattern[] = "/tmp/korvex-bench-XXXXXX";
         const char* made = ::mkdtemp(pattern);
@@ -38,11 +38,11 @@ public:
         model.global.mDriverName = "KORVEXSIM.DLL";
         Handles::DropRegistry();
         daten = std::make_unique<Daten>(model.Parent(), "QZ_DATEN", "HANDLES");
-        daten->SetDefinition(kLong, new DInfo(DInfo::LONGINT, INT32_MIN, INT32_MAX, 0, 10, 0, 10,
-                                              0, 1.0, 1, 0, 1, 10));
-        daten->SetDefinition(kLength, new DInfo(DInfo::QZREAL, INT32_MIN, INT32_MAX, 0, 10, 3,
-                                                10, 4, 1.0, DInfo::TPara, 1, 1, 1, "[mm]",
-                                                "[inch]", "", "", "", 0, 0, 0, 10));
+        daten->SetDefinition(kLong, new DInfo(DInfo::LONGINT, INT32_MIN, INT32_MAX, 0, 10, 0, 10, 0,
+                                              1.0, 1, 0, 1, 10));
+        daten->SetDefinition(
+            kLength, new DInfo(DInfo::QZREAL, INT32_MIN, INT32_MAX, 0, 10, 3, 10, 4, 1.0,
+                               DInfo::TPara, 1, 1, 1, "[mm]", "[inch]", "", "", "", 0, 0, 0, 10));
         sim.PokeLong(0, 0, kLong, 0, 12345);
         sim.PokeLong(0, 0, kLength, 0, 12345);
     }
@@ -57,7 +57,7 @@ public:
     korvex::host::SimDriver sim;
     std::unique_ptr<Daten> daten;
 
-private:
+  private:
     std::string mDir;
 };
 
@@ -121,7 +121,8 @@ void BM_Value2StringQZReal(benchmark::State& state) {
     char text[Daten::kTextBufferSize];
     std::size_t i = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(machine.daten->Value2String(kLength, numbers[i], text, sizeof text));
+        benchmark::DoNotOptimize(
+            machine.daten->Value2String(kLength, numbers[i], text, sizeof text));
         benchmark::DoNotOptimize(text);
         i = (i + 1) & 1023;
     }
@@ -133,7 +134,8 @@ void BM_SnprintfInteger(benchmark::State& state) {
     char text[Daten::kTextBufferSize];
     std::size_t i = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(std::snprintf(text, sizeof text, "%d", static_cast<int>(numbers[i])));
+        benchmark::DoNotOptimize(
+            std::snprintf(text, sizeof text, "%d", static_cast<int>(numbers[i])));
         benchmark::DoNotOptimize(text);
         i = (i + 1) & 1023;
     }

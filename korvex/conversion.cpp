@@ -19,13 +19,17 @@ constexpr double kInchesPerMillimetre = 0.03937007874015748;
 constexpr double kInchesPerTenthMillimetre = 0.39370078740157477;
 constexpr std::size_t kWork = Daten::kTextBufferSize;
 
-bool SurfaceSpeedHandle(std::uint16_t handle) { return handle == 341 || handle == 2060; }
+bool SurfaceSpeedHandle(std::uint16_t handle) {
+    return handle == 341 || handle == 2060;
+}
 
 bool UnsignedType(DInfo::DType type) {
     return type == DInfo::QZLONGCARD || type == DInfo::QZCARD;
 }
 
-bool ScaledType(DInfo::DType type) { return type >= DInfo::QZREAL; }
+bool ScaledType(DInfo::DType type) {
+    return type >= DInfo::QZREAL;
+}
 
 // A stored value as a number: the unsigned types by their bit pattern.
 double AsNumber(std::int32_t value, bool isUnsigned) {
@@ -43,14 +47,18 @@ std::int32_t WrapToLong(double value) {
 }
 
 // Halves away from zero.
-double RoundHalfAway(double value) { return std::trunc(value >= 0 ? value + 0.5 : value - 0.5); }
-std::int32_t RoundToLong(double value) { return WrapToLong(RoundHalfAway(value)); }
+double RoundHalfAway(double value) {
+    return std::trunc(value >= 0 ? value + 0.5 : value - 0.5);
+}
+std::int32_t RoundToLong(double value) {
+    return WrapToLong(RoundHalfAway(value));
+}
 
 // Unsigned digits of value in base, most significant first; answers the
 // count written (at most 32).
 int WriteDigits(std::uint32_t value, unsigned base, bool upper, char* out) {
-    const char* digits = upper ? "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                               : "0123456789abcdefghijklmnopqrstuvwxyz";
+    const char* digits =
+        upper ? "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ" : "0123456789abcdefghijklmnopqrstuvwxyz";
     char reversed[32];
     int count = 0;
     do {
@@ -88,7 +96,8 @@ void PutStars(char* out, std::uint16_t size, unsigned width, unsigned decimals) 
     if (!out || size == 0) return;
     std::size_t n = width < size ? width : static_cast<std::size_t>(size) - 1;
     for (std::size_t i = 0; i < n; ++i) out[i] = '*';
-    if (decimals != 0 && decimals < width && width - 1 - decimals < n) out[width - 1 - decimals] = '.';
+    if (decimals != 0 && decimals < width && width - 1 - decimals < n)
+        out[width - 1 - decimals] = '.';
     out[n] = '\0';
 }
 
@@ -154,8 +163,8 @@ bool ReadDouble(const char* text, double& value) {
 
 // ---------------------------------------------------------------- primitives
 
-char* Daten::Bin2Str(std::int32_t value, char* out, short width, short decimals,
-                     char leadingZeros, char isUnsigned, short base) {
+char* Daten::Bin2Str(std::int32_t value, char* out, short width, short decimals, char leadingZeros,
+                     char isUnsigned, short base) {
     if (!out) return out;
     if (base != 10) {
         Ltoa(value, out, base, true);
@@ -284,8 +293,7 @@ bool Daten::NotValid(std::uint16_t handle, std::int32_t value, char* out, std::u
 void Daten::GetValidNumChars(const char* text, TApplString& out) {
     if (!text) text = "";
     std::size_t n = 0;
-    while ((text[n] >= '0' && text[n] <= '9') || text[n] == '+' || text[n] == '-' ||
-           text[n] == '.')
+    while ((text[n] >= '0' && text[n] <= '9') || text[n] == '+' || text[n] == '-' || text[n] == '.')
         ++n;
     out.str().assign(text, n);
 }
@@ -338,8 +346,7 @@ std::uint8_t Daten::Value2String(std::uint16_t handle, std::int32_t value, char*
     const std::uint8_t feedMode = isTMET1_2Conversion(handle);
     const bool factorLeftOut = (mConversionMode == 1 && (feedMode == 1 || feedMode == 2)) ||
                                (mConversionMode == 2 && feedMode == 2);
-    if (factor != 1.0 && !factorLeftOut)
-        value = RoundToLong(AsNumber(value, isUnsigned) * factor);
+    if (factor != 1.0 && !factorLeftOut) value = RoundToLong(AsNumber(value, isUnsigned) * factor);
     double f = SurfaceSpeedHandle(handle) ? kSurfaceSpeedFactor : kInchFactor;
     if (mConversionMode == 1 && record->mInchMetric) {
         if (feedMode == 1) f = 0.4233333333333333;

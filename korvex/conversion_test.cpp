@@ -38,10 +38,10 @@ TEST(Bin2StrTest, DigitTexts) {
         // A sign does not fit beside the padded digits.
         {-12, 5, 2, 1, 0, 10, "*****"},
         {-12, 6, 0, 1, 0, 10, "******"},
-        {7, 4, 5, 0, 0, 10, "0.7"},     // decimals cut to width - 3
-        {7, 1, 3, 0, 0, 10, "7"},       // no room for decimals at all
+        {7, 4, 5, 0, 0, 10, "0.7"},  // decimals cut to width - 3
+        {7, 1, 3, 0, 0, 10, "7"},    // no room for decimals at all
         {-7, 1, 0, 0, 0, 10, "*"},
-        {123, 0, 0, 0, 0, 10, "*"},     // width below 1 counts as 1
+        {123, 0, 0, 0, 0, 10, "*"},  // width below 1 counts as 1
         {INT32_MIN, 12, 3, 0, 0, 10, "-2147483.648"},
         {INT32_MAX, 12, 3, 0, 0, 10, "2147483.647"},
         {INT32_MIN, 11, 0, 0, 0, 10, "-2147483648"},
@@ -53,9 +53,9 @@ TEST(Bin2StrTest, DigitTexts) {
     };
     for (const Case& c : cases) {
         char out[Daten::kTextBufferSize];
-        EXPECT_STREQ(Daten::Bin2Str(c.value, out, c.width, c.decimals, c.leadingZeros,
-                                    c.isUnsigned, c.base),
-                     c.expected)
+        EXPECT_STREQ(
+            Daten::Bin2Str(c.value, out, c.width, c.decimals, c.leadingZeros, c.isUnsigned, c.base),
+            c.expected)
             << c.value << " " << c.width << " " << c.decimals;
     }
 }
@@ -128,8 +128,8 @@ TEST(CheckFeldWeiteTest, CopiesOrStarsWithinTheBuffer) {
         std::uint8_t code;
         const char* expected;
     } cases[] = {
-        {"abc", 10, 3, 0, "abc"},   {"abcd", 10, 3, 4, "***"}, {"abcd", 2, 3, 4, "*"},
-        {"abc", 2, 5, 0, "a"},      {"abc", 1, 5, 0, ""},      {"", 4, 0, 0, ""},
+        {"abc", 10, 3, 0, "abc"}, {"abcd", 10, 3, 4, "***"}, {"abcd", 2, 3, 4, "*"},
+        {"abc", 2, 5, 0, "a"},    {"abc", 1, 5, 0, ""},      {"", 4, 0, 0, ""},
         {"x", 4, 0, 4, ""},
     };
     for (const Case& c : cases) {
@@ -167,7 +167,7 @@ struct Format {
 };
 
 class DisplayTest : public ValuesTest {
-protected:
+  protected:
     DInfo* Define(std::uint16_t handle, const Format& f) {
         return DefineInt(handle, f.type, INT32_MIN, INT32_MAX, f.metricWidth, f.metricDecimals,
                          f.inchWidth, f.inchDecimals, f.inchMetric, f.factor, f.base);
@@ -374,12 +374,30 @@ TEST_F(DisplayTest, IntegerInput) {
         {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "+", false, 15, 0},
         {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 16, 0}, INT32_MIN, INT32_MAX, "ff", false, 15, 0},
         {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "1.5", false, 15, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "99999999999", false, 0, INT32_MAX},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "-99999999999", false, 0, INT32_MIN},
+        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0},
+         INT32_MIN,
+         INT32_MAX,
+         "99999999999",
+         false,
+         0,
+         INT32_MAX},
+        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0},
+         INT32_MIN,
+         INT32_MAX,
+         "-99999999999",
+         false,
+         0,
+         INT32_MIN},
         {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, INT32_MIN, INT32_MAX, "3", false, 0, 6},
         {{DInfo::LONGINT, 10, 0, 10, 0, 2.0, 10, 0}, INT32_MIN, INT32_MAX, "5", false, 0, 3},
         {{DInfo::LONGINT, 10, 0, 10, 0, 2.0, 10, 0}, INT32_MIN, INT32_MAX, "-5", false, 0, -3},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, INT32_MIN, INT32_MAX, "2000000000", false, 0, -294967296},
+        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0},
+         INT32_MIN,
+         INT32_MAX,
+         "2000000000",
+         false,
+         0,
+         -294967296},
         {{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0}, 0, 255, "256", false, 3, 0},
         {{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0}, 0, 255, "-1", false, 3, 0},
         {{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0}, 0, 255, "255", false, 0, 255},
@@ -395,14 +413,25 @@ TEST_F(DisplayTest, IntegerInput) {
         {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "1", true, 0, 3},
         {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "0.0025", true, 0, 64},
         {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "-0.0025", true, 0, -64},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "214748.3639", true, 0,
+        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1},
+         INT32_MIN,
+         INT32_MAX,
+         "214748.3639",
+         true,
+         0,
          1159641147},  // 2147483639 * 2.54 wraps around 32 bits
         {{DInfo::QZREAL, 8, 3, 8, 3, 0.5, 10, 0}, INT32_MIN, INT32_MAX, "1.001", false, 0, 2002},
         {{DInfo::QZREAL, 8, 3, 8, 3, 3.0, 10, 0}, INT32_MIN, INT32_MAX, "0.010", false, 0, 3},
         {{DInfo::QZREAL, 8, 3, 8, 3, 3.0, 10, 0}, INT32_MIN, INT32_MAX, "-0.010", false, 0, -3},
         {{DInfo::QZCARD, 8, 3, 8, 3, 1.0, 10, 0}, 0, 65535, "65.535", false, 0, 65535},
         {{DInfo::QZCARD, 8, 3, 8, 3, 1.0, 10, 0}, 0, 65535, "65.536", false, 3, 0},
-        {{DInfo::QZLONGCARD, 12, 3, 12, 3, 1.0, 10, 0}, 0, INT32_MAX, "4294967.295", false, 0, 429496729},
+        {{DInfo::QZLONGCARD, 12, 3, 12, 3, 1.0, 10, 0},
+         0,
+         INT32_MAX,
+         "4294967.295",
+         false,
+         0,
+         429496729},
     };
     for (const Case& c : cases) {
         DInfo* record = Define(1, c.format);

@@ -20,7 +20,7 @@ namespace korvex::testing {
 // A Daten that keeps what reaches the command interpreter instead of
 // sending it.
 class CommRecordingDaten : public Daten {
-public:
+  public:
     using Daten::Daten;
     struct CommCall {
         std::string text;
@@ -54,7 +54,7 @@ inline std::string FixtureHandleFile() {
 }
 
 class ValuesTest : public ::testing::Test {
-protected:
+  protected:
     ValuesTest() {
         machine.WriteFile("HANDLES.TXT", FixtureHandleFile());
         machine.WriteFile("QZ_DATEN.TXT", "; no records: the tests define their own\n");
@@ -114,16 +114,17 @@ protected:
     }
     DInfo* DefineBits(std::uint16_t handle, std::uint16_t length, char writeDirect = 1,
                       char swap = 0, char revert = 0) {
-        DInfo* record = new DInfo(DInfo::BITMASK, length, DInfo::TPara, writeDirect, 1, swap, revert);
+        DInfo* record =
+            new DInfo(DInfo::BITMASK, length, DInfo::TPara, writeDirect, 1, swap, revert);
         daten->SetDefinition(handle, record);
         return record;
     }
     DInfo* DefineReal(std::uint16_t handle, double min, double max, unsigned char metricWidth = 12,
                       unsigned char metricDecimals = 3, unsigned char inchWidth = 12,
                       unsigned char inchDecimals = 4, char inchMetric = 0) {
-        DInfo* record = new DInfo(min, max, 0.0, metricWidth, metricDecimals, inchWidth,
-                                  inchDecimals, 1.0, DInfo::TPara, 1, inchMetric, 1, "[mm]",
-                                  "[inch]", "", "", "", 10);
+        DInfo* record =
+            new DInfo(min, max, 0.0, metricWidth, metricDecimals, inchWidth, inchDecimals, 1.0,
+                      DInfo::TPara, 1, inchMetric, 1, "[mm]", "[inch]", "", "", "", 10);
         daten->SetDefinition(handle, record);
         return record;
     }

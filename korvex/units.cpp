@@ -28,7 +28,7 @@ constexpr std::uint8_t kControlEndUnits = 0x28;
 constexpr std::uint16_t kSelectorHandles[] = {909, 926, 908, 907, 905, 823, 1680};
 // Feed-rate handles, in the order the reload adapts them.
 constexpr std::uint16_t kFeedRateHandles[] = {258, 259, 345, 2064, 280, 281, 2059, 2068, 833,
-                                              831, 482, 310, 311, 605, 606, 1291, 1994};
+                                              831, 482, 310, 311,  605, 606, 1291, 1994};
 // Handles whose user factor mirrors them with the Z display.
 constexpr std::uint16_t kZMirrorHandles[] = {261, 608, 283};
 

@@ -12,7 +12,7 @@ using korvex::host::SimDriver;
 using korvex::testing::ValuesTest;
 
 class UnitsTest : public ValuesTest {
-protected:
+  protected:
     // The notifications the frame got so far.
     std::size_t Updates() {
         const std::string expected =
@@ -33,7 +33,8 @@ protected:
     }
     // The machine settings of the controller, all defined and metric.
     void DefineSettings() {
-        for (std::uint16_t handle : {799, 801, 644, 683, 1310, 1625}) DefineFull(handle, DInfo::LONGINT);
+        for (std::uint16_t handle : {799, 801, 644, 683, 1310, 1625})
+            DefineFull(handle, DInfo::LONGINT);
         PokeLong(799, 1);
         PokeLong(801, 1);
         PokeLong(644, 0);
@@ -94,7 +95,8 @@ TEST_F(UnitsTest, FeedRateModeAndFactors) {
         std::int32_t mode;
         std::uint8_t conversion;
         double feedFactor;
-    } cases[] = {{0, 0, 2.54}, {1, 1, 0.4233333333333333}, {2, 2, 1.0}, {3, 0, 2.54}, {-1, 0, 2.54}};
+    } cases[] = {
+        {0, 0, 2.54}, {1, 1, 0.4233333333333333}, {2, 2, 1.0}, {3, 0, 2.54}, {-1, 0, 2.54}};
     for (const Case& c : cases) {
         PokeLong(1625, c.mode);
         EXPECT_EQ(daten->isTMET1_2Conversion(258), c.conversion) << c.mode;
@@ -157,11 +159,8 @@ TEST_F(UnitsTest, ReloadBracketsTheSwitchReadsWithControlCodes) {
             line.find(" 801 ") != std::string::npos || line.find(" 644 ") != std::string::npos)
             lines.push_back(line.substr(0, line.find(" -> ")));
     const std::vector<std::string> expected = {
-        "SendControl 39 5",
-        "ReadByHandle 0 0 799 0 4 1",
-        "ReadByHandle 0 0 801 0 4 1",
-        "SendControl 40 5",
-        "ReadByHandle 0 0 644 0 4 1",
+        "SendControl 39 5", "ReadByHandle 0 0 799 0 4 1", "ReadByHandle 0 0 801 0 4 1",
+        "SendControl 40 5", "ReadByHandle 0 0 644 0 4 1",
     };
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(Updates(), 0u);  // metric, unmirrored: nothing changed
@@ -177,9 +176,8 @@ TEST_F(UnitsTest, ReloadFollowsTheMetricSwitches) {
     } cases[] = {
         {0, 1, 0, 0, 1, 0, true},   // switch 1 says inch
         {0, 1, 1, 0, 1, 0, false},  // nothing changes: no notification
-        {1, 0, 1, 0, 0, 1, true},
-        {2, 1, 1, 1, 1, 0, true},   // 2 leaves flag 1 alone
-        {0x100, 0x101, 1, 0, 1, 0, false},  // only the low byte counts
+        {1, 0, 1, 0, 0, 1, true},          {2, 1, 1, 1, 1, 0, true},  // 2 leaves flag 1 alone
+        {0x100, 0x101, 1, 0, 1, 0, false},                            // only the low byte counts
         {0x100, 0x101, 0, 1, 1, 0, true},
     };
     for (const Case& c : cases) {
@@ -245,8 +243,8 @@ TEST_F(UnitsTest, ReloadSetsSelectorsFeedRatesAndTheZMirror) {
     for (std::uint16_t handle : {909, 926, 908, 907, 905, 823, 1680})
         selectors.push_back(DefineInt(handle, DInfo::QZREAL, 0, 10, 8, 3, 8, 4, 1));
     std::vector<DInfo*> feeds;
-    for (std::uint16_t handle : {258, 259, 345, 2064, 280, 281, 2059, 2068, 833, 831, 482, 310,
-                                 311, 605, 606, 1291, 1994})
+    for (std::uint16_t handle :
+         {258, 259, 345, 2064, 280, 281, 2059, 2068, 833, 831, 482, 310, 311, 605, 606, 1291, 1994})
         feeds.push_back(DefineFeed(handle));
     std::vector<DInfo*> mirrored;
     for (std::uint16_t handle : {261, 608, 283})
@@ -306,12 +304,9 @@ TEST_F(UnitsTest, FeedRateDisplayInEveryMode) {
         const char* shown;
         const char* unit;
     } cases[] = {
-        {0, false, "1.000", "[m/min]"},
-        {0, true, "39.4", "[inch/min]"},
-        {1, false, "16.7", "[mm/s]"},
-        {1, true, "6.6", "[inch/min]"},
-        {2, false, "39.4", "[inch/min]"},
-        {2, true, "15.5", "[inch/min]"},
+        {0, false, "1.000", "[m/min]"},   {0, true, "39.4", "[inch/min]"},
+        {1, false, "16.7", "[mm/s]"},     {1, true, "6.6", "[inch/min]"},
+        {2, false, "39.4", "[inch/min]"}, {2, true, "15.5", "[inch/min]"},
     };
     for (const Case& c : cases) {
         PokeLong(1625, c.mode);
@@ -343,8 +338,8 @@ TEST_F(UnitsTest, MetricAndInchConversionsWhateverTheFlagsSay) {
         {0, 3, 25400, "25400", "25400"},
         {0, 341, 8333, "1000", "6944.2"},
         {0, 258, 1000, "39.4", "2.540"},
-        {1, 258, 1000, "236.2", "42.4"},  // mm/s: the factor 25.4 / 60 on the inch side
-        {2, 258, 394, "15.5", "1.001"},  // inch/min: 10 wide with 3 decimals on the metric side
+        {1, 258, 1000, "236.2", "42.4"},    // mm/s: the factor 25.4 / 60 on the inch side
+        {2, 258, 394, "15.5", "1.001"},     // inch/min: 10 wide with 3 decimals on the metric side
         {1, 1, 25400, "1.0000", "64.516"},  // not a feed rate
     };
     for (const Case& c : cases) {

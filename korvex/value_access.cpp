@@ -71,7 +71,9 @@ std::int32_t Widen(std::int32_t value, DInfo::DType type) {
     }
 }
 
-bool IsInteger(double value) { return std::trunc(value) == value; }
+bool IsInteger(double value) {
+    return std::trunc(value) == value;
+}
 
 // The integer part of a double in 32 bits, wrapping as a 32-bit value does.
 std::int32_t WrapToLong(double value) {
@@ -377,8 +379,8 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, std::int32_t value, std::uint
     }
     unsigned char bytes[kScratch] = {};
     EncodeLong(value, bytes);
-    if (!mDriver || mDriver->WriteByHandle(mCnc, Axis(axis), handle, index,
-                                           NumericCount(*record), bytes, 0, 1) != 0) {
+    if (!mDriver || mDriver->WriteByHandle(mCnc, Axis(axis), handle, index, NumericCount(*record),
+                                           bytes, 0, 1) != 0) {
         ErrorMessage(handle, DataOrDriverError, true);
         return DataOrDriverError;
     }
@@ -440,8 +442,8 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, double value, std::uint16_t i
         }
         EncodeLong(static_cast<std::int32_t>(value), bytes);
     }
-    if (!mDriver || mDriver->WriteByHandle(mCnc, Axis(axis), handle, index,
-                                           NumericCount(*record), bytes, 0, 1) != 0) {
+    if (!mDriver || mDriver->WriteByHandle(mCnc, Axis(axis), handle, index, NumericCount(*record),
+                                           bytes, 0, 1) != 0) {
         ErrorMessage(handle, DataOrDriverError, true);
         return DataOrDriverError;
     }
@@ -568,8 +570,8 @@ void Daten::CheckAndGetValue(std::uint16_t handle, std::uint16_t index, std::uin
 }
 
 void Daten::CheckAndGetValue(std::uint16_t handle, std::uint16_t index, std::uint8_t axis,
-                             const char* name, const char* selfText, char* out,
-                             const char* prefix, std::size_t outSize) {
+                             const char* name, const char* selfText, char* out, const char* prefix,
+                             std::size_t outSize) {
     if (!out || outSize == 0) return;
     std::size_t used = strnlen(out, outSize - 1);
     auto append = [&](const char* text) {
@@ -578,7 +580,8 @@ void Daten::CheckAndGetValue(std::uint16_t handle, std::uint16_t index, std::uin
         out[used] = '\0';
     };
     append(prefix);
-    const std::uint16_t found = mHandles && name ? mHandles->NameToHandle(name) : Handles::kNoHandle;
+    const std::uint16_t found =
+        mHandles && name ? mHandles->NameToHandle(name) : Handles::kNoHandle;
     if (found == handle) {
         append(selfText);
         return;

@@ -17,7 +17,7 @@ using korvex::testing::ValuesTest;
 // A data object over PC memory, as the number objects will be: enough to
 // see what Daten forwards to a registered handle.
 class TableData : public CData {
-public:
+  public:
     TableData(Daten* daten, const char* name, std::uint16_t size)
         : CData(daten, name, 0, TDriver::LocationDefault, RegisterNew), values(size, 0) {
         setTabSize(size);
@@ -83,12 +83,18 @@ TEST_F(ValuesTest, MinusCheckExtendsTheSignOfShortTypesOnly) {
         DInfo::DType type;
         std::int32_t raw, widened;
     } cases[] = {
-        {DInfo::SHORTINT, 0x80, -128},        {DInfo::SHORTINT, 0x7F, 127},
-        {DInfo::SHORTINT, 0x1FF, -1},         {DInfo::INTEGER, 0x8000, -32768},
-        {DInfo::INTEGER, 0x7FFF, 32767},      {DInfo::QZSHORTREAL, 0xFFFF, -1},
-        {DInfo::QZSHORTREALPLUS, 0xFFFF, 65535}, {DInfo::BYTE, 0xFF, 255},
-        {DInfo::WORD, 0x8000, 32768},         {DInfo::QZCARD, 0x8000, 32768},
-        {DInfo::LONGINT, -5, -5},             {DInfo::QZLONGCARD, -1, -1},
+        {DInfo::SHORTINT, 0x80, -128},
+        {DInfo::SHORTINT, 0x7F, 127},
+        {DInfo::SHORTINT, 0x1FF, -1},
+        {DInfo::INTEGER, 0x8000, -32768},
+        {DInfo::INTEGER, 0x7FFF, 32767},
+        {DInfo::QZSHORTREAL, 0xFFFF, -1},
+        {DInfo::QZSHORTREALPLUS, 0xFFFF, 65535},
+        {DInfo::BYTE, 0xFF, 255},
+        {DInfo::WORD, 0x8000, 32768},
+        {DInfo::QZCARD, 0x8000, 32768},
+        {DInfo::LONGINT, -5, -5},
+        {DInfo::QZLONGCARD, -1, -1},
     };
     for (const Case& c : cases) {
         DefineFull(1, c.type);
@@ -251,9 +257,9 @@ TEST_F(ValuesTest, DoubleWriteOfIntegerTypesTakesWholeNumbersOnly) {
         std::uint8_t code;
         std::int32_t stored;
     } cases[] = {
-        {1, 2.5, 13, 0},   {1, 2.0, 0, 2},     {1, -100.0, 0, -100}, {1, 101.0, 3, 0},
-        {1, 1e300, 3, 0},  {1, -0.5, 13, 0},   {2, 12.345, 13, 0},   {2, 12345.0, 0, 12345},
-        {1, std::nan(""), 13, 0},
+        {1, 2.5, 13, 0},    {1, 2.0, 0, 2},         {1, -100.0, 0, -100},
+        {1, 101.0, 3, 0},   {1, 1e300, 3, 0},       {1, -0.5, 13, 0},
+        {2, 12.345, 13, 0}, {2, 12345.0, 0, 12345}, {1, std::nan(""), 13, 0},
     };
     for (const Case& c : cases) {
         PokeLong(c.handle, 0);
@@ -315,17 +321,24 @@ TEST_F(ValuesTest, BitMaskBitPositions) {
         std::uint16_t byte;
         int bitInByte;
     } cases[] = {
-        {2, 0, 0, 9, 1, 1},  {2, 1, 0, 9, 0, 1},  {2, 0, 1, 9, 0, 6},  {2, 1, 1, 9, 1, 6},
-        {2, 0, 0, 0, 0, 0},  {4, 0, 0, 31, 3, 7}, {4, 1, 0, 0, 3, 0},
+        {2, 0, 0, 9, 1, 1},
+        {2, 1, 0, 9, 0, 1},
+        {2, 0, 1, 9, 0, 6},
+        {2, 1, 1, 9, 1, 6},
+        {2, 0, 0, 0, 0, 0},
+        {4, 0, 0, 31, 3, 7},
+        {4, 1, 0, 0, 3, 0},
         // a byte beyond the field is taken modulo its length
-        {2, 0, 0, 17, 0, 1}, {3, 0, 0, 40, 2, 0},
+        {2, 0, 0, 17, 0, 1},
+        {3, 0, 0, 40, 2, 0},
     };
     for (const Case& c : cases) {
         DefineBits(5, c.length, 1, c.swap, c.revert);
         for (std::uint16_t b = 0; b < c.length; ++b) Poke(5, b, {0x00});
         EXPECT_EQ(daten->SetValue(5, 1.0, c.bit, 255), 0);
         for (std::uint16_t b = 0; b < c.length; ++b) {
-            const std::uint8_t expected = b == c.byte ? static_cast<std::uint8_t>(1u << c.bitInByte) : 0;
+            const std::uint8_t expected =
+                b == c.byte ? static_cast<std::uint8_t>(1u << c.bitInByte) : 0;
             EXPECT_EQ(Peek(5, b), std::vector<std::uint8_t>{expected})
                 << "bit " << c.bit << " byte " << b << " length " << c.length;
         }
@@ -447,22 +460,20 @@ TEST_F(ValuesTest, FailingControllerGivesFifteenOnEveryPathOnce) {
         {"set text", Op::WriteByHandle, [&] { return daten->SetValue(2, "no", 0, 255); }},
         {"set block", Op::WriteByHandle,
          [&] { return daten->SetValue(2, static_cast<const void*>("no"), 3, 0, 255); }},
-        {"set bit: read fails", Op::ReadByHandle,
-         [&] { return daten->SetValue(4, 0.0, 0, 255); }},
+        {"set bit: read fails", Op::ReadByHandle, [&] { return daten->SetValue(4, 0.0, 0, 255); }},
         {"set bit: write fails", Op::WriteByHandle,
          [&] { return daten->SetValue(4, 0.0, 0, 255); }},
-        {"offset read", Op::ReadOffset,
-         [&] { return daten->GetOfsValue(block, 16, 8); }},
-        {"offset write", Op::WriteOffset,
-         [&] { return daten->SetOfsValue(block, 16, 8); }},
+        {"offset read", Op::ReadOffset, [&] { return daten->GetOfsValue(block, 16, 8); }},
+        {"offset write", Op::WriteOffset, [&] { return daten->SetOfsValue(block, 16, 8); }},
     };
     for (const Path& path : paths) {
         host().messageBoxes.clear();
         sim().FailNext(path.fails);
         EXPECT_EQ(path.run(), 15) << path.name;
         EXPECT_EQ(Messages(), 1u) << path.name;
-        EXPECT_NE(host().messageBoxes.empty() ? std::string::npos
-                                               : host().messageBoxes[0].text.find("Data or driver error!"),
+        EXPECT_NE(host().messageBoxes.empty()
+                      ? std::string::npos
+                      : host().messageBoxes[0].text.find("Data or driver error!"),
                   std::string::npos)
             << path.name;
         // Nothing stored changed.
@@ -643,8 +654,8 @@ TEST_F(ValuesTest, CommandRoadsOfWritesThatAreNotDirect) {
 TEST_F(ValuesTest, DirectWriteModeOfThePcDriverSkipsTheCommandRoadOfIntegers) {
     machine.model.global.mDriverName = "zazazizozuv.dll";
     CData::ForgetDaten(daten.get());
-    daten.reset(new korvex::testing::CommRecordingDaten(machine.model.Parent(), "QZ_DATEN",
-                                                        "HANDLES"));
+    daten.reset(
+        new korvex::testing::CommRecordingDaten(machine.model.Parent(), "QZ_DATEN", "HANDLES"));
     ASSERT_TRUE(daten->DirectWriteMode());
     DInfo* value = DefineInt(1, DInfo::QZREAL, -100000, 100000, 8, 3);
     value->mWriteDirect = 0;

@@ -186,20 +186,20 @@ int Default(Session& session, const Words& words) {
     return 0;
 }
 
-const VerbRegistration kGet("get", {"get NAME [INDEX] [AXIS]",
-                                    "read a value and show it as the operator sees it", 1, 3, true,
-                                    Get});
-const VerbRegistration kGetRaw("getraw", {"getraw NAME [INDEX] [AXIS]",
-                                          "read the stored value", 1, 3, true, GetRaw});
+const VerbRegistration kGet("get",
+                            {"get NAME [INDEX] [AXIS]",
+                             "read a value and show it as the operator sees it", 1, 3, true, Get});
+const VerbRegistration kGetRaw("getraw", {"getraw NAME [INDEX] [AXIS]", "read the stored value", 1,
+                                          3, true, GetRaw});
 const VerbRegistration kSetRaw("setraw", {"setraw NAME VALUE [INDEX] [AXIS]",
                                           "write a stored value (SetValue)", 2, 4, true, SetRaw});
 const VerbRegistration kInch("inch", {"inch [1|2|all] [on|off|toggle]",
                                       "switch the inch flags; prints them", 0, 2, true, Inch});
-const VerbRegistration kUnits("units", {"units", "reload the unit state from the controller", 0,
-                                        0, true, Units});
-const VerbRegistration kDefault("default", {"default [NAME]",
-                                            "write the default of one handle, or of all", 0, 1,
-                                            true, Default});
+const VerbRegistration kUnits("units", {"units", "reload the unit state from the controller", 0, 0,
+                                        true, Units});
+const VerbRegistration kDefault("default",
+                                {"default [NAME]", "write the default of one handle, or of all", 0,
+                                 1, true, Default});
 
 }  // namespace
 }  // namespace korvex::cli

@@ -27,7 +27,9 @@ void CData::ForgetDaten(const Daten* daten) {
     gpHandles = nullptr;
 }
 
-void CData::Halt(const char* text, unsigned line) { ::ErrorHalt(text, kSource, line); }
+void CData::Halt(const char* text, unsigned line) {
+    ::ErrorHalt(text, kSource, line);
+}
 
 void CData::TakeDaten(Daten* daten) {
     if (!daten) return;
@@ -119,18 +121,38 @@ void CData::Select(std::uint16_t index, std::uint8_t axis) {
     mAxis = axis;
 }
 
-std::uint16_t CData::getTabSize() const { return mTabSize; }
-void CData::setTabSize(std::uint16_t size) { mTabSize = size; }
+std::uint16_t CData::getTabSize() const {
+    return mTabSize;
+}
+void CData::setTabSize(std::uint16_t size) {
+    mTabSize = size;
+}
 
-CData::operator bool() { return operator std::int32_t() != 0; }
-CData::operator char() { return static_cast<char>(operator std::int32_t()); }
-CData::operator unsigned char() { return static_cast<unsigned char>(operator std::int32_t()); }
-CData::operator signed char() { return static_cast<signed char>(operator std::int32_t()); }
-CData::operator unsigned short() { return static_cast<unsigned short>(operator std::int32_t()); }
-CData::operator short() { return static_cast<short>(operator std::int32_t()); }
-CData::operator std::uint32_t() { return static_cast<std::uint32_t>(operator std::int32_t()); }
+CData::operator bool() {
+    return operator std::int32_t() != 0;
+}
+CData::operator char() {
+    return static_cast<char>(operator std::int32_t());
+}
+CData::operator unsigned char() {
+    return static_cast<unsigned char>(operator std::int32_t());
+}
+CData::operator signed char() {
+    return static_cast<signed char>(operator std::int32_t());
+}
+CData::operator unsigned short() {
+    return static_cast<unsigned short>(operator std::int32_t());
+}
+CData::operator short() {
+    return static_cast<short>(operator std::int32_t());
+}
+CData::operator std::uint32_t() {
+    return static_cast<std::uint32_t>(operator std::int32_t());
+}
 
-std::int32_t CData::operator[](std::uint16_t index) { return Long(index, kCurrentAxis); }
+std::int32_t CData::operator[](std::uint16_t index) {
+    return Long(index, kCurrentAxis);
+}
 
 std::int32_t CData::GetValue(std::uint16_t index, std::uint8_t axis) {
     Select(index, axis);
@@ -151,7 +173,9 @@ const void* CData::SetBinBlock(const void* buffer, std::uint16_t, std::uint16_t,
     return buffer;
 }
 
-void* CData::GetBinBlock(void* buffer, std::uint16_t, std::uint16_t, bool) { return buffer; }
+void* CData::GetBinBlock(void* buffer, std::uint16_t, std::uint16_t, bool) {
+    return buffer;
+}
 
 bool CData::GetBit(std::uint16_t index, std::uint8_t axis) {
     if (mBound) {
@@ -189,10 +213,18 @@ std::uint8_t CData::InchValue2MetricString(std::int32_t value, char* buffer, std
     return Value2String(value, buffer, size);
 }
 
-std::uint8_t CData::String2Value(const char*, std::int32_t&) { return 0; }
-std::uint8_t CData::Comm(char*, std::uint16_t, std::uint8_t) { return 0; }
-std::int32_t CData::Min() { return mInfo.Min(); }
-std::int32_t CData::Max() { return mInfo.Max(); }
+std::uint8_t CData::String2Value(const char*, std::int32_t&) {
+    return 0;
+}
+std::uint8_t CData::Comm(char*, std::uint16_t, std::uint8_t) {
+    return 0;
+}
+std::int32_t CData::Min() {
+    return mInfo.Min();
+}
+std::int32_t CData::Max() {
+    return mInfo.Max();
+}
 
 std::uint8_t CData::GetMetInchFormat(std::uint8_t& width, std::uint8_t& decimals, bool inch) {
     width = inch ? mInfo.mInchWidth : mInfo.mMetricWidth;
@@ -205,36 +237,66 @@ bool CData::IsVisible(std::uint16_t index, std::uint8_t axis, std::int32_t) {
     return mInfo.mVisible != 0;
 }
 
-bool CData::useFileDialog() { return false; }
-bool CData::DirectWrite() { return mInfo.mWriteDirect != 0; }
-bool CData::InchMetr() { return mInfo.mInchMetric != 0; }
-double CData::getInchMetricFactor() { return 2.54; }
-short CData::GetBasis() { return mInfo.mBase; }
-std::uint16_t CData::GetMaxTabElemAnz() { return getTabSize(); }
+bool CData::useFileDialog() {
+    return false;
+}
+bool CData::DirectWrite() {
+    return mInfo.mWriteDirect != 0;
+}
+bool CData::InchMetr() {
+    return mInfo.mInchMetric != 0;
+}
+double CData::getInchMetricFactor() {
+    return 2.54;
+}
+short CData::GetBasis() {
+    return mInfo.mBase;
+}
+std::uint16_t CData::GetMaxTabElemAnz() {
+    return getTabSize();
+}
 
 const char* CData::GetUnitString() {
     return CheckInch() ? mInfo.mszInchUnit : mInfo.mszMetricUnit;
 }
 
-void CData::setMemLocation(TDriver::ELocation location) { mLocation = location; }
+void CData::setMemLocation(TDriver::ELocation location) {
+    mLocation = location;
+}
 void CData::getPAGParams(SPAGParam&, std::uint16_t, std::uint8_t) {}
-bool CData::getButtonParams(SButtonParams&, std::uint16_t) { return false; }
-std::uint32_t CData::getButtonParamsChangedTime() { return 0; }
-bool CData::hasComboBoxData() { return false; }
+bool CData::getButtonParams(SButtonParams&, std::uint16_t) {
+    return false;
+}
+std::uint32_t CData::getButtonParamsChangedTime() {
+    return 0;
+}
+bool CData::hasComboBoxData() {
+    return false;
+}
 
 bool CData::getComboBoxEntry(std::uint16_t, TApplString& text) {
     text = "";
     return false;
 }
 
-std::uint16_t CData::getComboBoxCurrentIndex() { return 0; }
+std::uint16_t CData::getComboBoxCurrentIndex() {
+    return 0;
+}
 void CData::setComboBoxEntry(std::uint16_t) {}
-bool CData::doSortTable() { return false; }
+bool CData::doSortTable() {
+    return false;
+}
 void CData::sortTable() {}
-bool CData::doCheckInput() { return false; }
-bool CData::checkInput(TApplString&, std::uint16_t, TApplString&) { return false; }
+bool CData::doCheckInput() {
+    return false;
+}
+bool CData::checkInput(TApplString&, std::uint16_t, TApplString&) {
+    return false;
+}
 void CData::clearTable() {}
-bool CData::getProtInfos(TApplString&, TApplString&, bool&, std::uint16_t&) { return false; }
+bool CData::getProtInfos(TApplString&, TApplString&, bool&, std::uint16_t&) {
+    return false;
+}
 
 bool CData::getBIT(std::uint16_t n) {
     return getBit(static_cast<EBit>(n % 8), static_cast<std::uint16_t>(n / 8), kCurrentAxis);

@@ -19,12 +19,45 @@ class Daten;
 class Handles;
 
 class CData {
-public:
-    enum ERegisterHandle : std::uint8_t { RegisterNew = 0, BindUnregistered = 1, NoRegistration = 2 };
+  public:
+    enum ERegisterHandle : std::uint8_t {
+        RegisterNew = 0,
+        BindUnregistered = 1,
+        NoRegistration = 2
+    };
     enum EBit : std::uint8_t {
-        Bit0, Bit1, Bit2, Bit3, Bit4, Bit5, Bit6, Bit7, Bit8, Bit9, Bit10,
-        Bit11, Bit12, Bit13, Bit14, Bit15, Bit16, Bit17, Bit18, Bit19, Bit20, Bit21,
-        Bit22, Bit23, Bit24, Bit25, Bit26, Bit27, Bit28, Bit29, Bit30, Bit31,
+        Bit0,
+        Bit1,
+        Bit2,
+        Bit3,
+        Bit4,
+        Bit5,
+        Bit6,
+        Bit7,
+        Bit8,
+        Bit9,
+        Bit10,
+        Bit11,
+        Bit12,
+        Bit13,
+        Bit14,
+        Bit15,
+        Bit16,
+        Bit17,
+        Bit18,
+        Bit19,
+        Bit20,
+        Bit21,
+        Bit22,
+        Bit23,
+        Bit24,
+        Bit25,
+        Bit26,
+        Bit27,
+        Bit28,
+        Bit29,
+        Bit30,
+        Bit31,
     };
     // Filled only by the host's own subclasses.
     struct SButtonParams {};
@@ -46,8 +79,7 @@ public:
 
     CData(Daten* daten, const char* name, std::uint16_t index, TDriver::ELocation location,
           ERegisterHandle mode);
-    CData(const char* name, std::uint16_t index, TDriver::ELocation location,
-          ERegisterHandle mode);
+    CData(const char* name, std::uint16_t index, TDriver::ELocation location, ERegisterHandle mode);
     CData();
     // A copy carries the source's name, handle and binding and a life marker
     // of its own; it registers nothing.
@@ -76,8 +108,7 @@ public:
                             std::uint8_t axis);
     virtual const void* SetBinBlock(const void* buffer, std::uint16_t size, std::uint16_t index,
                                     bool swapped);
-    virtual void* GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index,
-                              bool swapped);
+    virtual void* GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool swapped);
     virtual bool GetBit(std::uint16_t index, std::uint8_t axis);
     virtual void SetBit(bool value, std::uint16_t index, std::uint8_t axis);
     virtual bool getBit(EBit bit, std::uint16_t index, std::uint8_t axis);
@@ -174,7 +205,7 @@ public:
     // True while the life marker says the object is alive.
     bool Alive() const { return mGuard[0] == 'O' && mGuard[1] == 'K' && mGuard[2] == 0; }
 
-protected:
+  protected:
     // Selects the element (when bound and index is in the table) and the
     // axis (when bound).
     void Select(std::uint16_t index, std::uint8_t axis);
@@ -196,7 +227,7 @@ protected:
     std::uint8_t mLastError = 0;
     std::uint8_t mLocation = TDriver::LocationDefault;
 
-private:
+  private:
     void TakeDaten(Daten* daten);
 };
 

@@ -15,12 +15,13 @@ using korvex::testing::ValuesTest;
 
 // The smallest concrete data object: a table of longs in PC memory.
 class Cells : public CData {
-public:
+  public:
     Cells(Daten* daten, const char* name, std::uint16_t size, ERegisterHandle mode = RegisterNew)
         : CData(daten, name, 0, TDriver::LocationDefault, mode), values(size, 0) {
         setTabSize(size);
     }
-    Cells(const char* name, ERegisterHandle mode) : CData(name, 0, TDriver::LocationDefault, mode) {}
+    Cells(const char* name, ERegisterHandle mode)
+        : CData(name, 0, TDriver::LocationDefault, mode) {}
     Cells() = default;
     operator std::int32_t() override {
         ++reads;
@@ -145,14 +146,22 @@ TEST_F(CDataTest, TypedGettersAndBits) {
         const char* getter;
         std::int64_t got, expected;
     } cases[] = {
-        {"Bool", cells.Bool(0, 255), 1},          {"Byte", cells.Byte(0, 255), 255},
-        {"Word", cells.Word(0, 255), 65535},      {"DWord", cells.DWord(0, 255), 4294967295},
-        {"Integer", cells.Integer(0, 255), -1},   {"Long", cells.Long(1, 255), 0x1208},
-        {"int8", cells.int8(2, 255), -128},       {"uint8", cells.uint8(2, 255), 128},
-        {"int16", cells.int16(1, 255), 0x1208},   {"uint16", cells.uint16(0, 255), 65535},
-        {"int32", cells.int32(0, 255), -1},       {"uint32", cells.uint32(0, 255), 4294967295},
-        {"getBIT(11)", cells.getBIT(11), 1},      {"getBIT(10)", cells.getBIT(10), 0},
-        {"getBIT(27)", cells.getBIT(27), 1},      {"getBIT(24)", cells.getBIT(24), 0},
+        {"Bool", cells.Bool(0, 255), 1},
+        {"Byte", cells.Byte(0, 255), 255},
+        {"Word", cells.Word(0, 255), 65535},
+        {"DWord", cells.DWord(0, 255), 4294967295},
+        {"Integer", cells.Integer(0, 255), -1},
+        {"Long", cells.Long(1, 255), 0x1208},
+        {"int8", cells.int8(2, 255), -128},
+        {"uint8", cells.uint8(2, 255), 128},
+        {"int16", cells.int16(1, 255), 0x1208},
+        {"uint16", cells.uint16(0, 255), 65535},
+        {"int32", cells.int32(0, 255), -1},
+        {"uint32", cells.uint32(0, 255), 4294967295},
+        {"getBIT(11)", cells.getBIT(11), 1},
+        {"getBIT(10)", cells.getBIT(10), 0},
+        {"getBIT(27)", cells.getBIT(27), 1},
+        {"getBIT(24)", cells.getBIT(24), 0},
         {"getBit", cells.getBit(CData::Bit12, 1, 255), 1},
     };
     for (const Case& c : cases) EXPECT_EQ(c.got, c.expected) << c.getter;
