@@ -274,6 +274,7 @@ bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* applica
     if (!SplitCache(bytes, entries)) return false;
 
     CreateRegistry();
+    ReserveRegistry(static_cast<std::uint32_t>(entries.size()));
     char name[kMaxNameLength + 1];
     std::uint32_t registered = 0;
     for (const CacheEntry& entry : entries) {

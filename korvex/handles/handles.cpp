@@ -30,6 +30,7 @@ public:
     struct Entry {
         const char* name;
         std::uint32_t hash;
+        std::uint32_t tag;  // the look-up hash
         std::uint16_t length;
         std::uint16_t handle;
         std::int32_t nextByName;
@@ -64,9 +65,23 @@ public:
         return nullptr;
     }
 
+    void Reserve(std::size_t entries) {
+        mEntries.reserve(entries);
+        std::size_t slots = mLookup.size();
+        while (slots < entries * 2) slots *= 2;
+        if (slots != mLookup.size()) Rehash(slots);
+    }
+
     void Add(std::string_view name, std::uint16_t handle) {
-        const std::uint32_t hash = Handles::NameHash(name);
-        Entry entry{Intern(name), hash, static_cast<std::uint16_t>(name.size()), handle, kEnd,
+        // Both hashes in one pass over the name.
+        std::uint32_t hash = 0;
+        std::uint32_t tag = kLookupSeed;
+        for (char c : name) {
+            const int upper = UpperCode(c);
+            hash = (hash + static_cast<std::uint32_t>(upper)) * 4u;
+            tag = (tag ^ static_cast<std::uint8_t>(upper)) * kLookupPrime;
+        }
+        Entry entry{Intern(name), hash, tag, static_cast<std::uint16_t>(name.size()), handle, kEnd,
                     kEnd};
         const std::int32_t position = static_cast<std::int32_t>(mEntries.size());
         std::int32_t& nameHead = mByName[hash % Handles::kBuckets];
@@ -76,7 +91,7 @@ public:
         mEntries.push_back(entry);
         nameHead = position;
         numberHead = position;
-        if (mEntries.size() * 2 > mLookup.size()) GrowLookup();
+        if (mEntries.size() * 2 > mLookup.size()) Rehash(mLookup.size() * 2);
         InsertLookup(position);
     }
 
@@ -96,10 +111,13 @@ private:
         std::int32_t entry;
     };
 
+    static constexpr std::uint32_t kLookupSeed = 2166136261u;
+    static constexpr std::uint32_t kLookupPrime = 16777619u;
+
     // FNV-1a over the upper-case codes.
     static std::uint32_t LookupHash(std::string_view name) {
-        std::uint32_t hash = 2166136261u;
-        for (char c : name) hash = (hash ^ static_cast<std::uint8_t>(UpperCode(c))) * 16777619u;
+        std::uint32_t hash = kLookupSeed;
+        for (char c : name) hash = (hash ^ static_cast<std::uint8_t>(UpperCode(c))) * kLookupPrime;
         return hash;
     }
 
@@ -107,7 +125,7 @@ private:
     // newer one also stands first in its bucket list.
     void InsertLookup(std::int32_t position) {
         const Entry& added = mEntries[position];
-        const std::uint32_t tag = LookupHash(std::string_view(added.name, added.length));
+        const std::uint32_t tag = added.tag;
         for (std::uint32_t slot = tag & mLookupMask;; slot = (slot + 1) & mLookupMask) {
             LookupSlot& probe = mLookup[slot];
             if (probe.entry == kEnd) {
@@ -123,9 +141,11 @@ private:
         }
     }
 
-    void GrowLookup() {
-        mLookup.assign(mLookup.size() * 2, LookupSlot{0, kEnd});
-        mLookupMask = static_cast<std::uint32_t>(mLookup.size() - 1);
+    // Rebuilds the look-up with the given number of slots (a power of two)
+    // from the entries inserted so far but the newest.
+    void Rehash(std::size_t slots) {
+        mLookup.assign(slots, LookupSlot{0, kEnd});
+        mLookupMask = static_cast<std::uint32_t>(slots - 1);
         for (std::int32_t i = 0; i + 1 < static_cast<std::int32_t>(mEntries.size()); ++i)
             InsertLookup(i);
     }
@@ -174,6 +194,9 @@ std::uint32_t Handles::NameHash(std::string_view name) {
 bool Handles::IsLoaded() { return gRegistry != nullptr; }
 void Handles::CreateRegistry() { gRegistry = std::make_unique<Registry>(); }
 void Handles::DropRegistry() { gRegistry.reset(); }
+void Handles::ReserveRegistry(std::uint32_t entries) {
+    if (gRegistry) gRegistry->Reserve(entries);
+}
 
 void Handles::ForEach(
     const std::function<void(std::uint16_t handle, std::string_view name)>& visit) {

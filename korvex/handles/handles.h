@@ -81,6 +81,8 @@ public:
     static bool IsLoaded();
     // Starts an empty registry (dropping any loaded one).
     static void CreateRegistry();
+    // Makes room for this many entries in all (a load that knows its count).
+    static void ReserveRegistry(std::uint32_t entries);
     // Drops the registry; look-ups answer "unknown" until the next load.
     static void DropRegistry();
     // True when the registry was last loaded from the handle cache, false
