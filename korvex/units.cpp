@@ -59,7 +59,7 @@ namespace {
 
 void Notify(TApplFrame* frame) {
     if (frame)
-        frame->frameNotify(kFrameMessage, 1, reinterpret_cast<std::intptr_t>(Daten::kszUpdate));
+        frame->frameNotify(kFrameMessage, 1, Daten::kszUpdate);
 }
 
 }  // namespace

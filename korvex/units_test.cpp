@@ -15,9 +15,7 @@ class UnitsTest : public ValuesTest {
   protected:
     // The notifications the frame got so far.
     std::size_t Updates() {
-        const std::string expected =
-            "frameNotify 0x490 1 " +
-            std::to_string(reinterpret_cast<std::intptr_t>(Daten::kszUpdate));
+        const std::string expected = "frameNotify 0x490 1 \"UPDATE\"";
         std::size_t count = 0;
         for (const std::string& line : host().LinesStartingWith("frameNotify"))
             count += line == expected ? 1 : 0;

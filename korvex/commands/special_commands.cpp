@@ -62,7 +62,7 @@ void FrameFollowUp(Daten& daten, TApplFrame& frame, const char* text) {
         frame.frameNotify(kFrameMessage, 31, 3);
     } else if (HasAny(text, {"OPID", "SA", "SAX", "SAY", "SAZ", "SAZX", "SAZY", "SASR", "SN",
                              "RA"})) {
-        if (ShowsStartPoint(daten)) frame.frameNotify(kFrameMessage, 31, 0);
+        if (ShowsStartPoint(daten)) frame.frameNotify(kFrameMessage, 31, std::intptr_t{0});
     } else if (HasAny(text, {"FB", "FT", "FV"})) {
         if (daten.FAFVForbidden(text)) return;
         if (daten.isSpotFacingMemUsed())
@@ -72,7 +72,7 @@ void FrameFollowUp(Daten& daten, TApplFrame& frame, const char* text) {
     } else if (Daten::hasCom(text, "FA")) {
         if (!daten.FAFVForbidden(text)) frame.frameCommandFollowUp(text);
     } else {
-        frame.frameNotify(kFrameMessage, 31, 0);
+        frame.frameNotify(kFrameMessage, 31, std::intptr_t{0});
     }
 }
 

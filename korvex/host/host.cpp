@@ -59,7 +59,7 @@ bool HostServices::GetFileStamp(const char* path, std::uint32_t& packed) {
 int HostServices::ErrorHalt(const char*, const char*, unsigned) { return 0; }
 int HostServices::ErrorStop(const char*) { return 0; }
 long HostServices::FrameMessage(unsigned, std::uintptr_t, std::intptr_t, const char*) { return 0; }
-void HostServices::FrameNotify(unsigned, std::uintptr_t, std::intptr_t) {}
+void HostServices::FrameNotify(unsigned, std::uintptr_t, std::intptr_t, const char*) {}
 void HostServices::FrameCommandFollowUp(const char*) {}
 void HostServices::FrameCommandEcho(const char*) {}
 void HostServices::FrameProtocolLine(const char*, int) {}
@@ -127,7 +127,10 @@ long TApplFrame::frameMessage(unsigned message, std::uintptr_t wparam, const cha
     return Host().FrameMessage(message, wparam, reinterpret_cast<std::intptr_t>(text), text);
 }
 void TApplFrame::frameNotify(unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
-    Host().FrameNotify(message, wparam, lparam);
+    Host().FrameNotify(message, wparam, lparam, nullptr);
+}
+void TApplFrame::frameNotify(unsigned message, std::uintptr_t wparam, const char* text) {
+    Host().FrameNotify(message, wparam, reinterpret_cast<std::intptr_t>(text), text);
 }
 void TApplFrame::frameCommandFollowUp(const char* text) { Host().FrameCommandFollowUp(text); }
 void TApplFrame::frameCommandEcho(const char* text) { Host().FrameCommandEcho(text); }

@@ -53,7 +53,8 @@ public:
     // carries a text in its LPARAM.
     virtual long FrameMessage(unsigned message, std::uintptr_t wparam, std::intptr_t lparam,
                               const char* lparamText);
-    virtual void FrameNotify(unsigned message, std::uintptr_t wparam, std::intptr_t lparam);
+    virtual void FrameNotify(unsigned message, std::uintptr_t wparam, std::intptr_t lparam,
+                             const char* lparamText);
     virtual void FrameCommandFollowUp(const char* text);
     virtual void FrameCommandEcho(const char* text);
     virtual void FrameProtocolLine(const char* line, int code);
@@ -202,6 +203,7 @@ public:
     virtual long frameMessage(unsigned message, std::uintptr_t wparam, std::intptr_t lparam);
     virtual long frameMessage(unsigned message, std::uintptr_t wparam, const char* text);
     virtual void frameNotify(unsigned message, std::uintptr_t wparam, std::intptr_t lparam);
+    virtual void frameNotify(unsigned message, std::uintptr_t wparam, const char* text);
     virtual void frameCommandFollowUp(const char* text);
     virtual void frameCommandEcho(const char* text);
     virtual void frameProtocolLine(const char* line, int code);

@@ -41,7 +41,8 @@ public:
     int ErrorHalt(const char* text, const char* source, unsigned line) override;
     long FrameMessage(unsigned message, std::uintptr_t wparam, std::intptr_t lparam,
                       const char* lparamText) override;
-    void FrameNotify(unsigned message, std::uintptr_t wparam, std::intptr_t lparam) override;
+    void FrameNotify(unsigned message, std::uintptr_t wparam, std::intptr_t lparam,
+                     const char* lparamText) override;
     void FrameCommandFollowUp(const char* text) override;
     void FrameCommandEcho(const char* text) override;
     void FrameProtocolLine(const char* line, int code) override;

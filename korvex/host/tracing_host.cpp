@@ -44,9 +44,11 @@ long TracingHost::FrameMessage(unsigned message, std::uintptr_t wparam, std::int
     return answer;
 }
 
-void TracingHost::FrameNotify(unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
-    Line(Format("frameNotify 0x%X %lu %ld", message, static_cast<unsigned long>(wparam),
-                static_cast<long>(lparam)));
+void TracingHost::FrameNotify(unsigned message, std::uintptr_t wparam, std::intptr_t lparam,
+                              const char* lparamText) {
+    const std::string shown =
+        lparamText ? QuoteText(lparamText) : Format("%ld", static_cast<long>(lparam));
+    Line(Format("frameNotify 0x%X %lu ", message, static_cast<unsigned long>(wparam)) + shown);
 }
 
 void TracingHost::FrameCommandFollowUp(const char* text) {
