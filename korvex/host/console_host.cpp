@@ -9,10 +9,12 @@ namespace korvex::host {
 
 ConsoleHost::ConsoleHost(const std::string& machineDir) {
     mModel.global.mMachineDir = machineDir;
-    std::filesystem::path path(machineDir);
-    std::string name = path.filename().string();
-    if (name.empty() || name == ".") name = path.parent_path().filename().string();
-    mModel.global.mMachineName = name;
+    // The machine's name is its directory's last component, also for "." or
+    // a path ending in a separator.
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::absolute(machineDir, error).lexically_normal();
+    if (!path.has_filename()) path = path.parent_path();
+    mModel.global.mMachineName = path.filename().string();
     mModel.global.mEngine = true;
     char ini[1024];
     if (!mModel.global.SearchFileName(ini, sizeof ini, 1, "KORVEX", "INI")) {
