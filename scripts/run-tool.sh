@@ -10,8 +10,13 @@ cmake --build build --target korvex
 if [ $# -gt 0 ]; then
     exec ./build/korvex "$@"
 fi
-./build/korvex --sim build/sample.sim check
-./build/korvex --sim build/sample.sim --trace -f - <<'VERBS'
-sim poke 583 0 00000000
+# A short tour: load the machine, set a value in the simulated controller,
+# show it in metric and in inch, and type a tool diameter with the trace on.
+./build/korvex -f - <<'VERBS'
 check
+setraw XParkPos 123456
+get XParkPos
+inch 1 on
+get XParkPos
 VERBS
+./build/korvex --trace input TDiaD 1.2 4

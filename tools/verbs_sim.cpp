@@ -87,8 +87,9 @@ int Sim(Session& session, const Words& words) {
 }
 
 const VerbRegistration kSim("sim", {"sim poke|table|busy|fail ...",
-                                    "set up the simulated controller (see the tool's manual)", 1,
-                                    5, false, Sim});
+                                    "the simulated controller: poke HANDLE INDEX HEXBYTES [AXIS], "
+                                    "table HANDLE N, busy N, fail CALL [N]",
+                                    1, 5, false, Sim});
 
 }  // namespace
 }  // namespace korvex::cli
