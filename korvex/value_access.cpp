@@ -83,6 +83,27 @@ std::int32_t WrapToLong(double value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(wrapped));
 }
 
+// The data object of a registered handle; "Handle not found!" when there is none.
+CData* RegisteredOrReport(Daten& daten, std::uint16_t handle) {
+    CData* object = daten.GetCDataPtr(handle);
+    if (!object) daten.ErrorMessage(handle, Daten::HandleNotFound);
+    return object;
+}
+
+// The record of a defined handle; "Handle not found!" when there is none.
+const DInfo* RecordOrReport(Daten& daten, std::uint16_t handle) {
+    const DInfo* record = daten.ExistHandle(handle);
+    if (!record) daten.ErrorMessage(handle, Daten::HandleNotFound);
+    return record;
+}
+
+// Reports an error against the handle and answers it.
+std::uint8_t Report(Daten& daten, std::uint16_t handle, Daten::ErrorType error,
+                    bool optional = false) {
+    daten.ErrorMessage(handle, error, optional);
+    return error;
+}
+
 }  // namespace
 
 std::uint8_t Daten::Axis(std::uint8_t axis) {
@@ -116,32 +137,21 @@ std::int32_t Daten::MinusCheck(std::int32_t value, std::uint16_t handle) {
 std::uint8_t Daten::GetValue(std::uint16_t handle, std::int32_t& value, std::uint16_t index,
                              std::uint8_t axis) {
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         value = object->GetValue(index, axis);
         return object->LastError();
     }
-    const DInfo* record = ExistHandle(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
-    if (record->mType == DInfo::STRING || record->mType == DInfo::REAL) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
+    const DInfo* record = RecordOrReport(*this, handle);
+    if (!record) return HandleNotFound;
+    if (record->mType == DInfo::STRING || record->mType == DInfo::REAL)
+        return Report(*this, handle, WrongType);
     if (record->mType == DInfo::BITMASK) return HandleBitMask(handle, index, value, axis, 0);
     unsigned char bytes[kScratch] = {};
     const bool failed = !mDriver || mDriver->ReadByHandle(mCnc, Axis(axis), handle, index,
                                                           NumericCount(*record), bytes, 0, 1) != 0;
     value = DecodeLong(bytes);
-    if (failed) {
-        ErrorMessage(handle, DataOrDriverError);
-        return DataOrDriverError;
-    }
+    if (failed) return Report(*this, handle, DataOrDriverError);
     value = Widen(value, record->mType);
     return Ok;
 }
@@ -149,24 +159,15 @@ std::uint8_t Daten::GetValue(std::uint16_t handle, std::int32_t& value, std::uin
 std::uint8_t Daten::GetValue(std::uint16_t handle, double& value, std::uint16_t index,
                              std::uint8_t axis) {
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         // A data object is always asked for the current axis here.
         value = static_cast<double>(object->GetValue(index, 255));
         return object->LastError();
     }
-    const DInfo* record = ExistHandle(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
-    if (record->mType == DInfo::STRING) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
+    const DInfo* record = RecordOrReport(*this, handle);
+    if (!record) return HandleNotFound;
+    if (record->mType == DInfo::STRING) return Report(*this, handle, WrongType);
     if (record->mType == DInfo::BITMASK) {
         std::int32_t bit = 0;
         const std::uint8_t result = HandleBitMask(handle, index, bit, axis, 0);
@@ -182,10 +183,7 @@ std::uint8_t Daten::GetValue(std::uint16_t handle, double& value, std::uint16_t 
         value = static_cast<double>(failed ? DecodeLong(bytes)
                                            : Widen(DecodeLong(bytes), record->mType));
     }
-    if (failed) {
-        ErrorMessage(handle, DataOrDriverError);
-        return DataOrDriverError;
-    }
+    if (failed) return Report(*this, handle, DataOrDriverError);
     if (record->mType == DInfo::REAL && !ValidReal(value)) value = kInvalidReal;
     return Ok;
 }
@@ -193,23 +191,14 @@ std::uint8_t Daten::GetValue(std::uint16_t handle, double& value, std::uint16_t 
 std::uint8_t Daten::GetValue(std::uint16_t handle, char* text, std::uint16_t size,
                              std::uint16_t index, std::uint8_t axis) {
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         object->GetString(text, size, index, 255);
         return object->LastError();
     }
-    const DInfo* record = ExistHandle(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
-    if (record->mType != DInfo::STRING) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
+    const DInfo* record = RecordOrReport(*this, handle);
+    if (!record) return HandleNotFound;
+    if (record->mType != DInfo::STRING) return Report(*this, handle, WrongType);
     // A text transfer counts its bytes in 8 bits: longer fields are read as
     // blocks, a text read stops at 255 bytes.
     std::uint16_t n = record->mLength < size ? record->mLength : size;
@@ -220,10 +209,7 @@ std::uint8_t Daten::GetValue(std::uint16_t handle, char* text, std::uint16_t siz
     // Always terminated (the caller's buffer holds size + 1 bytes), also
     // when the field fills all n bytes.
     if (text) text[n] = '\0';
-    if (failed) {
-        ErrorMessage(handle, DataOrDriverError);
-        return DataOrDriverError;
-    }
+    if (failed) return Report(*this, handle, DataOrDriverError);
     return Ok;
 }
 
@@ -231,37 +217,23 @@ std::uint8_t Daten::GetValue(std::uint16_t handle, const void* block, std::uint1
                              std::uint16_t index, std::uint8_t axis) {
     void* destination = const_cast<void*>(block);
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         object->GetBinBlock(destination, size, index, false);
         return object->LastError();
     }
-    const DInfo* record = ExistHandle(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
-    if (record->mType != DInfo::STRING) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
-    if (size > record->mLength || !destination || !mDriver) {
-        ErrorMessage(handle, DataOrDriverError);
-        return DataOrDriverError;
-    }
+    const DInfo* record = RecordOrReport(*this, handle);
+    if (!record) return HandleNotFound;
+    if (record->mType != DInfo::STRING) return Report(*this, handle, WrongType);
+    if (size > record->mLength || !destination || !mDriver)
+        return Report(*this, handle, DataOrDriverError);
     const std::uint8_t result =
         record->mLength < 256
             ? mDriver->ReadByHandle(mCnc, Axis(axis), handle, index,
                                     static_cast<std::uint8_t>(size), destination, 0, 1)
             : mDriver->ReadByHandle(mCnc, Axis(axis), handle, size,
                                     static_cast<std::uint8_t>(index), destination, 0, 0);
-    if (result != 0) {
-        ErrorMessage(handle, DataOrDriverError);
-        return DataOrDriverError;
-    }
+    if (result != 0) return Report(*this, handle, DataOrDriverError);
     return Ok;
 }
 
@@ -294,26 +266,18 @@ std::uint8_t Daten::HandleBitMask(std::uint16_t handle, std::uint16_t bit, std::
         return Ok;
     }
     const DInfo* record = ExistHandleAndGetInfo(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
+    if (!record) return Report(*this, handle, HandleNotFound);
     const std::uint16_t length = record->mLength;
     // A mask without bytes has no bit to reach.
-    if (length == 0 || !mDriver) {
-        ErrorMessage(handle, DataOrDriverError);
-        return DataOrDriverError;
-    }
+    if (length == 0 || !mDriver) return Report(*this, handle, DataOrDriverError);
     if (record->mRevertBitmask) bit = static_cast<std::uint16_t>(length * 8 - bit - 1);
     std::uint16_t byte = static_cast<std::uint8_t>(bit / 8);
     if (byte >= length) byte = static_cast<std::uint16_t>(byte % length);
     if (record->mSwapBitmask) byte = static_cast<std::uint16_t>(length - byte - 1);
     const std::uint8_t resolvedAxis = Axis(axis);
     unsigned char bits = 0;
-    if (mDriver->ReadByHandle(mCnc, resolvedAxis, handle, byte, 1, &bits, 0, 1) != 0) {
-        ErrorMessage(handle, DataOrDriverError);
-        return DataOrDriverError;
-    }
+    if (mDriver->ReadByHandle(mCnc, resolvedAxis, handle, byte, 1, &bits, 0, 1) != 0)
+        return Report(*this, handle, DataOrDriverError);
     const unsigned shift = bit % 8;
     if (!write) {
         value = (bits >> shift) & 1;
@@ -323,10 +287,8 @@ std::uint8_t Daten::HandleBitMask(std::uint16_t handle, std::uint16_t bit, std::
         bits = static_cast<unsigned char>(bits | (1u << shift));
     else
         bits = static_cast<unsigned char>(bits & ~(1u << shift));
-    if (mDriver->WriteByHandle(mCnc, resolvedAxis, handle, byte, 1, &bits, 0, 1) != 0) {
-        ErrorMessage(handle, DataOrDriverError);
-        return DataOrDriverError;
-    }
+    if (mDriver->WriteByHandle(mCnc, resolvedAxis, handle, byte, 1, &bits, 0, 1) != 0)
+        return Report(*this, handle, DataOrDriverError);
     return Ok;
 }
 
@@ -339,30 +301,20 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, std::int32_t value, std::uint
         if (GetValue(handle, current, index, axis) == Ok && current == value) return Ok;
     }
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         object->SetValue(value, index, axis);
         return object->LastError();
     }
-    const DInfo* record = ExistHandle(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
-    if (record->mType == DInfo::STRING || record->mType == DInfo::REAL) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
+    const DInfo* record = RecordOrReport(*this, handle);
+    if (!record) return HandleNotFound;
+    if (record->mType == DInfo::STRING || record->mType == DInfo::REAL)
+        return Report(*this, handle, WrongType);
     if (!mDirectWriteMode && !direct && !record->mWriteDirect) {
         if (record->mNotDirect == DInfo::CommValue) {
             char text[kTextBufferSize] = {};
-            if (Value2String(handle, value, text, sizeof text) != Ok) {
-                ErrorMessage(handle, DataOrDriverError);
-                return DataOrDriverError;
-            }
+            if (Value2String(handle, value, text, sizeof text) != Ok)
+                return Report(*this, handle, DataOrDriverError);
             return Comm(text, handle, index, axis);
         }
         if (record->mNotDirect == DInfo::CommFlag)
@@ -370,13 +322,10 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, std::int32_t value, std::uint
     }
     if (record->mType == DInfo::BITMASK) {
         if (record->mWriteDirect) return HandleBitMask(handle, index, value, axis, 1);
-        ErrorMessage(handle, DirectAccessNotAllowed);
-        return DirectAccessNotAllowed;
+        return Report(*this, handle, DirectAccessNotAllowed);
     }
-    if (value < record->Min() || value > record->Max()) {
-        ErrorMessage(handle, ValueOutOfRange);
-        return ValueOutOfRange;
-    }
+    if (value < record->Min() || value > record->Max())
+        return Report(*this, handle, ValueOutOfRange);
     unsigned char bytes[kScratch] = {};
     EncodeLong(value, bytes);
     if (!mDriver || mDriver->WriteByHandle(mCnc, Axis(axis), handle, index, NumericCount(*record),
@@ -391,14 +340,8 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, double value, std::uint16_t i
                              std::uint8_t axis, char direct) {
     // No data-object road: registered handles have no record here.
     const DInfo* record = ExistHandle(handle);
-    if (!record || handle >= kFirstRegisteredHandle) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
-    if (record->mType == DInfo::STRING) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
+    if (!record || handle >= kFirstRegisteredHandle) return Report(*this, handle, HandleNotFound);
+    if (record->mType == DInfo::STRING) return Report(*this, handle, WrongType);
     if (!direct && !record->mWriteDirect) {
         if (record->mNotDirect == DInfo::CommValue) {
             // "%19f" of values beyond 1e40 or not finite would not fit the
@@ -412,10 +355,7 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, double value, std::uint16_t i
             return Comm(text, handle, index, axis);
         }
         if (record->mNotDirect == DInfo::CommFlag) {
-            if (!IsInteger(value)) {
-                ErrorMessage(handle, ParameterError);
-                return ParameterError;
-            }
+            if (!IsInteger(value)) return Report(*this, handle, ParameterError);
             return HandleCommFlag(handle, WrapToLong(value), index, axis);
         }
     }
@@ -426,20 +366,13 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, double value, std::uint16_t i
     unsigned char bytes[kScratch] = {};
     if (record->mType == DInfo::REAL) {
         // Not a number passes no range test and is refused like one out of range.
-        if (std::isnan(value) || value < record->RealMin() || value > record->RealMax()) {
-            ErrorMessage(handle, ValueOutOfRange);
-            return ValueOutOfRange;
-        }
+        if (std::isnan(value) || value < record->RealMin() || value > record->RealMax())
+            return Report(*this, handle, ValueOutOfRange);
         EncodeDouble(value, bytes);
     } else {
-        if (!IsInteger(value)) {
-            ErrorMessage(handle, ParameterError);
-            return ParameterError;
-        }
-        if (value < record->Min() || value > record->Max()) {
-            ErrorMessage(handle, ValueOutOfRange);
-            return ValueOutOfRange;
-        }
+        if (!IsInteger(value)) return Report(*this, handle, ParameterError);
+        if (value < record->Min() || value > record->Max())
+            return Report(*this, handle, ValueOutOfRange);
         EncodeLong(static_cast<std::int32_t>(value), bytes);
     }
     if (!mDriver || mDriver->WriteByHandle(mCnc, Axis(axis), handle, index, NumericCount(*record),
@@ -454,23 +387,14 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, const char* text, std::uint16
                              std::uint8_t axis) {
     if (!text) text = "";
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         object->SetString(text, index, 255);
         return object->LastError();
     }
-    const DInfo* record = ExistHandle(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
-    if (record->mType != DInfo::STRING) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
+    const DInfo* record = RecordOrReport(*this, handle);
+    if (!record) return HandleNotFound;
+    if (record->mType != DInfo::STRING) return Report(*this, handle, WrongType);
     // The field, or the command built from it, is at most 255 characters.
     char field[256];
     std::size_t n = std::strlen(text) + 1;
@@ -497,27 +421,15 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, const char* text, std::uint16
 std::uint8_t Daten::SetValue(std::uint16_t handle, const void* block, std::uint16_t size,
                              std::uint16_t index, std::uint8_t axis) {
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         object->SetBinBlock(block, size, index, false);
         return object->LastError();
     }
-    const DInfo* record = ExistHandle(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
-    if (record->mType != DInfo::STRING) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
-    if (size > record->mLength || !block) {
-        ErrorMessage(handle, DataOrDriverError);
-        return DataOrDriverError;
-    }
+    const DInfo* record = RecordOrReport(*this, handle);
+    if (!record) return HandleNotFound;
+    if (record->mType != DInfo::STRING) return Report(*this, handle, WrongType);
+    if (size > record->mLength || !block) return Report(*this, handle, DataOrDriverError);
     const std::uint8_t result =
         !mDriver ? 1
         : record->mLength < 256
@@ -525,10 +437,7 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, const void* block, std::uint1
                                      static_cast<std::uint8_t>(size), block, 0, 1)
             : mDriver->WriteByHandle(mCnc, Axis(axis), handle, size,
                                      static_cast<std::uint8_t>(index), block, 0, 0);
-    if (result != 0) {
-        ErrorMessage(handle, DataOrDriverError, true);
-        return DataOrDriverError;
-    }
+    if (result != 0) return Report(*this, handle, DataOrDriverError, true);
     return Ok;
 }
 
