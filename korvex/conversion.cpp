@@ -8,7 +8,12 @@
 #include <cstring>
 
 #include "korvex/data/cdata.h"
+#include "korvex/daten_internal.h"
 #include "korvex/korvex.h"
+
+using korvex::internal::RecordOrReport;
+using korvex::internal::RegisteredOrReport;
+using korvex::internal::Report;
 
 namespace {
 
@@ -305,18 +310,12 @@ void Daten::HandleHexBin(char*, short, DInfo::DType) {}
 std::uint8_t Daten::Value2String(std::uint16_t handle, std::int32_t value, char* out,
                                  std::uint16_t size) {
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         return object->Value2String(value, out, size);
     }
-    const DInfo* record = ExistHandle(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
+    const DInfo* record = RecordOrReport(*this, handle);
+    if (!record) return HandleNotFound;
     const DInfo::DType type = record->mType;
     if (type == DInfo::STRING || type == DInfo::REAL) {
         PutText(out, size, "?");
@@ -452,32 +451,21 @@ std::uint8_t Daten::Value2String(std::uint16_t handle, double value, char* out,
 std::uint8_t Daten::String2Value(std::uint16_t handle, const char* text, std::int32_t& value) {
     if (!text) text = "";
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         return object->String2Value(text, value);
     }
     DInfo* record = ExistHandle(handle);
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
+    if (!record) return Report(*this, handle, HandleNotFound);
     const DInfo::DType type = record->mType;
-    if (type == DInfo::STRING || type == DInfo::REAL || type == DInfo::BITMASK) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
+    if (type == DInfo::STRING || type == DInfo::REAL || type == DInfo::BITMASK)
+        return Report(*this, handle, WrongType);
     const double factor = record->mUserFactor;
     std::int32_t result;
     if (!ScaledType(type)) {
         const char* end = text;
         result = ReadLong(text, &end);
-        if (*end != '\0') {
-            ErrorMessage(handle, DataOrDriverError);
-            return DataOrDriverError;
-        }
+        if (*end != '\0') return Report(*this, handle, DataOrDriverError);
         if (factor != 1.0) result = RoundToLong(static_cast<double>(result) / factor);
     } else {
         if (std::strchr(text, '*')) {
@@ -486,10 +474,7 @@ std::uint8_t Daten::String2Value(std::uint16_t handle, const char* text, std::in
             value = record->mNotValidValue;
             return Ok;
         }
-        if (!OnlyNumberCharacters(text)) {
-            ErrorMessage(handle, ParameterError);
-            return ParameterError;
-        }
+        if (!OnlyNumberCharacters(text)) return Report(*this, handle, ParameterError);
         if (CheckInch(handle)) {
             const double f = SurfaceSpeedHandle(handle) ? kSurfaceSpeedFactor : kInchFactor;
             result = RoundToLong(static_cast<double>(Str2Bin(text, record->mInchDecimals)) * f);
@@ -501,10 +486,8 @@ std::uint8_t Daten::String2Value(std::uint16_t handle, const char* text, std::in
             result = static_cast<std::int32_t>(static_cast<std::uint32_t>(mZReference) -
                                                static_cast<std::uint32_t>(result));
     }
-    if (result < record->Min() || result > record->Max()) {
-        ErrorMessage(handle, ValueOutOfRange);
-        return ValueOutOfRange;
-    }
+    if (result < record->Min() || result > record->Max())
+        return Report(*this, handle, ValueOutOfRange);
     value = result;
     return Ok;
 }
@@ -512,29 +495,18 @@ std::uint8_t Daten::String2Value(std::uint16_t handle, const char* text, std::in
 std::uint8_t Daten::String2Value(std::uint16_t handle, const char* text, double& value) {
     if (!text) text = "";
     DInfo* record = handle < kFirstRegisteredHandle ? ExistHandle(handle) : nullptr;
-    if (!record) {
-        ErrorMessage(handle, HandleNotFound);
-        return HandleNotFound;
-    }
+    if (!record) return Report(*this, handle, HandleNotFound);
     const DInfo::DType type = record->mType;
-    if (type == DInfo::STRING || type == DInfo::BITMASK) {
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
+    if (type == DInfo::STRING || type == DInfo::BITMASK) return Report(*this, handle, WrongType);
     const double factor = record->mUserFactor;
     double result = 0.0;
     if (!ScaledType(type)) {
-        if (!ReadDouble(text, result)) {
-            ErrorMessage(handle, DataOrDriverError);
-            return DataOrDriverError;
-        }
+        if (!ReadDouble(text, result)) return Report(*this, handle, DataOrDriverError);
         if (type == DInfo::REAL) {
             if (factor != 1.0) result /= factor;
             if (CheckInch(handle)) result *= kMillimetresPerInch;
-            if (std::isnan(result) || result < record->RealMin() || result > record->RealMax()) {
-                ErrorMessage(handle, ValueOutOfRange);
-                return ValueOutOfRange;
-            }
+            if (std::isnan(result) || result < record->RealMin() || result > record->RealMax())
+                return Report(*this, handle, ValueOutOfRange);
             value = result;
             return Ok;
         }
@@ -550,10 +522,7 @@ std::uint8_t Daten::String2Value(std::uint16_t handle, const char* text, double&
             value = static_cast<double>(record->mNotValidValue);
             return Ok;
         }
-        if (!OnlyNumberCharacters(text)) {
-            ErrorMessage(handle, ParameterError);
-            return ParameterError;
-        }
+        if (!OnlyNumberCharacters(text)) return Report(*this, handle, ParameterError);
         if (CheckInch(handle))
             result = RoundHalfAway(static_cast<double>(Str2Bin(text, record->mInchDecimals)) *
                                    kInchFactor);
@@ -562,10 +531,8 @@ std::uint8_t Daten::String2Value(std::uint16_t handle, const char* text, double&
         if (factor != 1.0) result /= factor;
         if (mZReverse && record->mZReverse) result = static_cast<double>(mZReference) - result;
     }
-    if (!(result >= record->Min() && result <= record->Max())) {
-        ErrorMessage(handle, ValueOutOfRange);
-        return ValueOutOfRange;
-    }
+    if (!(result >= record->Min() && result <= record->Max()))
+        return Report(*this, handle, ValueOutOfRange);
     value = result;
     return Ok;
 }

@@ -3,7 +3,10 @@
 #include <cstring>
 
 #include "korvex/data/cdata.h"
+#include "korvex/daten_internal.h"
 #include "korvex/korvex.h"
+
+using korvex::internal::RegisteredOrReport;
 
 const char Daten::kszUpdate[] = "UPDATE";
 
@@ -249,11 +252,8 @@ std::uint8_t Daten::InitInchMetricCnc47() {
 std::uint8_t Daten::MetricValue2InchString(std::uint16_t handle, std::int32_t value, char* out,
                                            std::uint16_t size) {
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         return object->MetricValue2InchString(value, out, size);
     }
     mConversionMode = 1;
@@ -265,11 +265,8 @@ std::uint8_t Daten::MetricValue2InchString(std::uint16_t handle, std::int32_t va
 std::uint8_t Daten::InchValue2MetricString(std::uint16_t handle, std::int32_t value, char* out,
                                            std::uint16_t size) {
     if (handle >= kFirstRegisteredHandle) {
-        CData* object = GetCDataPtr(handle);
-        if (!object) {
-            ErrorMessage(handle, HandleNotFound);
-            return HandleNotFound;
-        }
+        CData* object = RegisteredOrReport(*this, handle);
+        if (!object) return HandleNotFound;
         return object->InchValue2MetricString(value, out, size);
     }
     mConversionMode = 2;

@@ -5,7 +5,12 @@
 #include <cstring>
 
 #include "korvex/data/cdata.h"
+#include "korvex/daten_internal.h"
 #include "korvex/korvex.h"
+
+using korvex::internal::RecordOrReport;
+using korvex::internal::RegisteredOrReport;
+using korvex::internal::Report;
 
 namespace {
 
@@ -81,27 +86,6 @@ std::int32_t WrapToLong(double value) {
     double wrapped = std::fmod(std::trunc(value), 4294967296.0);
     if (wrapped < 0) wrapped += 4294967296.0;
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(wrapped));
-}
-
-// The data object of a registered handle; "Handle not found!" when there is none.
-CData* RegisteredOrReport(Daten& daten, std::uint16_t handle) {
-    CData* object = daten.GetCDataPtr(handle);
-    if (!object) daten.ErrorMessage(handle, Daten::HandleNotFound);
-    return object;
-}
-
-// The record of a defined handle; "Handle not found!" when there is none.
-const DInfo* RecordOrReport(Daten& daten, std::uint16_t handle) {
-    const DInfo* record = daten.ExistHandle(handle);
-    if (!record) daten.ErrorMessage(handle, Daten::HandleNotFound);
-    return record;
-}
-
-// Reports an error against the handle and answers it.
-std::uint8_t Report(Daten& daten, std::uint16_t handle, Daten::ErrorType error,
-                    bool optional = false) {
-    daten.ErrorMessage(handle, error, optional);
-    return error;
 }
 
 }  // namespace
