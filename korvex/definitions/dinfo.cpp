@@ -81,6 +81,28 @@ void DInfo::SetEmpty() {
     mBase = 10;
 }
 
+void DInfo::SetFormatsAndFlags(unsigned char metricWidth, unsigned char metricDecimals,
+                               unsigned char inchWidth, unsigned char inchDecimals,
+                               double userFactor, NotDirectType notDirect, char writeDirect,
+                               char inchMetric, char visible, const char* metricUnit,
+                               const char* inchUnit, const char* tabIdent, const char* tabIndex,
+                               const char* tabParIdent) {
+    mMetricWidth = metricWidth;
+    mMetricDecimals = metricDecimals;
+    mInchWidth = inchWidth;
+    mInchDecimals = inchDecimals;
+    mUserFactor = userFactor;
+    mNotDirect = notDirect;
+    mWriteDirect = writeDirect;
+    mInchMetric = inchMetric;
+    mVisible = visible;
+    CopyText(mszMetricUnit, metricUnit, kUnitLength);
+    CopyText(mszInchUnit, inchUnit, kUnitLength);
+    CopyText(mszTabIdent, tabIdent, kTabLength);
+    CopyText(mszTabIndex, tabIndex, kTabLength);
+    CopyText(mszTabParIdent, tabParIdent, kTabLength);
+}
+
 DInfo::DInfo() {
     SetEmpty();
     ++mCount;
@@ -102,20 +124,9 @@ DInfo::DInfo(DType type, std::int32_t min, std::int32_t max, std::int32_t def,
     PutLong(mMin, min);
     PutLong(mMax, max);
     PutLong(mDefault, def);
-    mMetricWidth = metricWidth;
-    mMetricDecimals = metricDecimals;
-    mInchWidth = inchWidth;
-    mInchDecimals = inchDecimals;
-    mUserFactor = userFactor;
-    mNotDirect = notDirect;
-    mWriteDirect = writeDirect;
-    mInchMetric = inchMetric;
-    mVisible = visible;
-    CopyText(mszMetricUnit, metricUnit, kUnitLength);
-    CopyText(mszInchUnit, inchUnit, kUnitLength);
-    CopyText(mszTabIdent, tabIdent, kTabLength);
-    CopyText(mszTabIndex, tabIndex, kTabLength);
-    CopyText(mszTabParIdent, tabParIdent, kTabLength);
+    SetFormatsAndFlags(metricWidth, metricDecimals, inchWidth, inchDecimals, userFactor, notDirect,
+                       writeDirect, inchMetric, visible, metricUnit, inchUnit, tabIdent, tabIndex,
+                       tabParIdent);
     mNotValid = notValid;
     mNotValidValue = notValidValue;
     mZReverse = zReverse;
@@ -140,20 +151,9 @@ DInfo::DInfo(double min, double max, double def, unsigned char metricWidth,
     mType = REAL;
     mLength = 8;
     SetRealMinMaxDef(min, max, def);
-    mMetricWidth = metricWidth;
-    mMetricDecimals = metricDecimals;
-    mInchWidth = inchWidth;
-    mInchDecimals = inchDecimals;
-    mUserFactor = userFactor;
-    mNotDirect = notDirect;
-    mWriteDirect = writeDirect;
-    mInchMetric = inchMetric;
-    mVisible = visible;
-    CopyText(mszMetricUnit, metricUnit, kUnitLength);
-    CopyText(mszInchUnit, inchUnit, kUnitLength);
-    CopyText(mszTabIdent, tabIdent, kTabLength);
-    CopyText(mszTabIndex, tabIndex, kTabLength);
-    CopyText(mszTabParIdent, tabParIdent, kTabLength);
+    SetFormatsAndFlags(metricWidth, metricDecimals, inchWidth, inchDecimals, userFactor, notDirect,
+                       writeDirect, inchMetric, visible, metricUnit, inchUnit, tabIdent, tabIndex,
+                       tabParIdent);
     mBase = base;
     ++mCount;
 }

@@ -140,6 +140,12 @@ class DInfo {
     static void PutLong(unsigned char field[8], std::int32_t value);
     static void PutDouble(unsigned char field[8], double value);
     void SetEmpty();
+    // The fields the integer and the REAL records take alike.
+    void SetFormatsAndFlags(unsigned char metricWidth, unsigned char metricDecimals,
+                            unsigned char inchWidth, unsigned char inchDecimals, double userFactor,
+                            NotDirectType notDirect, char writeDirect, char inchMetric,
+                            char visible, const char* metricUnit, const char* inchUnit,
+                            const char* tabIdent, const char* tabIndex, const char* tabParIdent);
 };
 
 #endif  // KORVEX_DEFINITIONS_DINFO_H_
