@@ -189,7 +189,9 @@ char* Daten::Bin2Str(std::int32_t value, char* out, short width, short decimals,
     char* p = text;
     bool negative = false;
     std::uint32_t magnitude = static_cast<std::uint32_t>(value);
-    if (value < 0 && !isUnsigned && (leadingZeros || decimals > 0)) {
+    // Zero padding takes the sign apart whatever isUnsigned says; decimals
+    // do so only for a signed value.
+    if (value < 0 && (leadingZeros || (decimals > 0 && !isUnsigned))) {
         negative = true;
         magnitude = 0u - magnitude;
     }

@@ -38,6 +38,10 @@ TEST(Bin2StrTest, DigitTexts) {
         // A sign does not fit beside the padded digits.
         {-12, 5, 2, 1, 0, 10, "*****"},
         {-12, 6, 0, 1, 0, 10, "******"},
+        // Zero padding always takes the sign apart, unsigned or not.
+        {-1200, 6, 0, 1, 0, 10, "-0012"},
+        {-1200, 6, 0, 1, 1, 10, "-0012"},
+        {-1200, 6, 2, 1, 1, 10, "-0012"},
         {7, 4, 5, 0, 0, 10, "0.7"},  // decimals cut to width - 3
         {7, 1, 3, 0, 0, 10, "7"},    // no room for decimals at all
         {-7, 1, 0, 0, 0, 10, "*"},
