@@ -328,10 +328,10 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, double value, std::uint16_t i
     if (record->mType == DInfo::STRING) return Report(*this, handle, WrongType);
     if (!direct && !record->mWriteDirect) {
         if (record->mNotDirect == DInfo::CommValue) {
-            // "%19f" of values beyond 1e40 or not finite would not fit the
-            // working text: refused rather than cut into a wrong command.
+            // A value whose "%19f" text does not fit the working text, or
+            // that is no number, is refused rather than cut into a wrong command.
             char text[kTextBufferSize] = {};
-            if (!std::isfinite(value) || std::fabs(value) >= 1e40 ||
+            if (!std::isfinite(value) ||
                 std::snprintf(text, sizeof text, "%19f", value) >= static_cast<int>(sizeof text)) {
                 ErrorMessage(handle, DataOrDriverError);
                 return DataOrDriverError;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -649,6 +650,36 @@ TEST_F(ValuesTest, CommandRoadsOfWritesThatAreNotDirect) {
     EXPECT_EQ(daten->SetValue(2, std::int32_t{3}, 0, 255, 1), 0);
     EXPECT_EQ(sim().PeekLong(0, 0, 2, 0), 3);
     EXPECT_EQ(daten->comms.size(), 4u);
+}
+
+TEST_F(ValuesTest, DoubleOnTheValueCommandRoadIsSentAsItsFixedPointText) {
+    DInfo* value = DefineInt(1, DInfo::QZREAL, -100000, 100000, 8, 3);
+    value->mWriteDirect = 0;
+    value->mNotDirect = DInfo::CommValue;
+    char wide[128];
+    std::snprintf(wide, sizeof wide, "%19f", 1e45);
+    struct Case {
+        double value;
+        std::uint8_t code;
+        std::string sent;  // empty: nothing reaches the interpreter
+    } cases[] = {
+        {-1.25, 0, "          -1.250000"},
+        {0.0, 0, "           0.000000"},
+        {1e45, 0, wide},  // 53 characters: fits the working text
+        {1e60, 15, ""},   // would not fit the working text
+        {std::numeric_limits<double>::infinity(), 15, ""},
+        {std::numeric_limits<double>::quiet_NaN(), 15, ""},
+    };
+    for (const Case& c : cases) {
+        daten->comms.clear();
+        EXPECT_EQ(daten->SetValue(1, c.value, 0, 255), c.code) << c.value;
+        if (c.sent.empty()) {
+            EXPECT_TRUE(daten->comms.empty()) << c.value;
+        } else {
+            ASSERT_EQ(daten->comms.size(), 1u) << c.value;
+            EXPECT_EQ(daten->comms[0].text, c.sent);
+        }
+    }
 }
 
 TEST_F(ValuesTest, DirectWriteModeOfThePcDriverSkipsTheCommandRoadOfIntegers) {
