@@ -379,14 +379,20 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, const char* text, std::uint16
     const DInfo* record = RecordOrReport(*this, handle);
     if (!record) return HandleNotFound;
     if (record->mType != DInfo::STRING) return Report(*this, handle, WrongType);
-    // The field, or the command built from it, is at most 255 characters.
     char field[256];
     std::size_t n = std::strlen(text) + 1;
+    if (!record->mWriteDirect && record->mNotDirect == DInfo::CommValue) {
+        // The interpreter gets the text whole: it refuses an input too long
+        // for a command line rather than send a cut one. A text that fits
+        // goes in a working copy, so the interpreter may work in place.
+        if (n > sizeof field) return Comm(const_cast<char*>(text), handle, index, axis);
+        std::memcpy(field, text, n);
+        return Comm(field, handle, index, axis);
+    }
+    // The field is at most 255 characters.
     if (n > sizeof field) n = sizeof field;
     std::memcpy(field, text, n);
     field[n - 1] = '\0';
-    if (!record->mWriteDirect && record->mNotDirect == DInfo::CommValue)
-        return Comm(field, handle, index, axis);
     // A text transfer counts its bytes in 8 bits: at most 254 characters
     // and the zero go out.
     std::size_t length = record->mLength < 255 ? record->mLength : 255;

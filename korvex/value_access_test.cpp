@@ -682,6 +682,18 @@ TEST_F(ValuesTest, DoubleOnTheValueCommandRoadIsSentAsItsFixedPointText) {
     }
 }
 
+TEST_F(ValuesTest, TextOnTheValueCommandRoadReachesTheInterpreterWhole) {
+    DefineString(4, 20, 0, DInfo::CommValue);
+    const std::string texts[] = {"", "T5", std::string(255, 'A'), std::string(300, 'B')};
+    for (const std::string& text : texts) {
+        daten->comms.clear();
+        EXPECT_EQ(daten->SetValue(4, text.c_str(), 0, 255), 0) << text.size();
+        ASSERT_EQ(daten->comms.size(), 1u);
+        EXPECT_EQ(daten->comms[0].text, text);
+    }
+    EXPECT_EQ(Writes(), 0u);
+}
+
 TEST_F(ValuesTest, DirectWriteModeOfThePcDriverSkipsTheCommandRoadOfIntegers) {
     machine.model.global.mDriverName = "zazazizozuv.dll";
     CData::ForgetDaten(daten.get());
