@@ -133,35 +133,12 @@ std::int32_t ReadLong(const char* text, const char** end) {
     return static_cast<std::int32_t>(value);
 }
 
-// A decimal fraction in the form the controller's operators type: blanks,
-// a sign, digits with at most one point, an exponent. Hexadecimal numbers,
-// "inf" and "nan" are not numbers here. False when characters are left over.
+// A number as the C library's strtod reads it; false when characters are
+// left over (blanks alone are left over: they hold no number).
 bool ReadDouble(const char* text, double& value) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    const char* start = p;
-    if (*p == '+' || *p == '-') ++p;
-    bool digits = false;
-    while (*p >= '0' && *p <= '9') ++p, digits = true;
-    if (*p == '.') {
-        ++p;
-        while (*p >= '0' && *p <= '9') ++p, digits = true;
-    }
-    if (!digits) {
-        value = 0.0;
-        return *start == '\0';
-    }
-    if (*p == 'e' || *p == 'E') {
-        const char* exponent = p + 1;
-        if (*exponent == '+' || *exponent == '-') ++exponent;
-        if (*exponent >= '0' && *exponent <= '9') {
-            p = exponent;
-            while (*p >= '0' && *p <= '9') ++p;
-        }
-    }
-    if (*p != '\0') return false;
-    value = std::strtod(start, nullptr);
-    return true;
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return *end == '\0';
 }
 
 }  // namespace

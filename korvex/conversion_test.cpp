@@ -531,9 +531,16 @@ TEST_F(DisplayTest, DoubleInput) {
         {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, ".5", false, 0, 0.5},
         {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "", false, 0, 0.0},
         {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "1.5x", false, 15, 0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "0x10", false, 15, 0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "inf", false, 15, 0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "nan", false, 15, 0},
+        // Whatever the C library reads as a number is one; what is no
+        // number fails the range test.
+        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "0x10", false, 0, 16.0},
+        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "inf", false, 3, 0},
+        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "nan", false, 3, 0},
+        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, "-inf", false, 3, 0},
+        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, "nan", false, 13, 0},
+        // Blanks alone are no number: they are left over.
+        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "  ", false, 15, 0},
+        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, "-", false, 15, 0},
         {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "1e", false, 15, 0},
         {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "1", true, 0, 25.4},
         {{DInfo::REAL, 12, 3, 12, 4, 2.0, 10, 1}, "3", false, 0, 1.5},
