@@ -91,7 +91,7 @@ std::uint8_t AppendSelectedTool(Daten& daten, CommandLine& output) {
 // The tool-parameter road: the command built from TabIdent, TabIndex and
 // TabParIdent goes to the parameter command line 582.
 std::uint8_t ToolParameterCommand(Daten& daten, const DInfo& info, std::uint16_t handle,
-                                  CommandLine& text, std::uint16_t index, std::uint8_t flag) {
+                                  InputText& text, std::uint16_t index, std::uint8_t flag) {
     DottedText dotted;
     CommandLine output(info.mszTabIdent);
     const char* tabIndex = info.mszTabIndex;
@@ -265,10 +265,12 @@ std::uint8_t Daten::CheckAndSendComm(char* const text, std::uint16_t index, std:
 
 std::uint8_t Daten::Comm(char* text, std::uint16_t handle, std::uint16_t index,
                          std::uint8_t flag) {
-    // An input longer than the 256-byte command buffer is refused whole: a
-    // cut command could move the machine in a way nobody typed.
-    CommandLine input(text ? text : "");
-    if (input.Overflowed()) return RefuseTooLong(*this, handle);
+    InputText input;
+    if (text) {
+        std::size_t length = 0;
+        while (length < 256 && text[length]) ++length;
+        input.Append(text, length);
+    }
 
     if (handle >= kFirstRegisteredHandle) {
         CData* object = GetCDataPtr(handle);

@@ -131,16 +131,21 @@ TEST_F(InterpreterTest, EmptyCommandIsSentWithoutProtocol) {
     EXPECT_EQ(Trace(), (Events{"581 <- "}));
 }
 
-TEST_F(InterpreterTest, OverlongInputIsRefusedWhole) {
-    // 255 characters fit the command buffer; 256 do not.
-    EXPECT_EQ(Input(std::string(256, 'A'), 580), Daten::NotEnoughSpace);
-    EXPECT_EQ(Input(std::string(256, 'A'), 581), Daten::NotEnoughSpace);
-    EXPECT_EQ(DriverWrites(), 0u);
-    ASSERT_EQ(machine.host.messageBoxes.size(), 2u);
-    EXPECT_EQ(machine.host.messageBoxes[0].text,
-              "Not enough space!\nNumber of handle:580\nName of handle:Unknown handle name");
+TEST_F(InterpreterTest, OverlongInputIsCutAt256Characters) {
+    daten->SetDefinition(300, ToolRecord("", "", ""));
+    struct Case {
+        std::size_t typed;
+        std::size_t kept;
+    } cases[] = {{255, 255}, {256, 256}, {257, 256}, {300, 256}};
+    for (const Case& c : cases) {
+        Input(std::string(c.typed, 'A'), 300);
+        ASSERT_NE(daten->LastCommandText(), nullptr);
+        EXPECT_EQ(std::string(daten->LastCommandText()), std::string(c.kept, 'A')) << c.typed;
+    }
+}
+
+TEST_F(InterpreterTest, CommandTooLongForTheBusyMessageIsRefused) {
     // The busy message holds commands of up to 235 characters.
-    machine.host.messageBoxes.clear();
     EXPECT_EQ(Input(std::string(236, 'A'), 581), 0);
     EXPECT_EQ(DriverWrites(), 0u);
     EXPECT_EQ(machine.host.messageBoxes.size(), 1u);

@@ -20,6 +20,10 @@ constexpr std::uint16_t kCommandLine = 581;
 constexpr std::uint16_t kParameterLine = 582;
 constexpr std::uint16_t kCommandBusy = 583;
 
+// The operator's text as Comm takes it: at most 256 characters, the rest cut
+// (whether the 256 include the terminating zero is not settled; they do not).
+using InputText = BoundedText<257>;
+
 // The dotted text of a tool-in-magazine entry (64 bytes).
 using DottedText = BoundedText<64>;
 
@@ -47,7 +51,7 @@ struct MagazineStep {
 
 // The tool-in-magazine rules of handle 273. output holds the handle's
 // TabIdent on entry.
-MagazineStep ToolInMagazine(Daten& daten, CommandLine& output, CommandLine& text,
+MagazineStep ToolInMagazine(Daten& daten, CommandLine& output, InputText& text,
                             std::uint16_t& index, std::uint8_t flag, DottedText& dotted);
 
 }  // namespace korvex::commands

@@ -84,7 +84,7 @@ MagazineStep Send(Daten& daten, CommandLine& output, std::uint16_t index, std::u
 }
 
 // TabIdent followed by the text as the operator typed it.
-MagazineStep SendUnchanged(Daten& daten, const char* tabIdent, const CommandLine& text,
+MagazineStep SendUnchanged(Daten& daten, const char* tabIdent, const InputText& text,
                            std::uint16_t index, std::uint8_t flag) {
     CommandLine output(tabIdent);
     output.Append(text.c_str());
@@ -93,7 +93,7 @@ MagazineStep SendUnchanged(Daten& daten, const char* tabIdent, const CommandLine
 
 // Magazine kinds 0 and 4: magazine "O", place "E", tool "T" or "P".
 MagazineStep MagazinePlaceCommand(Daten& daten, const Layout& layout, const char* tabIdent,
-                                  CommandLine& output, const CommandLine& text,
+                                  CommandLine& output, const InputText& text,
                                   std::uint16_t index, std::uint8_t flag) {
     const char* typed = text.c_str();
     if (HasOtherUpper(typed, "OTPE")) return SendUnchanged(daten, tabIdent, text, index, flag);
@@ -139,7 +139,7 @@ MagazineStep MagazinePlaceCommand(Daten& daten, const Layout& layout, const char
 
 // Magazine kinds 2, 3 and 5: three ranges, each with its letter.
 MagazineStep RangeCommand(Daten& daten, const Layout& layout, const char* tabIdent,
-                          CommandLine& output, const CommandLine& text, std::uint16_t index,
+                          CommandLine& output, const InputText& text, std::uint16_t index,
                           std::uint8_t flag) {
     const char* letters = layout.kind == 2 ? "ABC" : (layout.kind == 3 ? "NRB" : "URB");
     char allowed[6] = {letters[0], letters[1], letters[2], 'P', 'T', '\0'};
@@ -182,7 +182,7 @@ long long LeadingInteger(const char* text) {
 
 }  // namespace
 
-MagazineStep ToolInMagazine(Daten& daten, CommandLine& output, CommandLine& text,
+MagazineStep ToolInMagazine(Daten& daten, CommandLine& output, InputText& text,
                             std::uint16_t& index, std::uint8_t flag, DottedText& dotted) {
     Layout layout{};
     const std::uint8_t result = ReadLayout(daten, layout);
