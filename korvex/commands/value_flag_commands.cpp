@@ -137,10 +137,10 @@ std::uint8_t SendValueTemplate(Daten& daten, const char* text, std::uint16_t han
     BoundedText<Daten::kValueTemplateMax + 1> command;
     if (char* mark = std::strchr(templateText, '?')) {
         command.Append(templateText, static_cast<std::size_t>(mark - templateText));
-        // The station number; written in decimal, so that stations beyond
-        // the ninth stay numbers.
+        // The station as one character counted from "1"; past the ninth
+        // station it runs on through the characters after "9".
         if (SeveralStations(daten))
-            command.AppendNumber(static_cast<long long>(index) + 1);
+            command.Append(static_cast<char>('1' + index));
         else
             command.Append(' ');
         command.Append(mark + 1);
