@@ -13,6 +13,7 @@ constexpr int kCommandCode = 398;
 constexpr int kEventCode = 341;
 // Added while the controller runs in automatic mode.
 constexpr int kAutomaticOffset = 3000;
+constexpr std::size_t kLineMax = 256;
 
 }  // namespace
 
@@ -21,8 +22,6 @@ void Daten::WriteProtocol(TApplFrame* frame, const char* kind, const char* text1
     if (!frame || !frame->GetProtocol() || !frame->GetGlobalData() ||
         !frame->GetGlobalData()->DoesEngineExist())
         return;
-    // The line is kept whole: the protocol must show the full command, and a
-    // string has no fixed buffer to overrun.
     std::string line = kind ? kind : "";
     if (text1) {
         if (!line.empty()) line += ' ';
@@ -33,6 +32,8 @@ void Daten::WriteProtocol(TApplFrame* frame, const char* kind, const char* text1
         if (!line.empty()) line += ' ';
         line += text2;
     }
+    // A protocol line holds at most 256 characters; the rest is cut.
+    if (line.size() > kLineMax) line.resize(kLineMax);
     const int base = kind && strcasecmp(kind, "COMM") == 0 ? kCommandCode : kEventCode;
     int code = base;
     const std::uint16_t automatic = korvex::commands::NamedHandle(*this, "FLAUTO_");

@@ -230,6 +230,22 @@ TEST_F(ProtocolTest, LinesAndCodes) {
             << (c.kind ? c.kind : "-") << " " << (c.text1 ? c.text1 : "-");
 }
 
+TEST_F(ProtocolTest, LineHoldsAtMost256Characters) {
+    struct Case {
+        std::size_t commandLength;
+        std::size_t lineLength;
+    } cases[] = {{250, 255}, {251, 256}, {252, 256}, {300, 256}};
+    for (const Case& c : cases) {
+        const std::string command(c.commandLength, 'A');
+        const std::string line = ("COMM " + command).substr(0, c.lineLength);
+        EXPECT_EQ(Write("COMM", nullptr, command.c_str()),
+                  (Events{"frameCommandEcho \"" + command + "\"",
+                          "protocol 398 \"TESTMACHINE\" \"" + line + "\"",
+                          "frameProtocolLine \"" + line + "\" 398"}))
+            << c.commandLength;
+    }
+}
+
 TEST_F(ProtocolTest, AutomaticModeRaisesTheCode) {
     Name("FLAUTO_", 1500);
     Long(1500, 1);
