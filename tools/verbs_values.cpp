@@ -48,19 +48,29 @@ int Get(Session& session, const Words& words) {
     const std::uint16_t type = daten.DatenTyp(target.handle);
     char text[kTextRead + 1] = "";
     std::uint8_t result = 0;
+    // The invalid REAL marker shows as "?", a value too wide for its field
+    // as its stars: both are displays, shown before their error.
+    bool shown = false;
     if (type == DInfo::STRING) {
         result = daten.GetValue(target.handle, text, kTextRead, target.index, target.axis);
+        shown = result == 0;
     } else if (type == DInfo::REAL) {
         double value = 0;
         result = daten.GetValue(target.handle, value, target.index, target.axis);
-        if (result == 0) result = daten.Value2String(target.handle, value, text, sizeof text);
+        if (result == 0) {
+            result = daten.Value2String(target.handle, value, text, sizeof text);
+            shown = result == 0 || result == Daten::NotEnoughSpace ||
+                    (result == Daten::ValueOutOfRange && value == Daten::kInvalidReal);
+        }
     } else {
         std::int32_t value = 0;
         result = daten.GetValue(target.handle, value, target.index, target.axis);
-        if (result == 0) result = daten.Value2String(target.handle, value, text, sizeof text);
+        if (result == 0) {
+            result = daten.Value2String(target.handle, value, text, sizeof text);
+            shown = result == 0 || result == Daten::NotEnoughSpace;
+        }
     }
-    if (result != 0 && result != Daten::NotEnoughSpace) return LibraryError(result);
-    // A value too wide for its field still shows, as its stars.
+    if (!shown) return LibraryError(result);
     const char* unit = daten.GetUnitString(target.handle);
     if (unit && *unit)
         std::printf("%s %s\n", text, unit);
