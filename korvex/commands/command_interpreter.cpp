@@ -194,8 +194,8 @@ using namespace korvex::commands;
 
 bool Daten::hasCom(const char* text, const char* word) {
     if (!text || !word) return false;
-    // Only the beginning counts, so a text cut at 255 characters answers the same.
-    char copy[256];
+    // The first 256 characters are looked at, as Comm keeps them.
+    char copy[257];
     StrCopy(copy, text, sizeof copy);
     for (char* p = copy; *p; ++p)
         if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');

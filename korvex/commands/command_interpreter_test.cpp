@@ -26,6 +26,9 @@ TEST(HasComTest, CommandWords) {
     EXPECT_FALSE(Daten::hasCom(nullptr, "FA"));
     // A text longer than the 256-byte working copy still shows its first word.
     EXPECT_TRUE(Daten::hasCom(("FA" + std::string(400, '1')).c_str(), "FA"));
+    // Only the first 256 characters are looked at.
+    EXPECT_TRUE(Daten::hasCom((std::string(254, ' ') + "FA").c_str(), "FA"));
+    EXPECT_FALSE(Daten::hasCom((std::string(255, ' ') + "FA").c_str(), "FA"));
 }
 
 class InterpreterTest : public CommandTest {};
