@@ -382,9 +382,9 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, const char* text, std::uint16
     char field[256];
     std::size_t n = std::strlen(text) + 1;
     if (!record->mWriteDirect && record->mNotDirect == DInfo::CommValue) {
-        // The interpreter gets the text whole: it refuses an input too long
-        // for a command line rather than send a cut one. A text that fits
-        // goes in a working copy, so the interpreter may work in place.
+        // The interpreter gets the text as given and decides itself how much
+        // of it makes a command. A text that fits goes in a working copy, so
+        // that an interpreter may work in place; a longer one is only read.
         if (n > sizeof field) return Comm(const_cast<char*>(text), handle, index, axis);
         std::memcpy(field, text, n);
         return Comm(field, handle, index, axis);
