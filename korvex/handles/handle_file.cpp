@@ -40,12 +40,16 @@ HandleLineKind ParseHandleLine(std::string_view line, std::string_view& name,
     while (i < line.size() && IsBlankOrTab(line[i])) ++i;
     bool negative = false;
     if (i < line.size() && (line[i] == '-' || line[i] == '+')) negative = line[i++] == '-';
-    // Only the low 16 bits count, so the digits are summed modulo 2^32.
-    std::uint32_t value = 0;
-    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
-        value = value * 10u + static_cast<std::uint32_t>(line[i] - '0');
-    if (negative) value = 0u - value;
-    number = static_cast<std::uint16_t>(value);
+    // The number is read as a 32-bit long (stopping at its limits, as atol
+    // does); of that, the low 16 bits are the handle.
+    const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
+    std::int64_t value = 0;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+        value = value * 10 + (line[i] - '0');
+        if (value > limit) value = limit;
+    }
+    if (negative) value = -value;
+    number = static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFu);
     return HandleLineKind::Entry;
 }
 

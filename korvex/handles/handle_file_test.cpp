@@ -68,6 +68,13 @@ TEST_F(HandleFileTest, LineGrammar) {
         {"no equals sign here", false, "", 0},
         {"A=-1", true, "A", 0xFFFF},
         {"A=70000", true, "A", 70000 & 0xFFFF},
+        // The number is a 32-bit long first: beyond it, it stops at the limit.
+        {"A=2147483647", true, "A", 0xFFFF},
+        {"A=2147483648", true, "A", 0xFFFF},
+        {"A=4294967297", true, "A", 0xFFFF},
+        {"A=99999999999999999999", true, "A", 0xFFFF},
+        {"A=-2147483648", true, "A", 0},
+        {"A=-4294967297", true, "A", 0},
         {"A=+12", true, "A", 12},
         {"A=12x", true, "A", 12},
         {"A=x", true, "A", 0},
