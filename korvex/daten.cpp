@@ -55,7 +55,8 @@ Daten* NewDatenProc(OWL::TWindow* parent, char* datenName, char* handleName, TQz
 }
 
 void ShutDownKorvex(Daten* daten) {
-    if (!daten) return;
+    // None is a pointer like any other: it releases the first slot that holds
+    // none, the use an InitKorvex counted when its factory built nothing.
     for (Slot& entry : gInstances) {
         if (entry.daten != daten) continue;
         if (entry.useCount > 0) --entry.useCount;

@@ -119,6 +119,39 @@ TEST_F(InstanceTableTest, FactoryReturningNoneStillCountsTheCall) {
     EXPECT_EQ(korvex::InstanceUseCount(0), 0);
 }
 
+TEST_F(InstanceTableTest, ReleasingNoneReleasesTheFirstEmptySlot) {
+    // A host pairs every InitKorvex with a ShutDownKorvex of what it got,
+    // also when that was none: the empty slot that counted the call gives
+    // the use back.
+    gFactory.returnNone = true;
+    machine.model.global.mCnc = 0;
+    EXPECT_EQ(InitKorvex(&ini, machine.model.Parent(), CountingFactory), nullptr);
+    EXPECT_EQ(InitKorvex(&ini, machine.model.Parent(), CountingFactory), nullptr);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 2);
+    ShutDownKorvex(nullptr);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 1);
+    ShutDownKorvex(nullptr);
+    ShutDownKorvex(nullptr);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 0);
+
+    // Slots are searched from 0: slot 0 holds an object, so a none goes to
+    // slot 1, whose count is 0 already; slot 3's count stays.
+    gFactory.returnNone = false;
+    Daten* daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+    gFactory.returnNone = true;
+    machine.model.global.mCnc = 3;
+    EXPECT_EQ(InitKorvex(&ini, machine.model.Parent(), CountingFactory), nullptr);
+    ShutDownKorvex(nullptr);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 1);
+    EXPECT_EQ(korvex::InstanceUseCount(3), 1);
+    ShutDownKorvex(daten);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 0);
+    // Now slot 0 is the first empty one.
+    ShutDownKorvex(nullptr);
+    EXPECT_EQ(korvex::InstanceUseCount(3), 1);
+    korvex::ResetInstanceTable();
+}
+
 TEST_F(InstanceTableTest, UnknownPointerChangesNothing) {
     Daten* daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
     int notADaten = 0;
