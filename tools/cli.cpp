@@ -79,7 +79,10 @@ bool Session::ResolveHandle(const std::string& word, std::uint16_t& handle,
     handle = mDaten && mDaten->GetHandles() ? mDaten->GetHandles()->NameToHandle(word.c_str(), index)
                                             : Handles::kNoHandle;
     if (handle != Handles::kNoHandle) return true;
+    // The name first, for the reader of a long script; then the library's
+    // text that goes with the exit code.
     std::fprintf(stderr, "korvex: unknown handle name '%s'\n", word.c_str());
+    LibraryError(Daten::HandleNotFound);
     return false;
 }
 

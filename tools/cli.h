@@ -48,7 +48,8 @@ public:
     bool Ended() const { return mLoaded && mLoadExit != 0; }
 
     // Resolves NAME (or a handle number written in digits) to a handle.
-    // Answers false after printing an error when the name is unknown.
+    // Answers false after printing the name and the library's text for
+    // error 6 when the name is unknown; the verb then exits with 6.
     bool ResolveHandle(const std::string& word, std::uint16_t& handle, std::uint16_t& index);
 
 private:
