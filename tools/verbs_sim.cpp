@@ -9,16 +9,17 @@
 namespace korvex::cli {
 namespace {
 
-// A handle given as digits needs no machine; a name loads it.
-bool SimHandle(Session& session, const std::string& word, std::uint16_t& handle) {
+// A handle given as digits needs no machine; a name loads it. Answers 0, or
+// the exit code: the load's when it ended the run, else 6 for an unknown name.
+int SimHandle(Session& session, const std::string& word, std::uint16_t& handle) {
     unsigned long number = 0;
     if (ParseNumber(word, 0xFFFF, number)) {
         handle = static_cast<std::uint16_t>(number);
-        return true;
+        return 0;
     }
-    if (session.Load() != 0) return false;
+    if (const int code = session.Load()) return code;
     std::uint16_t index = 0;
-    return session.ResolveHandle(word, handle, index);
+    return session.ResolveHandle(word, handle, index) ? 0 : Daten::HandleNotFound;
 }
 
 bool ParseHex(const std::string& text, std::vector<std::uint8_t>& bytes) {
@@ -47,7 +48,7 @@ int Sim(Session& session, const Words& words) {
         if (words.size() < 5 || words.size() > 6)
             return UsageError("usage: sim poke HANDLE INDEX HEXBYTES [AXIS]");
         std::uint16_t handle;
-        if (!SimHandle(session, words[2], handle)) return Daten::HandleNotFound;
+        if (const int code = SimHandle(session, words[2], handle)) return code;
         unsigned long index = 0, axis = 0;
         std::vector<std::uint8_t> bytes;
         if (!ParseNumber(words[3], 0xFFFF, index)) return UsageError("bad INDEX '" + words[3] + "'");
@@ -61,7 +62,7 @@ int Sim(Session& session, const Words& words) {
     if (what == "table") {
         if (words.size() != 4) return UsageError("usage: sim table HANDLE N");
         std::uint16_t handle;
-        if (!SimHandle(session, words[2], handle)) return Daten::HandleNotFound;
+        if (const int code = SimHandle(session, words[2], handle)) return code;
         if (!ParseNumber(words[3], 0xFFFF, number)) return UsageError("bad N '" + words[3] + "'");
         sim.SetTableSize(handle, static_cast<std::uint16_t>(number));
         return 0;
