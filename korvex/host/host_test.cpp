@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "korvex/host/profile.h"
 #include "korvex/host/trace.h"
@@ -68,6 +70,46 @@ TEST(HostFunctionsTest, QuotesBytes) {
     EXPECT_EQ(QuoteBytes(&thousand, 2), "\"\\xe8\\x03\"");
     EXPECT_EQ(QuoteBytes("a \"b\\~\x7f", 7), "\"a \\x22b\\x5c~\\x7f\"");
     EXPECT_EQ(korvex::host::QuoteText(nullptr), "\"\"");
+}
+
+// Each host call through the frame, the protocol object and the hello
+// dialog, and the line the tool prints for it with --trace.
+TEST(TracingHostTest, OneLinePerCallInTheToolFormat) {
+    korvex::testing::TestMachine machine;
+    korvex::host::HostModel& model = machine.model;
+    machine.host.frameAnswers[{0x490, 36, 1}] = 7;
+    struct Case {
+        std::function<void()> call;
+        const char* line;
+    } cases[] = {
+        {[&] { model.frame.MessageBox("Line : 3", "Syntax - Error !!", MB_OK); },
+         "messagebox \"Syntax - Error !!\" \"Line : 3\""},
+        {[&] { korvex::host::Host().SendMessage(1, 0x490, 1, "T1 \"a\""); },
+         "SendMessage 0x490 1 \"T1 \\x22a\\x22\""},
+        {[&] { ErrorHalt("Hash table full!", "qzhandle", 474); },
+         "ErrorHalt \"Hash table full!\" \"qzhandle\" 474"},
+        {[&] { model.frame.frameMessage(0x490, 36, std::intptr_t{1}); },
+         "frameMessage 0x490 36 1 -> 7"},
+        {[&] { model.frame.frameMessage(0x4AB, 2, "Busy"); },
+         "frameMessage 0x4AB 2 \"Busy\" -> 0"},
+        {[&] { model.frame.frameMessage(0x490, 4000000000u, std::intptr_t{-2}); },
+         "frameMessage 0x490 4000000000 -2 -> 0"},
+        {[&] { model.frame.frameNotify(0x490, 31, std::intptr_t{9}); }, "frameNotify 0x490 31 9"},
+        {[&] { model.frame.frameNotify(0x490, 1, "UPDATE"); }, "frameNotify 0x490 1 \"UPDATE\""},
+        {[&] { model.frame.frameCommandFollowUp("FA1"); }, "frameCommandFollowUp \"FA1\""},
+        {[&] { model.frame.frameCommandEcho("SN"); }, "frameCommandEcho \"SN\""},
+        {[&] { model.frame.frameProtocolLine("COMM SN", 398); },
+         "frameProtocolLine \"COMM SN\" 398"},
+        {[&] { model.protocol.protocolWriteEntry(398, "sample", "COMM SN", 0, 0, 0, 0); },
+         "protocol 398 \"sample\" \"COMM SN\""},
+        {[&] { model.hello.SetCaption("DORIX1 interface  [300]"); },
+         "hello \"DORIX1 interface  [300]\""},
+    };
+    for (const Case& c : cases) {
+        machine.host.lines.clear();
+        c.call();
+        EXPECT_EQ(machine.host.lines, std::vector<std::string>{c.line}) << c.line;
+    }
 }
 
 TEST(ProfileTest, ReadsKeysLikeWindows) {
