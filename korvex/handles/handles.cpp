@@ -69,7 +69,7 @@ public:
         mEntries.reserve(entries);
         std::size_t slots = mLookup.size();
         while (slots < entries * 2) slots *= 2;
-        if (slots != mLookup.size()) Rehash(slots);
+        if (slots != mLookup.size()) Rehash(slots, mEntries.size());
     }
 
     void Add(std::string_view name, std::uint16_t handle) {
@@ -91,7 +91,7 @@ public:
         mEntries.push_back(entry);
         nameHead = position;
         numberHead = position;
-        if (mEntries.size() * 2 > mLookup.size()) Rehash(mLookup.size() * 2);
+        if (mEntries.size() * 2 > mLookup.size()) Rehash(mLookup.size() * 2, mEntries.size() - 1);
         InsertLookup(position);
     }
 
@@ -142,12 +142,11 @@ private:
     }
 
     // Rebuilds the look-up with the given number of slots (a power of two)
-    // from the entries inserted so far but the newest.
-    void Rehash(std::size_t slots) {
+    // from the first `entries` entries, oldest first.
+    void Rehash(std::size_t slots, std::size_t entries) {
         mLookup.assign(slots, LookupSlot{0, kEnd});
         mLookupMask = static_cast<std::uint32_t>(slots - 1);
-        for (std::int32_t i = 0; i + 1 < static_cast<std::int32_t>(mEntries.size()); ++i)
-            InsertLookup(i);
+        for (std::size_t i = 0; i < entries; ++i) InsertLookup(static_cast<std::int32_t>(i));
     }
 
     const char* Intern(std::string_view name) {

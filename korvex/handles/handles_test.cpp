@@ -183,4 +183,18 @@ TEST_F(HandlesTest, InternedNamesStayPutWhileTheRegistryGrows) {
     EXPECT_EQ(handles.NameToHandle("grow19999"), 20001);
 }
 
+TEST_F(HandlesTest, ReservingRoomKeepsEveryNameFindable) {
+    // Room asked for while entries are in: none of them may drop out of the
+    // name look-up, the newest included.
+    for (int count : {1, 2, 700}) {
+        Handles::CreateRegistry();
+        for (int i = 0; i < count; ++i)
+            ASSERT_TRUE(handles.addNew(("R" + std::to_string(i)).c_str(),
+                                       static_cast<std::uint16_t>(i)));
+        Handles::ReserveRegistry(5000);
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(handles.NameToHandle(("r" + std::to_string(i)).c_str()), i) << count;
+    }
+}
+
 }  // namespace
