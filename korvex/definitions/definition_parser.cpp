@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "korvex/korvex.h"
@@ -181,6 +182,7 @@ std::uint32_t ConstantTable::Hash(std::string_view name) {
 }
 
 const std::string* ConstantTable::Find(std::string_view name) const {
+    if (!(mLengths & LengthBit(name.size()))) return nullptr;
     for (const Constant& constant : mBuckets[Hash(name) % kBuckets])
         if (constant.name == name) return &constant.value;
     return nullptr;
@@ -188,11 +190,13 @@ const std::string* ConstantTable::Find(std::string_view name) const {
 
 void ConstantTable::Add(std::string_view name, std::string_view value) {
     mBuckets[Hash(name) % kBuckets].push_back(Constant{std::string(name), std::string(value)});
+    mLengths |= LengthBit(name.size());
     ++mSize;
 }
 
 void ConstantTable::Clear() {
     for (auto& bucket : mBuckets) bucket.clear();
+    mLengths = 0;
     mSize = 0;
 }
 
@@ -279,7 +283,7 @@ void DefinitionParser::Header(std::string_view line) {
 
     // What the lint checks after a header it could not open.
     auto openUnstored = [this] {
-        mRecord = Record{};
+        ResetRecord();
         mRecord.open = true;
     };
     const std::size_t close = line.find(']');
@@ -318,7 +322,7 @@ void DefinitionParser::Header(std::string_view line) {
         openUnstored();
         return;
     }
-    mRecord = Record{};
+    ResetRecord();
     mRecord.open = true;
     mRecord.store = true;
     mRecord.handle = handle;
@@ -337,16 +341,25 @@ void DefinitionParser::ConstantLine(std::string_view name, std::string_view valu
     mConstants.Add(name, value);
 }
 
+DefinitionParser::Keyword DefinitionParser::FindKeyword(std::string_view word) {
+    // Keywords by their first letter: a line's keyword is compared only with
+    // the few that share it.
+    static const auto byLetter = [] {
+        std::array<std::vector<Keyword>, 256> table;
+        for (int k = 0; k < kKeywordCount; ++k)
+            table[static_cast<unsigned char>(kKeywords[k].name[0])].push_back(
+                static_cast<Keyword>(k));
+        return table;
+    }();
+    if (word.empty()) return kUnknownKeyword;
+    for (const Keyword k : byLetter[static_cast<unsigned char>(word[0])])
+        if (kKeywords[k].name == word) return k;
+    return kUnknownKeyword;
+}
+
 void DefinitionParser::KeywordLine(std::string_view keyword, std::string_view first,
                                    std::string_view second) {
-    Keyword found = kUnknownKeyword;
-    for (int k = 0; k < kKeywordCount; ++k) {
-        const std::string_view name = kKeywords[k].name;
-        if (name.size() == keyword.size() && name[0] == keyword[0] && name == keyword) {
-            found = static_cast<Keyword>(k);
-            break;
-        }
-    }
+    const Keyword found = FindKeyword(keyword);
     if (found == kUnknownKeyword) {
         Error(Daten::UnknownKey, "Unknown keyword !!", Place(keyword));
         return;
@@ -425,8 +438,12 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
         case kType: {
             Resolve(first, value);
             DInfo::DType type = DInfo::NONE;
-            for (const TypeWord& word : kTypeWords)
-                if (word.word == value) type = word.type;
+            for (const TypeWord& word : kTypeWords) {
+                if (word.word == value) {
+                    type = word.type;
+                    break;
+                }
+            }
             if (type == DInfo::NONE) {
                 Error(Daten::UnknownParameter, "Unknown parameter !!", Place(value));
                 return false;
@@ -564,6 +581,13 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
     return true;
 }
 
+void DefinitionParser::ResetRecord() {
+    // Built in place: assigning a fresh Record goes through a temporary copy,
+    // twice a record.
+    std::destroy_at(&mRecord);
+    std::construct_at(&mRecord);
+}
+
 void DefinitionParser::StoreRecord(DInfo* record) {
     if (mTable.size() == mRecord.handle) {
         mTable.push_back(record);
@@ -577,7 +601,7 @@ void DefinitionParser::StoreRecord(DInfo* record) {
 void DefinitionParser::CloseRecord() {
     // Closing reports at the current line: the next header, or the last line.
     Record& c = mRecord;
-    auto finish = [this] { mRecord = Record{}; };
+    auto finish = [this] { ResetRecord(); };
     // A record whose header was an error has had its lines checked; what it
     // lacks as a whole would only repeat that error.
     if (!c.store) {

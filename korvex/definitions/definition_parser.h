@@ -50,7 +50,14 @@ class ConstantTable {
         std::string name;
         std::string value;
     };
+    // Bit n is set when some constant's name has n characters (names of 63
+    // or more share bit 63): most parameters are plain words such as YES or
+    // a unit, and this answers "no such constant" without a search.
+    static std::uint64_t LengthBit(std::size_t length) {
+        return std::uint64_t{1} << (length < 63 ? length : 63);
+    }
     std::array<std::vector<Constant>, kBuckets> mBuckets;
+    std::uint64_t mLengths = 0;
     std::size_t mSize = 0;
 };
 
@@ -129,6 +136,7 @@ class DefinitionParser {
         bool Has(Keyword k) const { return Given(k) && !Failed(k); }
     };
 
+    static Keyword FindKeyword(std::string_view word);
     void Line(unsigned number, std::string_view line);
     void Header(std::string_view line);
     void ConstantLine(std::string_view keyword, std::string_view value);
@@ -138,6 +146,7 @@ class DefinitionParser {
     bool ApplyKeyword(Keyword keyword, std::string_view name, std::string_view first,
                       std::string_view second);
     void CloseRecord();
+    void ResetRecord();
     void StoreRecord(DInfo* record);
 
     // Resolves a parameter; false when it had to be a constant and is none.
