@@ -98,9 +98,8 @@ void ForEachLine(std::string_view text, Visit&& visit) {
     const char* const end = at + text.size();
     unsigned number = 0;
     while (at < end) {
-        // Lines are short: a plain scan beats a library call per line.
-        const char* stop = at;
-        while (stop < end && *stop != '\n') ++stop;
+        const void* feed = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+        const char* stop = feed ? static_cast<const char*>(feed) : end;
         const char* next = stop < end ? stop + 1 : end;
         std::string_view line(at, static_cast<std::size_t>(stop - at));
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
