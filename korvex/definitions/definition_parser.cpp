@@ -305,8 +305,7 @@ void DefinitionParser::Header(std::string_view line) {
     std::string large;
     const char* bare = small;
     if (name.size() < sizeof small) {
-        std::memcpy(small, name.data(), name.size());
-        small[name.size()] = '\0';
+        files::CopyTerminated(small, name.data(), name.size());
     } else {
         large.assign(name);
         bare = large.c_str();

@@ -102,6 +102,14 @@ ReadResult ReadWholeFile(const char* path, FileBytes& bytes) {
     return ReadResult::Ok;
 }
 
+// Kept out of line on purpose: inlined where the length is known to be
+// short, the copy compiles to a "rep movs" whose start-up costs more than a
+// call to the library's memcpy for a name of a few bytes.
+void CopyTerminated(char* out, const void* in, std::size_t length) {
+    std::memcpy(out, in, length);
+    out[length] = '\0';
+}
+
 WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& bytes) {
     if (!path || !*path) return WriteResult::CannotCreate;
     struct stat info {};

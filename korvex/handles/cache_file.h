@@ -86,6 +86,10 @@ enum class WriteResult { Ok, CannotCreate, WriteError };
 // half-written cache is left behind.
 WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& bytes);
 
+// Copies length bytes to out and terminates them with a zero.
+// REQUIRES: out holds length + 1 bytes.
+void CopyTerminated(char* out, const void* in, std::size_t length);
+
 // Splits text into lines: a line ends at a line feed, which is removed
 // together with a carriage return before it, so files saved on Windows read
 // like files with plain line feeds. A zero byte ends the line's text, as it

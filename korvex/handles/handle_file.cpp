@@ -78,8 +78,7 @@ bool CheckHandleFile(std::string_view text, HandleNameTable& table, const Messag
                           Handles::kMaxNameLength));
         } else {
             char bare[Handles::kMaxNameLength + 1];
-            std::memcpy(bare, name.data(), name.size());
-            bare[name.size()] = '\0';
+            CopyTerminated(bare, name.data(), name.size());
             // Both duplicate checks are made: a line can repeat a number and a name.
             if (table.HasNumber(number))
                 report(
@@ -138,29 +137,24 @@ bool CanOpenForReading(const char* path) {
     return true;
 }
 
-struct CacheEntry {
-    std::uint16_t handle;
-    const unsigned char* name;
-    std::uint32_t length;
-};
-
-// Splits the bytes of a handle cache after its header into entries. Every
-// damage makes the whole cache invalid, and the handle file is read again:
+// Walks the entries of a handle cache after its header, handing each to
+// visit(handle, name, length). Every damage makes the whole cache invalid,
+// and the handle file is read again:
 //  - shorter than the version and count: a truncated cache;
 //  - a version other than 9: another format;
 //  - an entry running past the end of the file: a count the file cannot hold;
 //  - a name length of 0 or beyond 255, or a zero byte inside a name: the
 //    registry never holds such names, so the bytes are not an entry;
 //  - bytes left after the last entry: not a cache this loader wrote.
-bool SplitCache(const FileBytes& bytes, std::vector<CacheEntry>& entries) {
+// visit answers false to stop the walk, which then fails.
+template <typename Visit>
+bool WalkCache(const FileBytes& bytes, Visit&& visit) {
     constexpr std::size_t kCountEnd = kHeaderSize + 4 + 2;
     if (bytes.size() < kCountEnd) return false;
     const unsigned char* data = bytes.data();
     if (static_cast<std::int32_t>(korvex::DecodeFixed32(data + kHeaderSize)) != kFormatVersion)
         return false;
     const std::uint16_t count = korvex::DecodeFixed16(data + kHeaderSize + 4);
-    entries.clear();
-    entries.reserve(count);
     std::size_t at = kCountEnd;
     for (std::uint32_t i = 0; i < count; ++i) {
         if (bytes.size() - at < 6) return false;
@@ -170,7 +164,7 @@ bool SplitCache(const FileBytes& bytes, std::vector<CacheEntry>& entries) {
         if (length == 0 || length > Handles::kMaxNameLength || bytes.size() - at < length)
             return false;
         if (std::memchr(data + at, 0, length)) return false;
-        entries.push_back(CacheEntry{handle, data + at, length});
+        if (!visit(handle, data + at, length)) return false;
         at += length;
     }
     return at == bytes.size();
@@ -274,25 +268,34 @@ bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* applica
     if (!CacheHeaderValid(cacheFile, textFile)) return false;
     FileBytes bytes;
     if (ReadWholeFile(cacheFile, bytes) != ReadResult::Ok) return false;
-    std::vector<CacheEntry> entries;
-    if (!SplitCache(bytes, entries)) return false;
+    // The whole cache is checked before the registry is touched.
+    std::uint32_t count = 0;
+    if (!WalkCache(bytes, [&count](std::uint16_t, const unsigned char*, std::uint32_t) {
+            ++count;
+            return true;
+        }))
+        return false;
 
     CreateRegistry();
-    ReserveRegistry(static_cast<std::uint32_t>(entries.size()));
+    ReserveRegistry(count);
     char name[kMaxNameLength + 1];
     std::uint32_t registered = 0;
-    for (const CacheEntry& entry : entries) {
-        std::memcpy(name, entry.name, entry.length);
-        name[entry.length] = '\0';
-        if (!addNew(name, entry.handle)) {
+    const bool filled = WalkCache(bytes, [&](std::uint16_t handle, const unsigned char* bytesOfName,
+                                             std::uint32_t length) {
+        CopyTerminated(name, bytesOfName, length);
+        if (!addNew(name, handle)) {
             ErrorHalt("Hash table full!", "qzhandle", 648);
-            DropRegistry();
             return false;
         }
         // Progress shows at multiples of 100, 250 or 500 only.
         if (++registered % 50 == 0)
             Daten::viewHelloMessage(application, "DORIX handle interface",
                                     static_cast<std::uint16_t>(registered));
+        return true;
+    });
+    if (!filled) {
+        DropRegistry();
+        return false;
     }
     FileStamp(cacheFile, gHandleCacheTime);
     mLoadResult = Loaded;
