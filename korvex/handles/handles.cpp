@@ -73,14 +73,8 @@ public:
     }
 
     void Add(std::string_view name, std::uint16_t handle) {
-        // Both hashes in one pass over the name.
-        std::uint32_t hash = 0;
-        std::uint32_t tag = kLookupSeed;
-        for (char c : name) {
-            const int upper = UpperCode(c);
-            hash = (hash + static_cast<std::uint32_t>(upper)) * 4u;
-            tag = (tag ^ static_cast<std::uint8_t>(upper)) * kLookupPrime;
-        }
+        const std::uint32_t hash = Handles::NameHash(name);
+        const std::uint32_t tag = LookupHash(name);
         Entry entry{Intern(name), hash, tag, static_cast<std::uint16_t>(name.size()), handle, kEnd,
                     kEnd};
         const std::int32_t position = static_cast<std::int32_t>(mEntries.size());
@@ -111,14 +105,46 @@ private:
         std::int32_t entry;
     };
 
-    static constexpr std::uint32_t kLookupSeed = 2166136261u;
-    static constexpr std::uint32_t kLookupPrime = 16777619u;
+    // Upper-cases the bytes 'a' to 'z' of a word, eight at a time, leaving
+    // every other byte as it is.
+    static std::uint64_t UpperWord(std::uint64_t word) {
+        constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+        const std::uint64_t low7 = word & (0x7F * kOnes);
+        const std::uint64_t atLeastA = low7 + (0x80 - 'a') * kOnes;
+        const std::uint64_t aboveZ = low7 + (0x80 - 'z' - 1) * kOnes;
+        const std::uint64_t lower = atLeastA & ~aboveZ & ~word & (0x80 * kOnes);
+        return word - (lower >> 2);
+    }
 
-    // FNV-1a over the upper-case codes.
+    // The look-up hash: a multiplicative mix of the upper-cased name, a word
+    // at a time, so that look-ups do not pay a multiply per character.
     static std::uint32_t LookupHash(std::string_view name) {
-        std::uint32_t hash = kLookupSeed;
-        for (char c : name) hash = (hash ^ static_cast<std::uint8_t>(UpperCode(c))) * kLookupPrime;
-        return hash;
+        constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ull;
+        std::uint64_t hash = name.size() * kMix;
+        std::size_t i = 0;
+        for (; i + 8 <= name.size(); i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, name.data() + i, 8);
+            hash = (hash ^ UpperWord(word)) * kMix;
+            hash ^= hash >> 29;
+        }
+        if (i < name.size()) {
+            // The last bytes as one word, as if copied into a zeroed word;
+            // built in a register, since a short copy followed by a long read
+            // stalls the store forwarding.
+            const std::size_t rest = name.size() - i;
+            std::uint64_t word = 0;
+            if (name.size() >= 8) {
+                std::memcpy(&word, name.data() + name.size() - 8, 8);
+                word >>= 8 * (8 - rest);
+            } else {
+                for (std::size_t k = 0; k < rest; ++k)
+                    word |= std::uint64_t{static_cast<std::uint8_t>(name[i + k])} << (8 * k);
+            }
+            hash = (hash ^ UpperWord(word)) * kMix;
+        }
+        hash ^= hash >> 32;
+        return static_cast<std::uint32_t>(hash);
     }
 
     // A name given again replaces the older entry in the look-up, as the
