@@ -126,12 +126,6 @@ int Daten::ErrorHalt(const char* text, const char* sourceFile, const unsigned in
 
 int Daten::ErrorStop(const char* text) { return ::ErrorStop(text); }
 
-DInfo* Daten::ExistHandle(std::uint16_t handle) {
-    if (handle >= mDefinitions.size()) return nullptr;
-    DInfo* record = mDefinitions[handle];
-    return record && record->mType != DInfo::NONE ? record : nullptr;
-}
-
 void Daten::SetDefinition(std::uint16_t handle, DInfo* record) {
     while (mDefinitions.size() <= handle) mDefinitions.push_back(new DInfo());
     delete mDefinitions[handle];

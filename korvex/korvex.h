@@ -89,7 +89,11 @@ public:
 
     // Definition table.
     // The record of a defined handle (type not 0), or nullptr.
-    DInfo* ExistHandle(std::uint16_t handle);
+    DInfo* ExistHandle(std::uint16_t handle) {
+        if (handle >= mDefinitions.size()) return nullptr;
+        DInfo* record = mDefinitions[handle];
+        return record && record->mType != DInfo::NONE ? record : nullptr;
+    }
     std::size_t DefinitionCount() const { return mDefinitions.size(); }
     // Puts record at handle, growing the table with empty records; the table
     // owns the record from now on.

@@ -41,14 +41,6 @@ std::uint16_t DInfo::NumericLength(DType type) {
     }
 }
 
-std::int32_t DInfo::LowWord(const unsigned char field[8]) {
-    return static_cast<std::int32_t>(korvex::DecodeFixed32(field));
-}
-
-double DInfo::AsDouble(const unsigned char field[8]) {
-    return korvex::DecodeDouble(field);
-}
-
 void DInfo::PutLong(unsigned char field[8], std::int32_t value) {
     korvex::EncodeFixed32(field, static_cast<std::uint32_t>(value));
 }

@@ -21,6 +21,8 @@
 
 #include <cstdint>
 
+#include "korvex/coding.h"
+
 class DInfo {
   public:
     enum DType : std::uint16_t {
@@ -135,8 +137,11 @@ class DInfo {
     static std::uint16_t NumericLength(DType type);
 
   private:
-    static std::int32_t LowWord(const unsigned char field[8]);
-    static double AsDouble(const unsigned char field[8]);
+    // Inline: the range checks of every value write read them.
+    static std::int32_t LowWord(const unsigned char field[8]) {
+        return static_cast<std::int32_t>(korvex::DecodeFixed32(field));
+    }
+    static double AsDouble(const unsigned char field[8]) { return korvex::DecodeDouble(field); }
     static void PutLong(unsigned char field[8], std::int32_t value);
     static void PutDouble(unsigned char field[8], double value);
     void SetEmpty();
