@@ -299,15 +299,11 @@ TEST_F(DefinitionCacheTest, AFailedWriteEndsTheLoadAndLeavesNoCache) {
     Load();  // the handle cache exists, so only the definition cache is written
     std::filesystem::remove(Cache());
     machine.host.messageBoxes.clear();
-    struct rlimit old {};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = old;
-    limit.rlim_cur = 500;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    auto daten = Load();
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    decltype(Load()) daten;
+    {
+        const korvex::testing::FileSizeLimit limit(500);
+        daten = Load();
+    }
     ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.host.messageBoxes[0].caption, "WRITE - ERROR !!");
     EXPECT_EQ(machine.host.messageBoxes[0].text, Cache());

@@ -315,15 +315,11 @@ TEST_F(HandleFileTest, ACacheThatCannotBeCreatedEndsTheLoad) {
 TEST_F(HandleFileTest, ACacheWhoseWriteFailsIsNotLeftBehind) {
     machine.WriteFile("HANDLES.TXT", "A=1\nLONGERNAME=2\n");
     // The file size limit makes the cache's write fail half way.
-    struct rlimit old {};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = old;
-    limit.rlim_cur = 200;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    auto handles = Load();
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    decltype(Load()) handles;
+    {
+        const korvex::testing::FileSizeLimit limit(200);
+        handles = Load();
+    }
     EXPECT_FALSE(machine.Exists("HANDLES.BIN"));
     ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.host.messageBoxes[0].caption, "FILE NOT FOUND !!");

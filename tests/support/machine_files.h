@@ -4,7 +4,10 @@
 #ifndef KORVEX_TESTS_SUPPORT_MACHINE_FILES_H_
 #define KORVEX_TESTS_SUPPORT_MACHINE_FILES_H_
 
+#include <sys/resource.h>
 #include <sys/time.h>
+
+#include <csignal>
 
 #include <bit>
 #include <cstdint>
@@ -58,6 +61,29 @@ inline std::uint32_t SetStamp(const std::string& path, int year, int month, int 
            static_cast<std::uint32_t>(hour) << 11 | static_cast<std::uint32_t>(day) << 16 |
            static_cast<std::uint32_t>(month) << 21 | static_cast<std::uint32_t>(year - 1980) << 25;
 }
+
+// While it lives, files cannot grow beyond bytes: writes past the limit fail
+// (as on a full disk) instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &mOld);
+        mOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = mOld;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &mOld);
+        std::signal(SIGXFSZ, mOldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    struct rlimit mOld {};
+    void (*mOldHandler)(int) = nullptr;
+};
 
 }  // namespace korvex::testing
 
