@@ -284,11 +284,10 @@ char* Handles::HandleToName(std::uint16_t handle, char* buffer, std::uint16_t in
             rest /= 10;
         } while (rest);
     }
-    std::size_t used = 0;
     const std::size_t room = bufferSize - 1;
     const std::size_t nameLength = entry->length < room ? entry->length : room;
     std::memcpy(buffer, entry->name, nameLength);
-    used = nameLength;
+    std::size_t used = nameLength;
     if (digitCount && used < room) {
         buffer[used++] = ' ';
         while (digitCount && used < room) buffer[used++] = digits[--digitCount];
