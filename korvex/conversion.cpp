@@ -141,6 +141,28 @@ bool ReadDouble(const char* text, double& value) {
     return *end == '\0';
 }
 
+// The displays that carry no digits: "?" for a type the overload cannot show
+// (reported), nothing for a hidden handle, on/off for a bit. True when one
+// applied; result then holds the code.
+bool PlainDisplay(Daten& daten, std::uint16_t handle, const DInfo& record, bool realShown,
+                  bool bitOn, char* out, std::uint16_t size, std::uint8_t& result) {
+    if (record.mType == DInfo::STRING || (!realShown && record.mType == DInfo::REAL)) {
+        PutText(out, size, "?");
+        result = Report(daten, handle, Daten::WrongType);
+        return true;
+    }
+    result = Daten::Ok;
+    if (!record.mVisible) {
+        PutText(out, size, "");
+        return true;
+    }
+    if (record.mType == DInfo::BITMASK) {
+        PutText(out, size, bitOn ? "on" : "off");
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- primitives
@@ -295,20 +317,9 @@ std::uint8_t Daten::Value2String(std::uint16_t handle, std::int32_t value, char*
     }
     const DInfo* record = RecordOrReport(*this, handle);
     if (!record) return HandleNotFound;
+    std::uint8_t result;
+    if (PlainDisplay(*this, handle, *record, false, value != 0, out, size, result)) return result;
     const DInfo::DType type = record->mType;
-    if (type == DInfo::STRING || type == DInfo::REAL) {
-        PutText(out, size, "?");
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
-    if (!record->mVisible) {
-        PutText(out, size, "");
-        return Ok;
-    }
-    if (type == DInfo::BITMASK) {
-        PutText(out, size, value ? "on" : "off");
-        return Ok;
-    }
     if (NotValid(handle, value, out, size)) return Ok;
     const double factor = record->mUserFactor;
     char text[kWork];
@@ -326,13 +337,16 @@ std::uint8_t Daten::Value2String(std::uint16_t handle, std::int32_t value, char*
                                (mConversionMode == 2 && feedMode == 2);
     if (factor != 1.0 && !factorLeftOut) value = RoundToLong(AsNumber(value, isUnsigned) * factor);
     double f = SurfaceSpeedHandle(handle) ? kSurfaceSpeedFactor : kInchFactor;
+    // The digits in a format, checked against the field of fieldWidth.
+    auto show = [&](std::int32_t shown, short width, short decimals, unsigned fieldWidth) {
+        Bin2Str(shown, text, width, decimals, 0, isUnsigned, record->mBase);
+        return CheckFeldWeite(text, out, size, static_cast<std::uint16_t>(fieldWidth));
+    };
     if (mConversionMode == 1 && record->mInchMetric) {
         if (feedMode == 1) f = 0.4233333333333333;
         if (feedMode == 2) f = kInchFactor;
-        value = RoundToLong(AsNumber(value, isUnsigned) / f);
-        Bin2Str(value, text, record->mInchWidth, record->mInchDecimals, 0, isUnsigned,
-                record->mBase);
-        return CheckFeldWeite(text, out, size, record->mInchWidth);
+        return show(RoundToLong(AsNumber(value, isUnsigned) / f), record->mInchWidth,
+                    record->mInchDecimals, record->mInchWidth);
     }
     if (mConversionMode == 2 && record->mInchMetric) {
         short width = record->mMetricWidth;
@@ -342,19 +356,13 @@ std::uint8_t Daten::Value2String(std::uint16_t handle, std::int32_t value, char*
             width = 10;
             decimals = 3;
         }
-        value = RoundToLong(AsNumber(value, isUnsigned) * f);
-        Bin2Str(value, text, width, decimals, 0, isUnsigned, record->mBase);
-        return CheckFeldWeite(text, out, size, record->mMetricWidth);
+        return show(RoundToLong(AsNumber(value, isUnsigned) * f), width, decimals,
+                    record->mMetricWidth);
     }
-    if (CheckInch(handle)) {
-        value = RoundToLong(AsNumber(value, isUnsigned) / f);
-        Bin2Str(value, text, record->mInchWidth, record->mInchDecimals, 0, isUnsigned,
-                record->mBase);
-        return CheckFeldWeite(text, out, size, record->mInchWidth);
-    }
-    Bin2Str(value, text, record->mMetricWidth, record->mMetricDecimals, 0, isUnsigned,
-            record->mBase);
-    return CheckFeldWeite(text, out, size, record->mMetricWidth);
+    if (CheckInch(handle))
+        return show(RoundToLong(AsNumber(value, isUnsigned) / f), record->mInchWidth,
+                    record->mInchDecimals, record->mInchWidth);
+    return show(value, record->mMetricWidth, record->mMetricDecimals, record->mMetricWidth);
 }
 
 std::uint8_t Daten::Value2String(std::uint16_t handle, double value, char* out,
@@ -365,20 +373,9 @@ std::uint8_t Daten::Value2String(std::uint16_t handle, double value, char* out,
         ErrorMessage(handle, HandleNotFound);
         return HandleNotFound;
     }
+    std::uint8_t result;
+    if (PlainDisplay(*this, handle, *record, true, value != 0.0, out, size, result)) return result;
     const DInfo::DType type = record->mType;
-    if (type == DInfo::STRING) {
-        PutText(out, size, "?");
-        ErrorMessage(handle, WrongType);
-        return WrongType;
-    }
-    if (!record->mVisible) {
-        PutText(out, size, "");
-        return Ok;
-    }
-    if (type == DInfo::BITMASK) {
-        PutText(out, size, value != 0.0 ? "on" : "off");
-        return Ok;
-    }
     const double factor = record->mUserFactor;
     const bool inch = CheckInch(handle);
     const unsigned width = inch ? record->mInchWidth : record->mMetricWidth;
