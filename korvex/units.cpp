@@ -67,43 +67,23 @@ void Notify(TApplFrame* frame) {
 
 }  // namespace
 
-void Daten::SetInchFlag1() {
-    if (mInchFlag1) return;
-    mInchFlag1 = 1;
-    Notify(mFrame);
+namespace {
+
+// Sets an inch flag; the frame hears only of a change.
+void SwitchFlag(std::uint8_t& flag, bool on, TApplFrame* frame) {
+    if ((flag != 0) == on) return;
+    flag = on ? 1 : 0;
+    Notify(frame);
 }
 
-void Daten::ClearInchFlag1() {
-    if (!mInchFlag1) return;
-    mInchFlag1 = 0;
-    Notify(mFrame);
-}
+}  // namespace
 
-void Daten::ToggleInchFlag1() {
-    if (mInchFlag1)
-        ClearInchFlag1();
-    else
-        SetInchFlag1();
-}
-
-void Daten::SetInchFlag2() {
-    if (mInchFlag2) return;
-    mInchFlag2 = 1;
-    Notify(mFrame);
-}
-
-void Daten::ClearInchFlag2() {
-    if (!mInchFlag2) return;
-    mInchFlag2 = 0;
-    Notify(mFrame);
-}
-
-void Daten::ToggleInchFlag2() {
-    if (mInchFlag2)
-        ClearInchFlag2();
-    else
-        SetInchFlag2();
-}
+void Daten::SetInchFlag1() { SwitchFlag(mInchFlag1, true, mFrame); }
+void Daten::ClearInchFlag1() { SwitchFlag(mInchFlag1, false, mFrame); }
+void Daten::ToggleInchFlag1() { SwitchFlag(mInchFlag1, !mInchFlag1, mFrame); }
+void Daten::SetInchFlag2() { SwitchFlag(mInchFlag2, true, mFrame); }
+void Daten::ClearInchFlag2() { SwitchFlag(mInchFlag2, false, mFrame); }
+void Daten::ToggleInchFlag2() { SwitchFlag(mInchFlag2, !mInchFlag2, mFrame); }
 
 void Daten::SetInchAll() {
     SetInchFlag1();
