@@ -213,9 +213,7 @@ TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
     const std::string good = MakeValidCache();
     ASSERT_EQ(good.size(), 862u);
     auto with = [&good](std::size_t at, const std::string& bytes) {
-        std::string damaged = good;
-        damaged.replace(at, bytes.size(), bytes);
-        return damaged;
+        return korvex::testing::Patched(good, at, bytes);
     };
     struct Case {
         const char* what;

@@ -262,9 +262,7 @@ TEST_F(HandleFileTest, DamagedCachesAreRebuiltFromTheText) {
     ASSERT_EQ(good.substr(262 + 6, 4), "BETA");
 
     auto with = [&good](std::size_t at, const std::string& bytes) {
-        std::string damaged = good;
-        damaged.replace(at, bytes.size(), bytes);
-        return damaged;
+        return korvex::testing::Patched(good, at, bytes);
     };
     struct Case {
         const char* what;

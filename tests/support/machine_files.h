@@ -62,6 +62,13 @@ inline std::uint32_t SetStamp(const std::string& path, int year, int month, int 
            static_cast<std::uint32_t>(month) << 21 | static_cast<std::uint32_t>(year - 1980) << 25;
 }
 
+// bytes with the ones at offset at replaced (a damaged copy of a cache).
+inline std::string Patched(const std::string& bytes, std::size_t at, const std::string& with) {
+    std::string damaged = bytes;
+    damaged.replace(at, with.size(), with);
+    return damaged;
+}
+
 // While it lives, files cannot grow beyond bytes: writes past the limit fail
 // (as on a full disk) instead of raising SIGXFSZ.
 class FileSizeLimit {
