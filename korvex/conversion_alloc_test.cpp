@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "korvex/conversion_test_fixture.h"
+#include "tests/support/values_fixture.h"
 
 namespace {
 std::size_t gAllocations = 0;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "korvex/conversion_test_fixture.h"
+#include "tests/support/values_fixture.h"
 
 namespace {
 

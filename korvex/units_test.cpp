@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "korvex/conversion_test_fixture.h"
+#include "tests/support/values_fixture.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "korvex/conversion_test_fixture.h"
+#include "tests/support/values_fixture.h"
 
 namespace {
 

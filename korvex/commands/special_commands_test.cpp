@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "korvex/commands/command_test_support.h"
+#include "tests/support/command_fixture.h"
 #include "korvex/data/cdata.h"
 
 namespace korvex::commands::testing {

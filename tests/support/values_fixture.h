@@ -1,9 +1,9 @@
-// Test fixture of the value-access, conversion and unit tests: a machine
+// Fixture of the value-access, conversion and unit tests: a machine
 // whose handle file names every handle these tests use (as H<number>), an
 // empty definition file, a Daten that records its Comm calls, the simulated
 // controller and a recording host. Records are put in with Define().
-#ifndef KORVEX_CONVERSION_TEST_FIXTURE_H_
-#define KORVEX_CONVERSION_TEST_FIXTURE_H_
+#ifndef KORVEX_TESTS_SUPPORT_VALUES_FIXTURE_H_
+#define KORVEX_TESTS_SUPPORT_VALUES_FIXTURE_H_
 
 #include <gtest/gtest.h>
 
@@ -155,4 +155,4 @@ class ValuesTest : public ::testing::Test {
 
 }  // namespace korvex::testing
 
-#endif  // KORVEX_CONVERSION_TEST_FIXTURE_H_
+#endif  // KORVEX_TESTS_SUPPORT_VALUES_FIXTURE_H_

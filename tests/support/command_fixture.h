@@ -1,8 +1,8 @@
 // A machine for the command interpreter's tests: a Daten over a small handle
 // and definition file, the command channel defined, and the calls the
 // library makes shown as short events.
-#ifndef KORVEX_COMMANDS_COMMAND_TEST_SUPPORT_H_
-#define KORVEX_COMMANDS_COMMAND_TEST_SUPPORT_H_
+#ifndef KORVEX_TESTS_SUPPORT_COMMAND_FIXTURE_H_
+#define KORVEX_TESTS_SUPPORT_COMMAND_FIXTURE_H_
 
 #include <gtest/gtest.h>
 
@@ -163,4 +163,4 @@ using Events = std::vector<std::string>;
 
 }  // namespace korvex::commands::testing
 
-#endif  // KORVEX_COMMANDS_COMMAND_TEST_SUPPORT_H_
+#endif  // KORVEX_TESTS_SUPPORT_COMMAND_FIXTURE_H_
