@@ -1,0 +1,27 @@
+# The structure proxies: a generator, built first, checks the layout data and
+# turns it into the SPC_/UPC_ classes inside the build directory, as LLVM's
+# TableGen does. The generated sources are split into a few parts so that the
+# two cores compile them side by side.
+set(KORVEX_PROXY_PARTS 4)
+set(KORVEX_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+set(KORVEX_LAYOUTS ${CMAKE_SOURCE_DIR}/korvex/structures/layouts.txt)
+
+add_executable(korvex_generate_proxies
+               ${CMAKE_SOURCE_DIR}/korvex/structures/generator/generate_proxies.cpp
+               ${CMAKE_SOURCE_DIR}/korvex/structures/layout_data.cpp)
+target_include_directories(korvex_generate_proxies PRIVATE ${CMAKE_SOURCE_DIR})
+
+set(KORVEX_GENERATED_SOURCES)
+math(EXPR _korvex_last_part "${KORVEX_PROXY_PARTS} - 1")
+foreach(part RANGE ${_korvex_last_part})
+  list(APPEND KORVEX_GENERATED_SOURCES ${KORVEX_GENERATED_DIR}/proxies_${part}.cpp)
+endforeach()
+add_custom_command(
+  OUTPUT ${KORVEX_GENERATED_DIR}/korvex/structures/proxies.h ${KORVEX_GENERATED_SOURCES}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KORVEX_GENERATED_DIR}/korvex/structures
+  COMMAND korvex_generate_proxies ${KORVEX_LAYOUTS} ${KORVEX_GENERATED_DIR} ${KORVEX_PROXY_PARTS}
+  DEPENDS korvex_generate_proxies ${KORVEX_LAYOUTS}
+  COMMENT "Checking the structure layouts and generating the proxies"
+  VERBATIM)
+# The layouts are checked in every build.
+add_custom_target(korvex_proxies ALL DEPENDS ${KORVEX_GENERATED_DIR}/korvex/structures/proxies.h)
