@@ -9,7 +9,7 @@ build=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ "${1:-}" = "--sanitize" ]; then
     build=build-asan
-    options=(-DCMAKE_BUILD_TYPE=Debug -DKORVEX_SANITIZE=ON -DKORVEX_BENCH=OFF)
+    options=(-DCMAKE_BUILD_TYPE=Debug -DKORVEX_SANITIZE=ON -DKORVEX_BUILD_BENCH=OFF)
 fi
 cmake -S . -B "$build" -G Ninja "${options[@]}" >/dev/null
 cmake --build "$build"

@@ -4,8 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+
+#include "korvex/version.h"
 
 namespace korvex::cli {
 
@@ -154,6 +157,22 @@ int RunVerb(Session& session, const Words& words) {
 
 namespace {
 
+// The sample machine that ships with the tool: beside the executable in the
+// build tree, under share/korvex beside bin/ once installed. Answers "" when
+// neither is there.
+std::string SampleMachineDir() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return "";
+    const std::filesystem::path dir = exe.parent_path();
+    for (const auto& candidate :
+         {dir / "machines" / "sample", dir / ".." / "share" / "korvex" / "machines" / "sample"}) {
+        if (std::filesystem::exists(candidate / "KORVEX.INI", error))
+            return candidate.lexically_normal().string();
+    }
+    return "";
+}
+
 void PrintHelp() {
     std::printf(
         "usage: korvex [OPTIONS] [VERB [ARG...]]\n"
@@ -212,7 +231,7 @@ int RunScript(Session& session, std::istream& in, bool keepGoing, bool prompt) {
 
 int Main(int argc, char** argv) {
     Options options;
-    options.machineDir = KORVEX_SAMPLE_MACHINE;
+    options.machineDir = SampleMachineDir();
     int i = 1;
     auto needValue = [&](const std::string& option) -> const char* {
         if (i + 1 >= argc) return nullptr;
@@ -226,7 +245,7 @@ int Main(int argc, char** argv) {
             PrintHelp();
             return 0;
         } else if (arg == "--version") {
-            std::printf("korvex 1.0\n");
+            std::printf("korvex %s\n", KORVEX_VERSION_STRING);
             return 0;
         } else if (arg == "-m" || arg == "--machine") {
             const char* value = needValue(arg);

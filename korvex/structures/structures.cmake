@@ -3,13 +3,13 @@
 # TableGen does. The generated sources are split into a few parts so that the
 # two cores compile them side by side.
 set(KORVEX_PROXY_PARTS 4)
-set(KORVEX_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
-set(KORVEX_LAYOUTS ${CMAKE_SOURCE_DIR}/korvex/structures/layouts.txt)
+set(KORVEX_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
+set(KORVEX_LAYOUTS ${PROJECT_SOURCE_DIR}/korvex/structures/layouts.txt)
 
 add_executable(korvex_generate_proxies
-               ${CMAKE_SOURCE_DIR}/korvex/structures/generator/generate_proxies.cpp
-               ${CMAKE_SOURCE_DIR}/korvex/structures/layout_data.cpp)
-target_include_directories(korvex_generate_proxies PRIVATE ${CMAKE_SOURCE_DIR})
+               ${PROJECT_SOURCE_DIR}/korvex/structures/generator/generate_proxies.cpp
+               ${PROJECT_SOURCE_DIR}/korvex/structures/layout_data.cpp)
+target_include_directories(korvex_generate_proxies PRIVATE ${PROJECT_SOURCE_DIR})
 
 set(KORVEX_GENERATED_SOURCES)
 math(EXPR _korvex_last_part "${KORVEX_PROXY_PARTS} - 1")
