@@ -22,7 +22,10 @@ HostServices* gServices = &gDefaultServices;
 HostServices& Host() { return *gServices; }
 void SetHost(HostServices* services) { gServices = services ? services : &gDefaultServices; }
 
-int HostServices::MessageBox(const char*, const char*, unsigned) { return IDOK; }
+int HostServices::MessageBox(const char* text, const char* caption, unsigned) {
+    mLastMessage = std::string(caption ? caption : "") + ": " + (text ? text : "");
+    return IDOK;
+}
 long HostServices::SendMessage(std::uintptr_t, unsigned, std::uintptr_t, const char*) { return 0; }
 
 std::uint32_t HostServices::GetTickCount() {
@@ -35,8 +38,18 @@ void HostServices::Sleep(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-void HostServices::FatalExit(int code) { std::exit(code); }
-void HostServices::FatalAppExit(unsigned, const char*) { std::exit(1); }
+// The library asks for the fatal exit with code 0 after its message box; a
+// process that ends so must still say why and must not report success.
+void HostServices::FatalExit(int code) {
+    std::fprintf(stderr, "korvex: fatal exit: %s\n",
+                 mLastMessage.empty() ? "no message" : mLastMessage.c_str());
+    std::exit(code != 0 ? code : EXIT_FAILURE);
+}
+
+void HostServices::FatalAppExit(unsigned, const char* text) {
+    std::fprintf(stderr, "korvex: fatal exit: %s\n", text ? text : "no message");
+    std::exit(EXIT_FAILURE);
+}
 void HostServices::MessageBeep(unsigned) {}
 void HostServices::UpdateWindow(std::uintptr_t) {}
 

@@ -33,6 +33,8 @@ public:
     virtual void Sleep(std::uint32_t milliseconds);
     // Ends the process. A host may return instead; the library then abandons
     // what it was doing and reports the failure through its result codes.
+    // The default prints the last message box (or FatalAppExit's text) to
+    // standard error and exits non-zero, also for code 0.
     virtual void FatalExit(int code);
     virtual void FatalAppExit(unsigned action, const char* text);
     virtual void MessageBeep(unsigned type);
@@ -61,6 +63,10 @@ public:
     virtual void ProtocolWriteEntry(int code, const char* machineName, const char* line);
     // The hello dialog's caption was set.
     virtual void HelloCaption(const char* caption);
+
+protected:
+    // "CAPTION: TEXT" of the last message box the default MessageBox took.
+    std::string mLastMessage;
 };
 
 // The services in force; a default silent host until SetHost is called.

@@ -165,4 +165,26 @@ TEST(GlobalDataTest, FindsFilesWithoutRegardToCase) {
     EXPECT_EQ(std::strlen(tooSmall), 7u);
 }
 
+
+// The default host never ends the process silently or with success: the
+// library's own fatal exit passes 0 after its message box.
+TEST(DefaultHostDeathTest, FatalExitSaysWhyAndFails) {
+    struct Case {
+        std::function<void()> call;
+        int code;
+        const char* says;
+    };
+    const Case cases[] = {
+        {[] {
+             korvex::host::HostServices services;
+             services.MessageBox("HANDLES", "FILE NOT FOUND !!", MB_OK);
+             services.FatalExit(0);
+         },
+         1, "fatal exit: FILE NOT FOUND !!: HANDLES"},
+        {[] { korvex::host::HostServices().FatalExit(7); }, 7, "fatal exit: no message"},
+        {[] { korvex::host::HostServices().FatalAppExit(0, "CData"); }, 1, "fatal exit: CData"},
+    };
+    for (const Case& c : cases) EXPECT_EXIT(c.call(), ::testing::ExitedWithCode(c.code), c.says);
+}
+
 }  // namespace
