@@ -2,6 +2,7 @@
 // points.
 #include <strings.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -169,10 +170,28 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     char bare[Handles::kMaxNameLength + 1];
     std::memcpy(bare, begin, length);
     bare[length] = '\0';
-    if (mHandles->existName(bare)) return Handles::kNoHandle;
-    // Handles run from 15000 up to 0xFFFE; 0xFFFF means none.
-    constexpr std::size_t kMaxObjects = 0xFFFEu - kFirstRegisteredHandle + 1;
-    if (mRegistered.size() >= kMaxObjects) return Handles::kNoHandle;
+    if (mHandles->existName(bare) || mUnnumbered.count(bare)) return Handles::kNoHandle;
+    // Handles run from 15000 up to the last number; 0xFFFF means none.
+    const std::size_t numbers =
+        mLastNumber >= kFirstRegisteredHandle ? mLastNumber - kFirstRegisteredHandle + 1u : 0u;
+    if (mRegistered.size() >= numbers) {
+        // Past the numbers the object is still kept, by name; the host hears
+        // of it once, not once per object.
+        const auto kept = mUnnumbered.emplace(bare, object).first;
+        mLastUnnumbered = kept->first.c_str();
+        if (mUnnumbered.size() == 1) {
+            char text[Handles::kNameBufferSize + 96];
+            std::snprintf(text, sizeof text,
+                          "No more handle numbers: [%s] and the data objects after it are "
+                          "reached by name only",
+                          bare);
+            if (mFrame)
+                mFrame->MessageBox(text, "Handles", MB_OK);
+            else
+                korvex::host::Host().MessageBox(text, "Handles", MB_OK);
+        }
+        return Handles::kNoHandle;
+    }
     if (mRegistered.size() == mRegistered.capacity()) mRegistered.reserve(mRegistered.size() + 2048);
     mRegistered.push_back(object);
     const std::size_t count = mRegistered.size();
@@ -180,6 +199,18 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     const std::uint16_t handle = static_cast<std::uint16_t>(count + kFirstRegisteredHandle - 1);
     if (!mHandles->addNew(bare, handle)) return Handles::kNoHandle;
     return handle;
+}
+
+bool Daten::NameEqual::operator()(const std::string& a, const std::string& b) const {
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+CData* Daten::FindRegistered(const char* name) {
+    if (!name) return nullptr;
+    const std::uint16_t handle = mHandles ? mHandles->NameToHandle(name) : Handles::kNoHandle;
+    if (handle != Handles::kNoHandle) return GetCDataPtr(handle);
+    const auto found = mUnnumbered.find(name);
+    return found == mUnnumbered.end() ? nullptr : found->second;
 }
 
 CData* Daten::GetCDataPtr(std::uint16_t handle) {

@@ -8,6 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "korvex/definitions/dinfo.h"
@@ -82,8 +85,27 @@ public:
     static void viewHelloMessage(TAppl* application, const char* text, std::uint16_t count);
 
     // Handle registry.
+    // The last number a registration may take.
+    static constexpr std::uint16_t kLastHandleNumber = 0xFFFE;
+    // A registration past the last number still keeps the object, by name
+    // only: it answers 0xFFFF and TakeUnnumberedName then gives the name
+    // the object is kept under. Numbers are never reused or wrapped.
     std::uint16_t RegisterNewHandle(CData* object, const char* name, std::uint16_t& index);
     CData* GetCDataPtr(std::uint16_t handle);
+    // Lowers (or restores) the last number registrations may take, so that
+    // a large group of objects leaves numbers to the registrations after it.
+    void SetLastNumber(std::uint16_t last) { mLastNumber = last; }
+    // The name the last registration was kept under without a number
+    // (cleared by the call), or nullptr.
+    const char* TakeUnnumberedName() {
+        const char* name = mLastUnnumbered;
+        mLastUnnumbered = nullptr;
+        return name;
+    }
+    // The data object registered under name, with or without a number;
+    // nullptr when there is none.
+    CData* FindRegistered(const char* name);
+    std::size_t UnnumberedCount() const { return mUnnumbered.size(); }
     void flush(const char* fileName);
     Handles* GetHandles() const { return mHandles; }
 
@@ -270,6 +292,16 @@ protected:
     std::vector<DInfo*> mDefinitions;
     // Does not own the data objects.
     std::vector<CData*> mRegistered;
+    // Registrations past the last number, by name (without regard to case).
+    struct NameHash {
+        std::size_t operator()(const std::string& name) const { return Handles::NameHash(name); }
+    };
+    struct NameEqual {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    std::unordered_map<std::string, CData*, NameHash, NameEqual> mUnnumbered;
+    const char* mLastUnnumbered = nullptr;
+    std::uint16_t mLastNumber = kLastHandleNumber;
 
 public:
     std::uint8_t mZReverse = 0;

@@ -40,6 +40,10 @@ void Daten::WriteProtocol(TApplFrame* frame, const char* kind, const char* text1
     if (automatic != Handles::kNoHandle) {
         std::int32_t running = 0;
         if (GetValue(automatic, running, 0, 255) == 0 && running != 0) code += kAutomaticOffset;
+    } else if (CData* object = FindRegistered("FLAUTO_")) {
+        // A tree field past the handle numbers is read through its object.
+        const std::int32_t running = object->GetValue(0, 255);
+        if (object->LastError() == 0 && running != 0) code += kAutomaticOffset;
     }
     if (line.empty()) return;
     if (base == kCommandCode && text2 && *text2) frame->frameCommandEcho(text2);

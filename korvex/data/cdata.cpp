@@ -94,9 +94,15 @@ void CData::Init(ERegisterHandle mode) {
     mCnc = 0;
     mSwapLimit = kSwapLimit;
     if (!gpDat || !gpHandles || !mName || !gbRegisterNewHandle) return;
+    bool keptByName = false;
     if (mode == RegisterNew) {
         mHandle = gpDat->RegisterNewHandle(this, mName, mIndex);
-        if (mHandle == kNoHandle) {
+        const char* kept = mHandle == kNoHandle ? gpDat->TakeUnnumberedName() : nullptr;
+        if (kept) {
+            // Registered past the handle numbers: bound, and found by name.
+            mName = kept;
+            keptByName = true;
+        } else if (mHandle == kNoHandle) {
             char text[Handles::kNameBufferSize + 32];
             std::snprintf(text, sizeof text, "Handle [%s] already exists", mName);
             Halt(text, __LINE__);
@@ -109,7 +115,7 @@ void CData::Init(ERegisterHandle mode) {
             if (interned) mName = interned;
         }
     }
-    if (mHandle == kNoHandle && mode != BindUnregistered) return;
+    if (mHandle == kNoHandle && mode != BindUnregistered && !keptByName) return;
     mpDriver = gpDat->Driver();
     mCnc = gpDat->Cnc();
     mBound = true;

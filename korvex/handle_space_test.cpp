@@ -1,0 +1,65 @@
+// Registrations past the 16-bit handle numbers: kept by name, never wrapped.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "korvex/data/cdata.h"
+#include "tests/support/values_fixture.h"
+
+namespace {
+
+using korvex::testing::ValuesTest;
+
+class Named : public CData {
+  public:
+    Named(Daten* daten, const char* name) : CData(daten, name, 0, TDriver::LocationDefault, RegisterNew) {}
+    operator std::int32_t() override { return 0; }
+    operator const char*() override { return ""; }
+    void SetValue(std::int32_t, std::uint16_t, std::uint8_t) override {}
+    void SetString(const char*, std::uint16_t, std::uint8_t) override {}
+};
+
+class HandleSpaceTest : public ValuesTest {};
+
+TEST_F(HandleSpaceTest, ObjectsPastTheLastNumberAreKeptByNameAndTheHostIsToldOnce) {
+    daten->SetLastNumber(15001);
+    std::vector<std::unique_ptr<Named>> objects;
+    for (const char* name : {"Num0_", "Num1_", "Past0_", "Past1_", "Past2_"})
+        objects.push_back(std::make_unique<Named>(daten.get(), name));
+    EXPECT_EQ(objects[0]->Handle(), 15000);
+    EXPECT_EQ(objects[1]->Handle(), 15001);
+    for (std::size_t i = 2; i < objects.size(); ++i) {
+        EXPECT_EQ(objects[i]->Handle(), 0xFFFF);
+        EXPECT_TRUE(objects[i]->Bound());
+        EXPECT_EQ(objects[i]->Driver(), &machine.sim);
+    }
+    EXPECT_TRUE(host().halts.empty());
+    ASSERT_EQ(host().messageBoxes.size(), 1u);
+    EXPECT_NE(host().messageBoxes[0].text.find("[Past0_]"), std::string::npos);
+    EXPECT_EQ(daten->UnnumberedCount(), 3u);
+    // Every object is found by name, numbered or not, without regard to case.
+    EXPECT_EQ(daten->FindRegistered("num1_"), objects[1].get());
+    EXPECT_EQ(daten->FindRegistered("PAST2_"), objects[4].get());
+    EXPECT_EQ(daten->FindRegistered("Nowhere_"), nullptr);
+    // The kept name outlives the text it was built from.
+    EXPECT_STREQ(objects[3]->Name(), "Past1_");
+    EXPECT_EQ(daten->GetHandles()->NameToHandle("Past1_"), 0xFFFF);
+
+    // A name kept without a number is still taken.
+    Named again(daten.get(), "Past0_");
+    EXPECT_EQ(again.Handle(), 0xFFFF);
+    EXPECT_FALSE(again.Bound());
+    ASSERT_EQ(host().halts.size(), 1u);
+    EXPECT_EQ(host().halts[0].text, "Handle [Past0_] already exists");
+    EXPECT_EQ(daten->FindRegistered("Past0_"), objects[2].get());
+
+    // Numbers freed for later registrations continue; none is reused.
+    daten->SetLastNumber(Daten::kLastHandleNumber);
+    Named later(daten.get(), "Later_");
+    EXPECT_EQ(later.Handle(), 15002);
+    EXPECT_EQ(daten->GetCDataPtr(15002), &later);
+    EXPECT_EQ(host().messageBoxes.size(), 1u);
+}
+
+}  // namespace
