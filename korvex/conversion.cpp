@@ -290,9 +290,14 @@ std::uint8_t Daten::CheckFeldWeite(const char* text, char* out, std::uint16_t si
 bool Daten::NotValid(std::uint16_t handle, std::int32_t value, char* out, std::uint16_t size) {
     const DInfo* record = ExistHandleAndGetInfo(handle);
     if (!record || !record->mNotValid || value != record->mNotValidValue) return false;
-    const bool inch = CheckInch(handle);
-    PutStars(out, size, inch ? record->mInchWidth : record->mMetricWidth,
-             inch ? record->mInchDecimals : record->mMetricDecimals);
+    return NotValid(*record, CheckInch(handle), value, out, size);
+}
+
+bool Daten::NotValid(const DInfo& record, bool inch, std::int32_t value, char* out,
+                     std::uint16_t size) {
+    if (!record.mNotValid || value != record.mNotValidValue) return false;
+    PutStars(out, size, inch ? record.mInchWidth : record.mMetricWidth,
+             inch ? record.mInchDecimals : record.mMetricDecimals);
     return true;
 }
 

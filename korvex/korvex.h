@@ -194,6 +194,9 @@ public:
                                        std::uint16_t width);
     // Star text for the handle's not-valid value; false for any other value.
     bool NotValid(std::uint16_t handle, std::int32_t value, char* out, std::uint16_t size);
+    // The same for a record shown in inch or metric.
+    static bool NotValid(const DInfo& record, bool inch, std::int32_t value, char* out,
+                         std::uint16_t size);
     // out becomes text cut before its first character that is not a digit,
     // '+', '-' or '.'.
     static void GetValidNumChars(const char* text, TApplString& out);

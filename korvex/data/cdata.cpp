@@ -31,6 +31,12 @@ void CData::Halt(const char* text, unsigned line) {
     ::ErrorHalt(text, kSource, line);
 }
 
+void CData::HaltWrongDefinition(const char* name, unsigned line) {
+    char text[Handles::kNameBufferSize + 40];
+    std::snprintf(text, sizeof text, "Wrong Definition of Handle [%s]!", name ? name : "");
+    Halt(text, line);
+}
+
 void CData::TakeDaten(Daten* daten) {
     if (!daten) return;
     if (gpDat && gpDat != daten) {

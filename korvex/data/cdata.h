@@ -211,6 +211,8 @@ class CData {
     void Select(std::uint16_t index, std::uint8_t axis);
     // Halts with a message naming the broken assumption (source "datutil").
     static void Halt(const char* text, unsigned line);
+    // Halts with "Wrong Definition of Handle [name]!".
+    static void HaltWrongDefinition(const char* name, unsigned line);
 
     // Members, in declaration order.
     char mGuard[4] = {'O', 'K', 0, 0};

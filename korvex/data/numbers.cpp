@@ -1,0 +1,778 @@
+#include "korvex/data/numbers.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "korvex/korvex.h"
+
+std::uint32_t CDrvNumber::mUseCounter = 0;
+
+namespace {
+
+constexpr double kInchFactor = 2.54;
+
+// The integer part of a double as a 32-bit value wraps it.
+std::int32_t WrapToLong(double value) {
+    if (!std::isfinite(value)) return INT32_MIN;
+    double wrapped = std::fmod(std::trunc(value), 4294967296.0);
+    if (wrapped < 0) wrapped += 4294967296.0;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(wrapped));
+}
+
+std::int32_t RoundToLong(double value) {
+    return WrapToLong(std::trunc(value >= 0 ? value + 0.5 : value - 0.5));
+}
+
+bool UnsignedType(DInfo::DType type) {
+    return type == DInfo::QZLONGCARD || type == DInfo::QZCARD;
+}
+
+// Little-endian bytes of the controller's word, reversed where it stores
+// them swapped.
+std::uint32_t DecodeWord(const std::uint8_t* bytes, unsigned length, bool swapped) {
+    std::uint32_t word = 0;
+    for (unsigned i = 0; i < length; ++i) {
+        const unsigned shift = swapped ? 8 * (length - 1 - i) : 8 * i;
+        word |= static_cast<std::uint32_t>(bytes[i]) << shift;
+    }
+    return word;
+}
+
+void EncodeWord(std::uint32_t word, std::uint8_t* bytes, unsigned length, bool swapped) {
+    for (unsigned i = 0; i < length; ++i) {
+        const unsigned shift = swapped ? 8 * (length - 1 - i) : 8 * i;
+        bytes[i] = static_cast<std::uint8_t>(word >> shift);
+    }
+}
+
+void Report(std::uint16_t handle, Daten::ErrorType error, bool optional = false) {
+    if (CData::gpDat) CData::gpDat->ErrorMessage(handle, error, optional);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- CVirtualNumber
+
+CVirtualNumber::CVirtualNumber(Daten* daten, const char* name, std::uint16_t index,
+                               TDriver::ELocation location, ERegisterHandle mode)
+    : CData(daten, name, index, location, mode) {}
+
+CVirtualNumber::CVirtualNumber() = default;
+
+CVirtualNumber::CVirtualNumber(const CVirtualNumber& source) : CData(source) {
+    TakeNumberPart(source);
+}
+
+CVirtualNumber::~CVirtualNumber() {
+    ReleaseStorage();
+}
+
+void CVirtualNumber::ReleaseStorage() {
+    if (mOwnsStorage) delete[] mpValues;
+    mpValues = nullptr;
+    mOwnsStorage = false;
+}
+
+void CVirtualNumber::TakeNumberPart(const CVirtualNumber& source) {
+    // Copies duplicate owned arrays: every object frees only what it
+    // allocated, so copies stay independent and nothing is freed twice.
+    ReleaseStorage();
+    mBValue = source.mBValue;
+    mIValue = source.mIValue;
+    mLValue = source.mLValue;
+    if (source.mOwnsStorage && source.mpValues) {
+        const std::uint16_t n = source.getTabSize();
+        mpValues = new std::int32_t[n ? n : 1]();
+        std::memcpy(mpValues, source.mpValues, sizeof(std::int32_t) * n);
+        mOwnsStorage = true;
+    } else {
+        mpValues = source.mpValues;  // lent memory belongs to the lender
+    }
+    mTabSize = source.getTabSize();
+}
+
+std::uint16_t CVirtualNumber::getTabSize() const {
+    return mTabSize;
+}
+
+void CVirtualNumber::setTabSize(std::uint16_t size) {
+    if (mOwnsStorage && (!mpValues || size > mTabSize)) {
+        std::int32_t* grown = new std::int32_t[size ? size : 1]();
+        if (mpValues)
+            std::memcpy(grown, mpValues,
+                        sizeof(std::int32_t) * (mTabSize < size ? mTabSize : size));
+        delete[] mpValues;
+        mpValues = grown;
+    }
+    mTabSize = size;
+}
+
+CVirtualNumber& CVirtualNumber::assignPtr(const CVirtualNumber& source) {
+    if (this == &source) return *this;
+    ReleaseStorage();
+    CData::assignPtr(source);
+    TakeNumberPart(source);
+    return *this;
+}
+
+CVirtualNumber& CVirtualNumber::operator=(const CVirtualNumber& source) {
+    if (this == &source) return *this;
+    ReleaseStorage();
+    CData::operator=(source);
+    TakeNumberPart(source);
+    return *this;
+}
+
+CVirtualNumber& CVirtualNumber::replaceObject(const CVirtualNumber& source) {
+    *this = source;
+    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
+    return *this;
+}
+
+std::int32_t CVirtualNumber::CheckmBValueIsSigned() {
+    mLValue = mInfo.mType == DInfo::SHORTINT ? static_cast<std::int8_t>(mBValue) : mBValue;
+    return mLValue;
+}
+
+std::int32_t CVirtualNumber::CheckmIValueIsUnsigned() {
+    const bool isSigned = mInfo.mType == DInfo::INTEGER || mInfo.mType == DInfo::QZSHORTREAL;
+    mLValue = isSigned ? static_cast<std::int16_t>(mIValue) : mIValue;
+    return mLValue;
+}
+
+char* CVirtualNumber::Bin2Str(std::int32_t value, char* out, short width, short decimals) const {
+    return Daten::Bin2Str(value, out, width, decimals, 0, UnsignedType(mInfo.mType) ? 1 : 0,
+                          mInfo.mBase);
+}
+
+std::int32_t CVirtualNumber::Str2Bin(const char* text, short decimals) const {
+    return Daten::Str2Bin(text, decimals);
+}
+
+std::uint8_t CVirtualNumber::CheckFeldWeite(const char* text, char* out, std::uint16_t size,
+                                            std::uint16_t width) const {
+    return Daten::CheckFeldWeite(text, out, size, width);
+}
+
+bool CVirtualNumber::NotValid(std::int32_t value, char* out, std::uint16_t size) const {
+    return Daten::NotValid(mInfo, CheckInch(), value, out, size);
+}
+
+bool CVirtualNumber::SpecialValue2String(std::int32_t value, char* buffer,
+                                         std::uint16_t size) const {
+    if (mInfo.mType == DInfo::BITMASK && buffer && size >= 4) {
+        StrCopy(buffer, value ? "on" : "off", size);
+        return true;
+    }
+    return NotValid(value, buffer, size);
+}
+
+std::int32_t CVirtualNumber::considerUserFactorAndZREF(std::int32_t value) const {
+    if (gpDat && gpDat->mZReverse && mInfo.mZReverse)
+        value = static_cast<std::int32_t>(static_cast<std::uint32_t>(gpDat->mZReference) -
+                                          static_cast<std::uint32_t>(value));
+    if (mInfo.mUserFactor != 1.0) {
+        const double number = UnsignedType(mInfo.mType)
+                                  ? static_cast<double>(static_cast<std::uint32_t>(value))
+                                  : static_cast<double>(value);
+        value = RoundToLong(number * mInfo.mUserFactor);
+    }
+    return value;
+}
+
+std::uint8_t CVirtualNumber::Format(std::int32_t x, bool inch, char* buffer,
+                                    std::uint16_t size) const {
+    const short width = inch ? mInfo.mInchWidth : mInfo.mMetricWidth;
+    const short decimals = inch ? mInfo.mInchDecimals : mInfo.mMetricDecimals;
+    char text[Daten::kTextBufferSize];
+    Bin2Str(x, text, width, decimals);
+    return CheckFeldWeite(text, buffer, size, static_cast<std::uint16_t>(width));
+}
+
+std::uint8_t CVirtualNumber::Value2String(std::int32_t value, char* buffer, std::uint16_t size) {
+    if (SpecialValue2String(value, buffer, size)) return Daten::Ok;
+    value = considerUserFactorAndZREF(value);
+    if (CheckInch()) {
+        double x = static_cast<double>(value) * (1.0 / kInchFactor);
+        if (mInfo.mInchDecimals > 4) x *= 10.0 * mInfo.mInchDecimals - 40.0;
+        return Format(RoundToLong(x), true, buffer, size);
+    }
+    return Format(value, false, buffer, size);
+}
+
+std::uint8_t CVirtualNumber::MetricValue2InchString(std::int32_t value, char* buffer,
+                                                    std::uint16_t size) {
+    if (mInfo.mInchMetric == 0) return Value2String(value, buffer, size);
+    if (SpecialValue2String(value, buffer, size)) return Daten::Ok;
+    value = considerUserFactorAndZREF(value);
+    return Format(RoundToLong(value / getInchMetricFactor()), true, buffer, size);
+}
+
+std::uint8_t CVirtualNumber::InchValue2MetricString(std::int32_t value, char* buffer,
+                                                    std::uint16_t size) {
+    if (mInfo.mInchMetric == 0) return Value2String(value, buffer, size);
+    if (SpecialValue2String(value, buffer, size)) return Daten::Ok;
+    value = considerUserFactorAndZREF(value);
+    return Format(RoundToLong(value * getInchMetricFactor()), false, buffer, size);
+}
+
+std::uint8_t CVirtualNumber::String2Value(const char* text, std::int32_t& value) {
+    if (!text) text = "";
+    if (std::strchr(text, '*')) {
+        // A star marks the value as not valid, from now on for good.
+        mInfo.mNotValid = 1;
+        value = mInfo.mNotValidValue;
+        return Daten::Ok;
+    }
+    const bool point = mInfo.mType >= DInfo::QZREAL;
+    for (const char* c = text; *c; ++c) {
+        if (!((*c >= '0' && *c <= '9') || *c == '+' || *c == '-' || (point && *c == '.')))
+            return Daten::ParameterError;
+    }
+    std::int32_t result =
+        CheckInch()
+            ? RoundToLong(static_cast<double>(Str2Bin(text, mInfo.mInchDecimals)) * kInchFactor)
+            : Str2Bin(text, mInfo.mMetricDecimals);
+    if (mInfo.mUserFactor != 1.0 && mInfo.mUserFactor != 0.0)
+        result = WrapToLong(static_cast<double>(result) / mInfo.mUserFactor);
+    if (gpDat && gpDat->mZReverse && mInfo.mZReverse)
+        result = static_cast<std::int32_t>(static_cast<std::uint32_t>(gpDat->mZReference) -
+                                           static_cast<std::uint32_t>(result));
+    const std::int32_t min = mInfo.Min();
+    const std::int32_t max = mInfo.Max();
+    if ((min != 0 || max != 0) && (result < min || result > max)) return Daten::ValueOutOfRange;
+    value = result;
+    return Daten::Ok;
+}
+
+std::uint8_t CVirtualNumber::Comm(char* text, std::uint16_t index, std::uint8_t axis) {
+    std::int32_t value = 0;
+    if (String2Value(text, value) != Daten::Ok) return Daten::DataOrDriverError;
+    SetValue(value, index, axis);
+    return mLastError;
+}
+
+// ---------------------------------------------------------------- CPrivNumber
+
+namespace {
+
+// Values outside the range of either limit are refused by the range tests.
+bool OutOfRange(const DInfo& info, std::int32_t value) {
+    const std::int32_t min = info.Min();
+    const std::int32_t max = info.Max();
+    return (min != 0 || max != 0) && (value < min || value > max);
+}
+
+}  // namespace
+
+CPrivNumber::CPrivNumber(Daten* daten, const char* name, std::uint16_t tabSize,
+                         std::uint8_t metricWidth, std::uint8_t metricDecimals,
+                         const char* metricUnit, char inchMetric, std::uint8_t inchWidth,
+                         std::uint8_t inchDecimals, const char* inchUnit, std::uint16_t index,
+                         char notValid, std::int32_t notValidValue)
+    : CVirtualNumber(daten, name, index, TDriver::LocationDefault, NoRegistration) {
+    // An empty table would leave the first access without a cell.
+    if (tabSize == 0) {
+        HaltWrongDefinition(name, __LINE__);
+        return;
+    }
+    const DInfo::DType type =
+        metricDecimals == 0 && inchDecimals == 0 ? DInfo::LONGINT : DInfo::QZREAL;
+    mInfo = DInfo(type, INT32_MIN, INT32_MAX, 0, metricWidth, metricDecimals, inchWidth,
+                  inchDecimals, 1.0, 1, inchMetric, 1, 10);
+    mInfo.SetInchMetric(metricWidth, metricDecimals, metricUnit,
+                        static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
+    mInfo.mNotValid = notValid;
+    mInfo.mNotValidValue = notValidValue;
+    mOwnsStorage = true;
+    Finish(tabSize);
+}
+
+CPrivNumber::CPrivNumber(Daten* daten, const char* name, void* storage, std::uint16_t totalSize,
+                         std::uint16_t tabSize, std::uint8_t metricWidth,
+                         std::uint8_t metricDecimals, const char* metricUnit, char inchMetric,
+                         std::uint8_t inchWidth, std::uint8_t inchDecimals, const char* inchUnit,
+                         std::uint16_t index)
+    : CVirtualNumber(daten, name, index, TDriver::LocationDefault, NoRegistration) {
+    const unsigned element = tabSize ? totalSize / tabSize : 0;
+    if (!storage || tabSize == 0 || totalSize % tabSize != 0 ||
+        (element != 1 && element != 2 && element != 4)) {
+        HaltWrongDefinition(name, __LINE__);
+        return;
+    }
+    const bool scaled = metricDecimals != 0 || inchDecimals != 0;
+    DInfo::DType type = DInfo::BYTE;
+    // Lent cells take only what fits them: the range is the element type's.
+    std::int32_t min = 0, max = 255;
+    if (element == 2) {
+        type = scaled ? DInfo::QZSHORTREAL : DInfo::INTEGER;
+        min = -32768;
+        max = 32767;
+    } else if (element == 4) {
+        type = scaled ? DInfo::QZREAL : DInfo::LONGINT;
+        min = INT32_MIN;
+        max = INT32_MAX;
+    }
+    mInfo = DInfo(type, min, max, 0, metricWidth, metricDecimals, inchWidth, inchDecimals, 1.0, 1,
+                  inchMetric, 1, 10);
+    mInfo.SetInchMetric(metricWidth, metricDecimals, metricUnit,
+                        static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
+    mpBValues = static_cast<std::uint8_t*>(storage);
+    Finish(tabSize);
+}
+
+CPrivNumber::CPrivNumber() = default;
+
+CPrivNumber::~CPrivNumber() = default;
+
+void CPrivNumber::Finish(std::uint16_t tabSize) {
+    Init(RegisterNew);
+    setTabSize(tabSize);
+    if (!gbRegisterNewHandle) mBound = true;
+}
+
+CPrivNumber::operator std::int32_t() {
+    if (!mBound || !mpValues || mIndex >= mTabSize) return mLValue;
+    _gDebugHandles.IncRead(mHandle);
+    switch (mInfo.mLength) {
+        case 4:
+            mLValue = mpValues[mIndex];
+            break;
+        case 2:
+            mIValue = mpIValues[mIndex];
+            CheckmIValueIsUnsigned();
+            break;
+        case 1:
+            mBValue = mpBValues[mIndex];
+            CheckmBValueIsSigned();
+            break;
+        default:
+            break;
+    }
+    return mLValue;
+}
+
+void CPrivNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
+    if (!mBound) return;
+    Select(index, axis);
+    if (OutOfRange(mInfo, value)) {
+        Report(mHandle, Daten::ValueOutOfRange);
+        mLastError = Daten::ValueOutOfRange;
+        return;
+    }
+    _gDebugHandles.IncWrite(mHandle);
+    if (mpValues && mIndex < mTabSize) {
+        switch (mInfo.mLength) {
+            case 4:
+                mpValues[mIndex] = value;
+                break;
+            case 2:
+                mpIValues[mIndex] = static_cast<std::uint16_t>(value);
+                break;
+            case 1:
+                mpBValues[mIndex] = static_cast<std::uint8_t>(value);
+                break;
+            default:
+                break;
+        }
+    }
+    mLValue = value;
+    mLastError = Daten::Ok;
+}
+
+CPrivNumber& CPrivNumber::assignPtr(const CPrivNumber& source) {
+    CVirtualNumber::assignPtr(source);
+    return *this;
+}
+
+CPrivNumber& CPrivNumber::operator=(const CPrivNumber& source) {
+    CVirtualNumber::operator=(source);
+    return *this;
+}
+
+CPrivNumber& CPrivNumber::replaceObject(const CPrivNumber& source) {
+    CVirtualNumber::replaceObject(source);
+    return *this;
+}
+
+// ---------------------------------------------------------------- CDrvNumber
+
+CDrvNumber::CDrvNumber(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
+                       DInfo::DType type, std::uint16_t tabSize, std::uint8_t metricWidth,
+                       std::uint8_t metricDecimals, const char* metricUnit, char inchMetric,
+                       std::uint8_t inchWidth, std::uint8_t inchDecimals, const char* inchUnit,
+                       std::uint32_t stride, std::uint16_t readParam, bool readFlag,
+                       std::uint16_t index, const TDriver::ELocation location)
+    : CVirtualNumber(daten, name, index, location, NoRegistration),
+      mAddress(address),
+      mReadParam(readParam),
+      mReadFlag(readFlag),
+      mStride(stride) {
+    Build(name, length, type, tabSize, RegisterNew);
+    if (mInfo.mType == DInfo::NONE) return;
+    mInfo.SetInchMetric(metricWidth, metricDecimals, metricUnit,
+                        static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
+}
+
+CDrvNumber::CDrvNumber(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
+                       DInfo::DType type, ERegisterHandle mode)
+    : CDrvNumber(daten, name, address, length, type, 1, mode) {}
+
+CDrvNumber::CDrvNumber(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
+                       DInfo::DType type, std::uint16_t tabSize, ERegisterHandle mode)
+    : CVirtualNumber(daten, name, 0, TDriver::LocationDefault, NoRegistration), mAddress(address) {
+    Build(name, length, type, tabSize, mode);
+}
+
+CDrvNumber::CDrvNumber() : mReadParam(0), mReadFlag(true) {}
+
+CDrvNumber::CDrvNumber(const CDrvNumber& source) : CDrvNumber(source, false, source.Location()) {}
+
+CDrvNumber::CDrvNumber(const CDrvNumber& source, bool privateCopy,
+                       const TDriver::ELocation location)
+    : CVirtualNumber(source) {
+    TakeDrvPart(source);
+    mLocation = location;
+    if (!privateCopy) return;
+    ReleaseMirror();
+    // The mirror shows values as the source does, so it takes the source's
+    // inch/metric value.
+    const bool registering = gbRegisterNewHandle;
+    gbRegisterNewHandle = false;
+    const std::uint16_t size = getTabSize() ? getTabSize() : 1;
+    mpMirror = new CPrivNumber(gpDat, source.mName, size, mInfo.mMetricWidth, mInfo.mMetricDecimals,
+                               mInfo.mszMetricUnit, mInfo.mInchMetric, mInfo.mInchWidth,
+                               mInfo.mInchDecimals, mInfo.mszInchUnit, 0, 0, 0);
+    gbRegisterNewHandle = registering;
+    mpMirrorValid = new std::uint8_t[size]();
+}
+
+void CDrvNumber::Build(const char* name, std::uint16_t length, DInfo::DType type,
+                       std::uint16_t tabSize, ERegisterHandle mode) {
+    // Refused before registering: a wrong definition takes no handle.
+    if (type < DInfo::BYTE || type > DInfo::QZCARD || DInfo::NumericLength(type) != length ||
+        tabSize == 0) {
+        HaltWrongDefinition(name, __LINE__);
+        return;
+    }
+    mInfo = DInfo(type, INT32_MIN, INT32_MAX, 0, 10, 0, 0, 0, 1.0, 1, 0, 1, 10);
+    if (mStride == 0) mStride = length;
+    Init(mode);
+    setTabSize(tabSize);
+}
+
+CDrvNumber::~CDrvNumber() {
+    ReleaseMirror();
+}
+
+void CDrvNumber::ReleaseMirror() {
+    delete mpMirror;
+    delete[] mpMirrorValid;
+    mpMirror = nullptr;
+    mpMirrorValid = nullptr;
+}
+
+void CDrvNumber::TakeDrvPart(const CDrvNumber& source) {
+    ReleaseMirror();
+    mAddress = source.mAddress;
+    mReadParam = source.mReadParam;
+    mReadFlag = source.mReadFlag;
+    mStride = source.mStride;
+    // The mirror and its flags are duplicated like the value arrays.
+    if (source.mpMirror) mpMirror = new CPrivNumber(*source.mpMirror);
+    if (source.mpMirrorValid) {
+        const std::uint16_t n = source.getTabSize() ? source.getTabSize() : 1;
+        mpMirrorValid = new std::uint8_t[n];
+        std::memcpy(mpMirrorValid, source.mpMirrorValid, n);
+    }
+}
+
+std::uint16_t CDrvNumber::getTabSize() const {
+    return mTabSize;
+}
+
+void CDrvNumber::setTabSize(std::uint16_t size) {
+    if (mpMirrorValid && size > mTabSize) {
+        auto* grown = new std::uint8_t[size]();
+        std::memcpy(grown, mpMirrorValid, mTabSize);
+        delete[] mpMirrorValid;
+        mpMirrorValid = grown;
+    }
+    CVirtualNumber::setTabSize(size);
+}
+
+CDrvNumber::operator std::int32_t() {
+    if (mpMirrorValid && mIndex < mTabSize && mpMirrorValid[mIndex]) {
+        mLValue = mpMirror->GetValue(mIndex, mAxis);
+        return mLValue;
+    }
+    if (!mBound || !mpDriver) return mLValue;
+    _gDebugHandles.IncRead(mHandle);
+    const std::uint16_t length = mInfo.mLength;
+    if (length != 1 && length != 2 && length != 4) {
+        mLastError = Daten::WrongType;  // an 8-byte field is no number of 32 bits
+        return mLValue;
+    }
+    std::uint8_t bytes[4];
+    const std::uint16_t moved =
+        mpDriver->ReadMemory(mCnc, ElementAddress(), length, mReadParam, mReadFlag, bytes,
+                             static_cast<TDriver::ELocation>(mLocation));
+    if (moved != length) {
+        Report(mHandle, Daten::DataOrDriverError);
+        mLastError = Daten::DataOrDriverError;
+        return mLValue;
+    }
+    const std::uint32_t word = DecodeWord(bytes, length, Swapped());
+    if (length == 1) {
+        mBValue = static_cast<std::uint8_t>(word);
+        CheckmBValueIsSigned();
+    } else if (length == 2) {
+        mIValue = static_cast<std::uint16_t>(word);
+        CheckmIValueIsUnsigned();
+    } else {
+        mLValue = static_cast<std::int32_t>(word);
+    }
+    mLastError = Daten::Ok;
+    if (mpMirror && mpMirrorValid && mIndex < mTabSize) {
+        // A private copy keeps what it read: later reads see the same value
+        // until the copy itself writes.
+        mpMirror->SetValue(mLValue, mIndex, mAxis);
+        mpMirrorValid[mIndex] = 1;
+    }
+    return mLValue;
+}
+
+void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
+    if (mpMirror) {
+        Select(index, axis);
+        mpMirror->SetValue(value, mIndex, mAxis);
+        mLastError = mpMirror->LastError();
+        if (mLastError == Daten::Ok) {
+            mLValue = value;
+            if (mpMirrorValid && mIndex < mTabSize) mpMirrorValid[mIndex] = 1;
+        }
+        return;
+    }
+    if (!mBound || !mpDriver) return;
+    Select(index, axis);
+    if (OutOfRange(mInfo, value)) {
+        Report(mHandle, Daten::ValueOutOfRange);
+        mLastError = Daten::ValueOutOfRange;
+        return;
+    }
+    _gDebugHandles.IncWrite(mHandle);
+    const std::uint16_t length = mInfo.mLength;
+    if (length != 1 && length != 2 && length != 4) {
+        mLastError = Daten::WrongType;
+        return;
+    }
+    if (length == 1) mBValue = static_cast<std::uint8_t>(value);
+    if (length == 2) mIValue = static_cast<std::uint16_t>(value);
+    std::uint8_t bytes[4];
+    EncodeWord(static_cast<std::uint32_t>(value), bytes, length, Swapped());
+    const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), length, bytes,
+                                                      static_cast<TDriver::ELocation>(mLocation));
+    if (moved != length) {
+        Report(mHandle, Daten::DataOrDriverError, true);
+        mLastError = Daten::DataOrDriverError;
+    } else {
+        mLastError = Daten::Ok;
+    }
+    mLValue = value;
+}
+
+void* CDrvNumber::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool) {
+    if (!buffer) return buffer;
+    Select(index, mAxis);
+    if (mpMirrorValid && mIndex < mTabSize && mpMirrorValid[mIndex] && size == mInfo.mLength &&
+        size <= 4) {
+        // A private copy delivers the element it holds in the controller's byte order.
+        EncodeWord(static_cast<std::uint32_t>(mpMirror->GetValue(mIndex, mAxis)),
+                   static_cast<std::uint8_t*>(buffer), size, Swapped());
+        mLastError = Daten::Ok;
+        return buffer;
+    }
+    if (!mBound || !mpDriver) return buffer;
+    _gDebugHandles.IncRead(mHandle);
+    const std::uint16_t moved =
+        mpDriver->ReadMemory(mCnc, ElementAddress(), size, mReadParam, false, buffer,
+                             static_cast<TDriver::ELocation>(mLocation));
+    if (moved != size) {
+        Report(mHandle, Daten::DataOrDriverError);
+        mLastError = Daten::DataOrDriverError;
+    } else {
+        mLastError = Daten::Ok;
+    }
+    return buffer;
+}
+
+const void* CDrvNumber::SetBinBlock(const void* buffer, std::uint16_t size, std::uint16_t index,
+                                    bool) {
+    if (!buffer) return buffer;
+    if (mpMirror) {
+        // Nothing reaches the controller from a private copy: a block of one
+        // element becomes the element's value, any other block is refused.
+        Select(index, mAxis);
+        if (size != mInfo.mLength || size > 4) {
+            mLastError = Daten::DirectAccessNotAllowed;
+            return buffer;
+        }
+        const std::uint32_t word =
+            DecodeWord(static_cast<const std::uint8_t*>(buffer), size, Swapped());
+        std::int32_t value = static_cast<std::int32_t>(word);
+        if (size == 1)
+            value = mInfo.mType == DInfo::SHORTINT ? static_cast<std::int8_t>(word)
+                                                   : static_cast<std::uint8_t>(word);
+        if (size == 2) {
+            const bool isSigned =
+                mInfo.mType == DInfo::INTEGER || mInfo.mType == DInfo::QZSHORTREAL;
+            value = isSigned ? static_cast<std::int16_t>(word) : static_cast<std::uint16_t>(word);
+        }
+        SetValue(value, mIndex, mAxis);
+        return buffer;
+    }
+    if (!mBound || !mpDriver) return buffer;
+    Select(index, mAxis);
+    _gDebugHandles.IncWrite(mHandle);
+    const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), size, buffer,
+                                                      static_cast<TDriver::ELocation>(mLocation));
+    if (moved != size) {
+        Report(mHandle, Daten::DataOrDriverError, true);
+        mLastError = Daten::DataOrDriverError;
+    } else {
+        mLastError = Daten::Ok;
+    }
+    return buffer;
+}
+
+CDrvNumber& CDrvNumber::assignPtr(const CDrvNumber& source) {
+    if (this == &source) return *this;
+    ReleaseMirror();
+    CVirtualNumber::assignPtr(source);
+    TakeDrvPart(source);
+    return *this;
+}
+
+CDrvNumber& CDrvNumber::operator=(const CDrvNumber& source) {
+    if (this == &source) return *this;
+    ReleaseMirror();
+    CVirtualNumber::operator=(source);
+    TakeDrvPart(source);
+    return *this;
+}
+
+CDrvNumber& CDrvNumber::replaceObject(const CDrvNumber& source) {
+    *this = source;
+    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
+    return *this;
+}
+
+// ---------------------------------------------------------------- command numbers
+
+CVirtualDrvCommNumber::CVirtualDrvCommNumber(Daten* daten, const char* name, std::uint32_t address,
+                                             std::uint16_t length, DInfo::DType type,
+                                             std::uint16_t tabSize, std::uint8_t metricWidth,
+                                             std::uint8_t metricDecimals, const char* metricUnit,
+                                             char inchMetric, std::uint8_t inchWidth,
+                                             std::uint8_t inchDecimals, const char* inchUnit,
+                                             std::uint32_t stride, std::uint16_t readParam,
+                                             bool readFlag, std::uint16_t index)
+    : CDrvNumber(daten, name, address, length, type, tabSize, metricWidth, metricDecimals,
+                 metricUnit, inchMetric, inchWidth, inchDecimals, inchUnit, stride, readParam,
+                 readFlag, index, TDriver::LocationDefault) {}
+
+CVirtualDrvCommNumber::~CVirtualDrvCommNumber() = default;
+
+void CVirtualDrvCommNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
+    Select(index, axis);
+    mLastError = Daten::Ok;
+    char* command = HandleInputValue(value, mIndex);
+    if (!command || !gpDat) {
+        // Nothing to send is a failed write, not a silent success.
+        if (mLastError == Daten::Ok) mLastError = Daten::DataOrDriverError;
+        Report(mHandle, static_cast<Daten::ErrorType>(mLastError));
+        return;
+    }
+    mLastError = gpDat->CheckAndSendComm(command, mIndex, kCurrentAxis);
+    if (mLastError == Daten::Ok)
+        mLValue = value;
+    else
+        Report(mHandle, static_cast<Daten::ErrorType>(mLastError));
+}
+
+std::uint8_t CVirtualDrvCommNumber::Comm(char* text, std::uint16_t index, std::uint8_t axis) {
+    mLastError = Daten::Ok;
+    char* command = HandleInputString(text, index);
+    if (command && gpDat) return gpDat->CheckAndSendComm(command, index, axis);
+    // HandleInputString has reported a text it refused (13) itself.
+    if (mLastError != Daten::Ok) return mLastError;
+    Report(mHandle, Daten::DataOrDriverError);
+    return Daten::DataOrDriverError;
+}
+
+CDrvCommValNumber::CDrvCommValNumber(Daten* daten, const char* name, std::uint32_t address,
+                                     std::uint16_t length, DInfo::DType type, const char* prefix,
+                                     std::uint16_t tabSize, std::uint8_t metricWidth,
+                                     std::uint8_t metricDecimals, const char* metricUnit,
+                                     char inchMetric, std::uint8_t inchWidth,
+                                     std::uint8_t inchDecimals, const char* inchUnit,
+                                     std::uint32_t stride, std::uint16_t readParam, bool readFlag,
+                                     std::uint16_t index)
+    : CVirtualDrvCommNumber(daten, name, address, length, type, tabSize, metricWidth,
+                            metricDecimals, metricUnit, inchMetric, inchWidth, inchDecimals,
+                            inchUnit, stride, readParam, readFlag, index),
+      mPrefix(prefix) {}
+
+CDrvCommValNumber::~CDrvCommValNumber() = default;
+
+char* CDrvCommValNumber::HandleInputValue(std::int32_t value, std::uint16_t) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%d", static_cast<int>(value));
+    mWork = mPrefix.c_str();
+    mWork += digits;
+    return mWork.str().data();
+}
+
+char* CDrvCommValNumber::HandleInputString(char* text, std::uint16_t) {
+    mWork = mPrefix.c_str();
+    mWork += text;
+    return mWork.str().data();
+}
+
+CDrvCommYesNoNumber::CDrvCommYesNoNumber(
+    Daten* daten, const char* name, std::uint32_t address, std::uint16_t length, DInfo::DType type,
+    const char* commandYes, const char* commandNo, std::uint16_t tabSize, std::uint8_t metricWidth,
+    std::uint8_t metricDecimals, const char* metricUnit, char inchMetric, std::uint8_t inchWidth,
+    std::uint8_t inchDecimals, const char* inchUnit, std::uint32_t stride, std::uint16_t readParam,
+    bool readFlag, std::uint16_t index)
+    : CVirtualDrvCommNumber(daten, name, address, length, type, tabSize, metricWidth,
+                            metricDecimals, metricUnit, inchMetric, inchWidth, inchDecimals,
+                            inchUnit, stride, readParam, readFlag, index),
+      mYes(commandYes),
+      mNo(commandNo) {}
+
+CDrvCommYesNoNumber::~CDrvCommYesNoNumber() = default;
+
+CDrvCommYesNoNumber::operator std::int32_t() {
+    return CDrvNumber::operator std::int32_t() != 0 ? 1 : 0;
+}
+
+char* CDrvCommYesNoNumber::HandleInputValue(std::int32_t value, std::uint16_t) {
+    mWork = value != 0 ? mYes.c_str() : mNo.c_str();
+    return mWork.str().data();
+}
+
+char* CDrvCommYesNoNumber::HandleInputString(char* text, std::uint16_t) {
+    if (!text) text = const_cast<char*>("");
+    for (const char* c = text; *c; ++c) {
+        if (!((*c >= '0' && *c <= '9') || *c == '+' || *c == '-')) {
+            Report(mHandle, Daten::ParameterError);
+            mLastError = Daten::ParameterError;
+            return nullptr;
+        }
+    }
+    return HandleInputValue(std::strtol(text, nullptr, 10), 0);
+}

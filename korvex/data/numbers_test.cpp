@@ -1,0 +1,412 @@
+#include "korvex/data/numbers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/values_fixture.h"
+#include "korvex/data/strings.h"
+
+namespace {
+
+using korvex::host::SimDriver;
+using korvex::testing::ValuesTest;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kBelow = 0x2E5E8 - 0x40;
+constexpr std::uint32_t kAbove = 0x2E5E8 + 0x40;
+
+class DataObjectsTest : public ValuesTest {
+  protected:
+    Bytes Image(std::uint32_t address, std::size_t n) {
+        const std::uint8_t* p = sim().Image(address);
+        return Bytes(p, p + n);
+    }
+    void PutImage(std::uint32_t address, const Bytes& bytes) {
+        std::memcpy(sim().Image(address), bytes.data(), bytes.size());
+    }
+    std::uint16_t Named(const char* name) { return daten->GetHandles()->NameToHandle(name); }
+};
+
+// Every length, both sides of the swap limit, both locations, signed and
+// unsigned: the bytes written, and the value read back from those bytes.
+TEST_F(DataObjectsTest, NumberBytesInTheControllerMemory) {
+    struct Case {
+        std::uint32_t address;
+        DInfo::DType type;
+        TDriver::ELocation location;
+        std::int32_t value;
+        Bytes bytes;
+    };
+    const auto L2 = TDriver::LocationDefault;
+    const auto L0 = TDriver::LocationSwapped;
+    const Case cases[] = {
+        {kBelow, DInfo::LONGINT, L2, 0x11223344, {0x44, 0x33, 0x22, 0x11}},
+        {kBelow, DInfo::LONGINT, L0, 0x11223344, {0x11, 0x22, 0x33, 0x44}},
+        {kAbove, DInfo::LONGINT, L2, 0x11223344, {0x11, 0x22, 0x33, 0x44}},
+        {kAbove, DInfo::LONGINT, L0, -2, {0xFF, 0xFF, 0xFF, 0xFE}},
+        {0x2E5E8, DInfo::QZREAL, L2, 0x01020304, {0x01, 0x02, 0x03, 0x04}},
+        {0x2E5E4, DInfo::QZLONGCARD, L2, 0x01020304, {0x04, 0x03, 0x02, 0x01}},
+        {kBelow, DInfo::INTEGER, L2, -2, {0xFE, 0xFF}},
+        {kBelow, DInfo::WORD, L0, 0xABCD, {0xAB, 0xCD}},
+        {kAbove, DInfo::QZCARD, L2, 0xABCD, {0xAB, 0xCD}},
+        {kAbove, DInfo::QZSHORTREAL, L2, -300, {0xFE, 0xD4}},
+        {kBelow, DInfo::SHORTINT, L0, -1, {0xFF}},
+        {kAbove, DInfo::BYTE, L2, 200, {0xC8}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(n);
+        const std::string name = "Num" + std::to_string(n++);
+        const std::uint16_t length = DInfo::NumericLength(c.type);
+        CDrvNumber number(daten.get(), name.c_str(), c.address, length, c.type, 1, 10, 0, "", 0, 10,
+                          0, "", 0, 150, false, 0, c.location);
+        const std::uint16_t handle = Named(name.c_str());
+        ASSERT_EQ(handle, number.Handle());
+        PutImage(c.address - 1, Bytes(length + 2, 0x5A));
+        ASSERT_EQ(daten->SetValue(handle, c.value), 0);
+        EXPECT_EQ(Image(c.address, length), c.bytes);
+        // The neighbours are untouched.
+        EXPECT_EQ(Image(c.address - 1, 1), Bytes{0x5A});
+        EXPECT_EQ(Image(c.address + length, 1), Bytes{0x5A});
+        PutImage(c.address, Bytes(length, 0));
+        PutImage(c.address, c.bytes);
+        std::int32_t read = 0;
+        ASSERT_EQ(daten->GetValue(handle, read), 0);
+        EXPECT_EQ(read, c.value);
+    }
+    EXPECT_TRUE(host().halts.empty());
+}
+
+// The swap decision belongs to element 0: a table starting below the limit
+// keeps its byte order across it.
+TEST_F(DataObjectsTest, TableAcrossTheSwapLimitAndStride) {
+    CDrvNumber table(daten.get(), "Across", 0x2E5E8 - 8, 4, DInfo::LONGINT, 3, 10, 0, "", 0, 10, 0,
+                     "", 8, 150, false, 0, TDriver::LocationDefault);
+    EXPECT_EQ(table.Stride(), 8u);
+    table.SetValue(0x0A0B0C0D, 2, 0);
+    EXPECT_EQ(Image(0x2E5E8 + 8, 4), (Bytes{0x0D, 0x0C, 0x0B, 0x0A}));
+    PutImage(0x2E5E8, {0x01, 0x00, 0x00, 0x00});
+    EXPECT_EQ(table.GetValue(1, 0), 1);
+    // An index beyond the table keeps the element selected before.
+    EXPECT_EQ(table.GetValue(7, 0), 1);
+    CDrvNumber above(daten.get(), "Above", 0x2E5E8, 2, DInfo::WORD, 2, CData::RegisterNew);
+    above.SetValue(0x1234, 1, 0);
+    EXPECT_EQ(Image(0x2E5E8 + 2, 2), (Bytes{0x12, 0x34}));
+}
+
+// A failing controller answers 15 on every road and changes nothing.
+TEST_F(DataObjectsTest, FailingControllerGivesError15) {
+    CDrvNumber number(daten.get(), "Failing", kAbove, 4, DInfo::LONGINT, CData::RegisterNew);
+    CDrvStr text(daten.get(), "FailText", kBelow, 6, CData::RegisterNew);
+    const std::uint16_t handle = number.Handle();
+    number.SetValue(77, 0, 0);
+    PutImage(kBelow, {'a', 'b', 'c', 0, 0, 0});
+    ASSERT_STREQ(text.GetString(0, 0), "abc");
+    const Bytes before = Image(kAbove, 4);
+    const Bytes textBefore = Image(kBelow, 6);
+    using Op = SimDriver::Operation;
+    char buffer[8] = "xxxxxxx";
+    const void* block = buffer;
+    std::int32_t value = 0;
+    std::int32_t character = 0;
+    struct Road {
+        Op fail;
+        std::function<std::uint8_t()> run;
+    };
+    const Road roads[] = {
+        {Op::ReadMemory, [&] { return daten->GetValue(handle, value); }},
+        {Op::WriteMemory, [&] { return daten->SetValue(handle, 5); }},
+        {Op::ReadMemory, [&] { return daten->GetValue(handle, block, 4, 0, 0); }},
+        {Op::WriteMemory, [&] { return daten->SetValue(handle, block, 4, 0, 0); }},
+        {Op::ReadMemory, [&] { return daten->GetValue(text.Handle(), buffer, 8); }},
+        {Op::WriteMemory, [&] { return daten->SetValue(text.Handle(), "zzz"); }},
+        {Op::ReadMemory, [&] { return daten->GetValue(text.Handle(), character); }},
+        {Op::WriteMemory, [&] { return daten->SetValue(text.Handle(), 'q'); }},
+        {Op::ReadMemory, [&] { return daten->GetValue(text.Handle(), block, 3, 0, 0); }},
+        {Op::WriteMemory, [&] { return daten->SetValue(text.Handle(), block, 3, 0, 0); }},
+    };
+    int n = 0;
+    for (const Road& road : roads) {
+        SCOPED_TRACE(n++);
+        const std::size_t messages = Messages();
+        sim().FailNext(road.fail);
+        EXPECT_EQ(road.run(), 15);
+        EXPECT_EQ(Messages(), messages + 1);
+    }
+    EXPECT_EQ(Image(kAbove, 4), before);
+    EXPECT_EQ(Image(kBelow, 6), textBefore);
+    // The cached value of a failed read is the last good one.
+    EXPECT_EQ(number.Long(0, 0), 77);
+    EXPECT_EQ(value, 77);
+}
+
+// Wrong definitions halt, take no handle, and leave an object that can be
+// used and destroyed safely.
+TEST_F(DataObjectsTest, WrongDefinitionsHalt) {
+    char lent[8] = {};
+    std::vector<std::unique_ptr<CData>> objects;
+    objects.emplace_back(
+        new CDrvNumber(daten.get(), "T0", kBelow, 4, DInfo::NONE, CData::RegisterNew));
+    objects.emplace_back(
+        new CDrvNumber(daten.get(), "T12", kBelow, 4, DInfo::STRING, CData::RegisterNew));
+    objects.emplace_back(
+        new CDrvNumber(daten.get(), "Len", kBelow, 2, DInfo::LONGINT, CData::RegisterNew));
+    objects.emplace_back(
+        new CDrvNumber(daten.get(), "Tab0", kBelow, 4, DInfo::LONGINT, 0, CData::RegisterNew));
+    objects.emplace_back(
+        new CPrivNumber(daten.get(), "Lent6", lent, 6, 4, 10, 0, "", 0, 10, 0, ""));
+    objects.emplace_back(
+        new CPrivNumber(daten.get(), "Lent3", lent, 3, 1, 10, 0, "", 0, 10, 0, ""));
+    objects.emplace_back(
+        new CPrivNumber(daten.get(), "LentT0", lent, 8, 0, 10, 0, "", 0, 10, 0, ""));
+    objects.emplace_back(new CPrivNumber(daten.get(), "Own0", 0, 10, 0, "", 0, 10, 0, ""));
+    objects.emplace_back(new CDrvStr(daten.get(), "Str0", kBelow, 0, CData::RegisterNew));
+    objects.emplace_back(new CDrvStr(daten.get(), "StrT0", kBelow, 4, 0, CData::RegisterNew));
+    objects.emplace_back(new CPrivStr(daten.get(), "PStr0", 0));
+    ASSERT_EQ(host().halts.size(), objects.size());
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        CData& object = *objects[i];
+        EXPECT_EQ(host().halts[i].text.rfind("Wrong Definition of Handle [", 0), 0u);
+        EXPECT_EQ(host().halts[i].source, "datutil");
+        EXPECT_FALSE(object.Bound());
+        EXPECT_EQ(object.Handle(), 0xFFFF);
+        object.SetValue(1, 0, 0);
+        object.GetValue(0, 0);
+        object.SetString("x", 0, 0);
+        object.GetString(0, 0);
+        object.GetBit(40, 0);
+        object.SetValue(1, 0, 0);
+    }
+    EXPECT_EQ(host().halts[1].text, "Wrong Definition of Handle [T12]!");
+    EXPECT_EQ(Named("T12"), 0xFFFF);
+    CDrvNumber first(daten.get(), "Twice", kBelow, 4, DInfo::LONGINT, CData::RegisterNew);
+    CDrvNumber second(daten.get(), "Twice", kBelow, 4, DInfo::LONGINT, CData::RegisterNew);
+    EXPECT_EQ(host().halts.back().text, "Handle [Twice] already exists");
+    EXPECT_FALSE(second.Bound());
+    second.SetValue(3, 0, 0);
+    EXPECT_EQ(Image(kBelow, 4), Bytes(4, 0));
+}
+
+// A private copy reads the controller once per element, keeps what it read
+// and what it was given, and never writes the controller.
+TEST_F(DataObjectsTest, PrivateCopy) {
+    CDrvNumber source(daten.get(), "Source", kAbove, 2, DInfo::INTEGER, 3, 10, 2, "mm", 1, 10, 3,
+                      "in", 0, 150, false, 0, TDriver::LocationDefault);
+    PutImage(kAbove, {0xFF, 0x9C, 0x00, 0x07});
+    CDrvNumber copy(source, true, TDriver::LocationDefault);
+    ASSERT_TRUE(copy.IsPrivateCopy());
+    EXPECT_EQ(copy.GetValue(0, 0), -100);
+    PutImage(kAbove, {0x00, 0x01});
+    EXPECT_EQ(copy.GetValue(0, 0), -100);  // kept
+    EXPECT_EQ(source.GetValue(0, 0), 1);   // the controller
+    const std::uint32_t writes = sim().Calls(SimDriver::Operation::WriteMemory);
+    copy.SetValue(55, 2, 0);
+    unsigned char block[2] = {0x00, 0x09};
+    copy.SetBinBlock(block, 2, 1, false);
+    EXPECT_EQ(sim().Calls(SimDriver::Operation::WriteMemory), writes);
+    EXPECT_EQ(copy.GetValue(2, 0), 55);
+    EXPECT_EQ(copy.GetValue(1, 0), 9);
+    unsigned char out[2] = {};
+    copy.GetBinBlock(out, 2, 2, false);
+    EXPECT_EQ(Bytes(out, out + 2), (Bytes{0x00, 55}));
+    EXPECT_EQ(Image(kAbove + 2, 4), (Bytes{0x00, 0x07, 0x00, 0x00}));
+    // A failed read fills nothing.
+    CDrvNumber other(source, true, TDriver::LocationDefault);
+    sim().FailNext(SimDriver::Operation::ReadMemory);
+    other.GetValue(1, 0);
+    EXPECT_EQ(other.LastError(), 15);
+    EXPECT_EQ(other.GetValue(1, 0), 7);
+
+    CDrvStr text(daten.get(), "SrcText", kBelow, 4, 2, CData::RegisterNew);
+    PutImage(kBelow, {'a', 'b', 'c', 'd', 'w', 'x', 0, 0});
+    CDrvStr textCopy(text, true, TDriver::LocationDefault);
+    EXPECT_STREQ(textCopy.GetString(0, 0), "abcd");
+    textCopy.SetString("zz", 1, 0);
+    textCopy.SetValue('Q', 0, 0);
+    EXPECT_STREQ(textCopy.GetString(0, 0), "Qbcd");
+    EXPECT_STREQ(textCopy.GetString(1, 0), "zz");
+    EXPECT_EQ(Image(kBelow, 8), (Bytes{'a', 'b', 'c', 'd', 'w', 'x', 0, 0}));
+}
+
+// Copies in every direction between objects that own storage, mirrors,
+// flags and text buffers; the sanitizers catch a double or missing free.
+TEST_F(DataObjectsTest, CopiesFreeEverythingOnce) {
+    CDrvNumber base(daten.get(), "Base", kBelow, 4, DInfo::LONGINT, 4, CData::RegisterNew);
+    CPrivNumber own(daten.get(), "Own", 3, 10, 0, "", 0, 10, 0, "");
+    own.SetValue(42, 2, 0);
+    std::int16_t cells[4] = {};
+    CPrivNumber lent(daten.get(), "Lent", cells, sizeof cells, 4, 10, 0, "", 0, 10, 0, "");
+    CDrvStr text(daten.get(), "Text", kBelow, 8, 2, CData::RegisterNew);
+    CPrivStr texts(daten.get(), "Texts", 2);
+    texts.SetString("kept", 1, 0);
+    for (int order = 0; order < 2; ++order) {
+        auto mirror = std::make_unique<CDrvNumber>(base, true, TDriver::LocationDefault);
+        mirror->SetValue(9, 3, 0);
+        auto plain = std::make_unique<CDrvNumber>();
+        *plain = *mirror;
+        plain->setTabSize(9);
+        auto third = std::make_unique<CDrvNumber>(*plain);
+        third->assignPtr(base);
+        third->replaceObject(*mirror);
+        EXPECT_EQ(plain->GetValue(3, 0), 9);
+        auto ownCopy = std::make_unique<CPrivNumber>(own);
+        auto ownOther = std::make_unique<CPrivNumber>();
+        *ownOther = *ownCopy;
+        ownOther->assignPtr(lent);
+        ownOther->assignPtr(own);
+        EXPECT_EQ(ownOther->GetValue(2, 0), 42);
+        auto textCopy = std::make_unique<CDrvStr>(text, true, TDriver::LocationDefault);
+        textCopy->SetString("abc", 1, 0);
+        auto textOther = std::make_unique<CDrvStr>();
+        *textOther = *textCopy;
+        textOther->assignPtr(text);
+        textOther->replaceObject(*textCopy);
+        EXPECT_STREQ(textOther->GetString(1, 0), "abc");
+        auto textsCopy = std::make_unique<CPrivStr>(texts);
+        textsCopy->setTabSize(5);
+        EXPECT_STREQ(textsCopy->GetString(1, 0), "kept");
+        if (order == 0) {
+            mirror.reset();
+            ownCopy.reset();
+            textCopy.reset();
+        } else {
+            third.reset();
+            plain.reset();
+            ownOther.reset();
+            textOther.reset();
+        }
+    }
+    // replaceObject puts the copy at the handle's place; the original takes it back.
+    CDrvNumber taker;
+    taker.replaceObject(base);
+    EXPECT_EQ(daten->GetCDataPtr(base.Handle()), &taker);
+    base.replaceObject(taker);
+    EXPECT_EQ(daten->GetCDataPtr(base.Handle()), &base);
+}
+
+TEST_F(DataObjectsTest, NumberConversions) {
+    CPrivNumber length(daten.get(), "Length", 1, 10, 3, "[mm]", 1, 10, 4, "[inch]");
+    CPrivNumber count(daten.get(), "Count", 1, 10, 0, "", 0, 10, 0, "", 0, 1, -1);
+    char out[32];
+    struct Case {
+        CVirtualNumber* number;
+        bool inch;
+        std::int32_t value;
+        const char* shown;
+    };
+    const Case shows[] = {
+        {&length, false, 25400, "25.400"},
+        {&length, true, 25400, "1.0000"},
+        {&count, false, -1, "**********"},
+        {&count, false, 12, "12"},
+    };
+    for (const Case& c : shows) {
+        if (c.inch)
+            daten->SetInchFlag1();
+        else
+            daten->ClearInchFlag1();
+        EXPECT_EQ(c.number->Value2String(c.value, out, sizeof out), 0);
+        EXPECT_STREQ(out, c.shown);
+    }
+    daten->ClearInchFlag1();
+    EXPECT_EQ(length.MetricValue2InchString(25400, out, sizeof out), 0);
+    EXPECT_STREQ(out, "1.0000");
+    EXPECT_EQ(length.InchValue2MetricString(10000, out, sizeof out), 0);
+    EXPECT_STREQ(out, "25.400");
+    std::int32_t value = 0;
+    EXPECT_EQ(count.String2Value("1.5", value), 13);
+    EXPECT_EQ(length.String2Value("1.5", value), 0);
+    EXPECT_EQ(value, 1500);
+    EXPECT_EQ(count.String2Value("*", value), 0);
+    EXPECT_EQ(value, -1);
+    EXPECT_EQ(length.Comm(const_cast<char*>("2.25"), 0, 0), 0);
+    EXPECT_EQ(length.Long(0, 0), 2250);
+    EXPECT_EQ(length.Comm(const_cast<char*>("x"), 0, 0), 15);
+    // Lent memory keeps the element type's range and width.
+    std::uint8_t bytes[2] = {};
+    CPrivNumber small(daten.get(), "Small", bytes, 2, 2, 10, 0, "", 0, 10, 0, "");
+    small.SetValue(300, 1, 0);
+    EXPECT_EQ(small.LastError(), 3);
+    small.SetValue(255, 1, 0);
+    EXPECT_EQ(bytes[1], 255);
+    EXPECT_EQ(small.Long(1, 0), 255);
+}
+
+// Command numbers read like CDrvNumber and write by a command line.
+TEST_F(DataObjectsTest, CommandNumbers) {
+    daten->SetDefinition(581, new DInfo(DInfo::STRING, 128, DInfo::TPara, 1, 1, 0, 0));
+    daten->SetDefinition(
+        583, new DInfo(DInfo::LONGINT, INT32_MIN, INT32_MAX, 0, 10, 0, 10, 0, 1.0, 1, 0, 1, 10));
+    CDrvCommValNumber value(daten.get(), "Feed", kBelow, 4, DInfo::LONGINT, "FEED ", 1, 10, 0, "",
+                            0, 10, 0, "", 0, 150, false, 0);
+    CDrvCommYesNoNumber yesNo(daten.get(), "Lamp", kAbove, 1, DInfo::BYTE, "LAMP ON", "LAMP OFF", 1,
+                              10, 0, "", 0, 10, 0, "", 0, 150, false, 0);
+    auto sent = [&] {
+        const Bytes bytes = Peek(581);
+        return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), 0));
+    };
+    value.SetValue(250, 0, 0);
+    EXPECT_EQ(sent(), "FEED 250");
+    EXPECT_EQ(value.LastError(), 0);
+    EXPECT_EQ(Image(kBelow, 4), Bytes(4, 0));  // written as a command only
+    EXPECT_EQ(yesNo.Comm(const_cast<char*>("+"), 0, 0), 0);
+    EXPECT_EQ(sent(), "LAMP OFF");
+    EXPECT_EQ(yesNo.Comm(const_cast<char*>("12"), 0, 0), 0);
+    EXPECT_EQ(sent(), "LAMP ON");
+    EXPECT_EQ(yesNo.Comm(const_cast<char*>("1a"), 0, 0), 13);
+    EXPECT_EQ(sent(), "LAMP ON");
+    PutImage(kAbove, {7});
+    EXPECT_EQ(yesNo.GetValue(0, 0), 1);
+}
+
+TEST_F(DataObjectsTest, StringsKeepToTheirField) {
+    CDrvStr text(daten.get(), "Full", kAbove, 6, 2, CData::RegisterNew);
+    PutImage(kAbove, {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 0, 0, 0, 0});
+    EXPECT_STREQ(text.GetString(0, 0), "ABCDEF");
+    char buffer[16];
+    daten->GetValue(text.Handle(), buffer, sizeof buffer, 1);
+    EXPECT_STREQ(buffer, "GH");
+    text.SetString("xy", 0, 0);
+    EXPECT_EQ(Image(kAbove, 7), (Bytes{'x', 'y', 0, 0, 0, 0, 'G'}));
+    text.SetString("0123456789", 1, 0);
+    EXPECT_EQ(Image(kAbove + 6, 7), (Bytes{'0', '1', '2', '3', '4', '5', 0}));
+    unsigned char block[12];
+    std::memset(block, '#', sizeof block);
+    text.GetBinBlock(block, sizeof block, 1, false);
+    EXPECT_EQ(block[6], '#');  // only the element's length is read
+    text.SetValue('Z', 0, 0);
+    EXPECT_EQ(text.GetValue(0, 0), 'Z');
+    // Lent memory: exactly length bytes, no terminator added.
+    char lent[17];
+    std::memset(lent, '.', sizeof lent);
+    lent[16] = 0;
+    CPrivStr fields(daten.get(), "Fields", lent, 8, 2);
+    fields.SetString("0123456789", 0, 0);
+    EXPECT_STREQ(lent, "01234567........");
+    fields.SetString("ab", 1, 0);
+    EXPECT_EQ(std::string(lent, 11), std::string("01234567ab\0", 11));
+    EXPECT_STREQ(fields.GetString(0, 0), "01234567ab");
+}
+
+class ProbeNumber : public CDrvNumber {
+  public:
+    void Corrupt() { mGuard[1] = '!'; }
+};
+
+TEST(DataObjectsDeathTest, CorruptedLifeMarkerEndsTheProcess) {
+    EXPECT_EXIT(
+        {
+            korvex::host::SetHost(nullptr);
+            ProbeNumber number;
+            number.Corrupt();
+        },
+        ::testing::ExitedWithCode(1), "CData");
+}
+
+}  // namespace

@@ -1,0 +1,522 @@
+#include "korvex/data/strings.h"
+
+#include <cstring>
+#include <string>
+
+#include "korvex/korvex.h"
+
+namespace {
+
+void Report(std::uint16_t handle, Daten::ErrorType error, bool optional = false) {
+    if (CData::gpDat) CData::gpDat->ErrorMessage(handle, error, optional);
+}
+
+// A STRING definition of length bytes per element.
+DInfo StringInfo(std::uint16_t length) {
+    return DInfo(DInfo::STRING, length, DInfo::TPara, 1, 1, 0, 0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- CVirtualStr
+
+CVirtualStr::CVirtualStr(Daten* daten, const char* name, std::uint16_t index,
+                         TDriver::ELocation location, ERegisterHandle mode)
+    : CData(daten, name, index, location, mode) {}
+
+CVirtualStr::CVirtualStr() = default;
+CVirtualStr::~CVirtualStr() = default;
+
+std::uint8_t CVirtualStr::Comm(char* text, std::uint16_t index, std::uint8_t axis) {
+    SetString(text, index, axis);
+    return mLastError;
+}
+
+CVirtualStr& CVirtualStr::assignPtr(const CVirtualStr& source) {
+    CData::assignPtr(source);
+    mCValue = source.mCValue;
+    return *this;
+}
+
+CVirtualStr& CVirtualStr::operator=(const CVirtualStr& source) {
+    if (this == &source) return *this;
+    CData::operator=(source);
+    mCValue = source.mCValue;
+    return *this;
+}
+
+CVirtualStr& CVirtualStr::replaceObject(const CVirtualStr& source) {
+    *this = source;
+    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
+    return *this;
+}
+
+// ---------------------------------------------------------------- CPrivStr
+
+CPrivStr::CPrivStr(Daten* daten, const char* name, std::uint16_t tabSize, std::uint16_t index)
+    : CVirtualStr(daten, name, index, TDriver::LocationDefault, NoRegistration) {
+    // An empty table of own texts has no element to take a length from.
+    if (tabSize == 0) {
+        HaltWrongDefinition(name, __LINE__);
+        return;
+    }
+    mInfo = StringInfo(kOwnTextLength);
+    mOwnsTexts = true;
+    Finish(tabSize);
+}
+
+CPrivStr::CPrivStr(Daten* daten, const char* name, char* storage, std::uint16_t length,
+                   std::uint16_t tabSize, std::uint16_t index)
+    : CVirtualStr(daten, name, index, TDriver::LocationDefault, NoRegistration) {
+    if (!storage || length == 0 || tabSize == 0) {
+        HaltWrongDefinition(name, __LINE__);
+        return;
+    }
+    mInfo = StringInfo(length);
+    mpStorage = storage;
+    Finish(tabSize);
+}
+
+CPrivStr::CPrivStr() = default;
+
+CPrivStr::CPrivStr(const CPrivStr& source) : CVirtualStr(source) {
+    TakeTextPart(source);
+}
+
+CPrivStr::~CPrivStr() {
+    ReleaseTexts();
+}
+
+void CPrivStr::Finish(std::uint16_t tabSize) {
+    Init(RegisterNew);
+    setTabSize(tabSize);
+    if (!gbRegisterNewHandle) mBound = true;
+    Refresh();
+}
+
+void CPrivStr::ReleaseTexts() {
+    if (mOwnsTexts) delete[] mpTexts;
+    mpTexts = nullptr;
+    mOwnsTexts = false;
+    mpCurrent = nullptr;
+}
+
+void CPrivStr::TakeTextPart(const CPrivStr& source) {
+    // Own texts are duplicated like the number arrays: each object frees
+    // only what it allocated.
+    ReleaseTexts();
+    mpStorage = source.mpStorage;
+    mTabSize = source.getTabSize();
+    if (source.mOwnsTexts && source.mpTexts) {
+        const std::uint16_t n = mTabSize ? mTabSize : 1;
+        mpTexts = new TApplString[n];
+        for (std::uint16_t i = 0; i < n; ++i) mpTexts[i] = source.mpTexts[i].c_str();
+        mOwnsTexts = true;
+    }
+    Refresh();
+}
+
+std::uint16_t CPrivStr::getTabSize() const {
+    return mTabSize;
+}
+
+void CPrivStr::setTabSize(std::uint16_t size) {
+    if (mOwnsTexts && (!mpTexts || size > mTabSize)) {
+        auto* grown = new TApplString[size ? size : 1];
+        if (mpTexts) {
+            for (std::uint16_t i = 0; i < mTabSize && i < size; ++i)
+                grown[i].str().swap(mpTexts[i].str());
+            delete[] mpTexts;
+        }
+        mpTexts = grown;
+    }
+    mTabSize = size;
+    Refresh();
+}
+
+void CPrivStr::Refresh() {
+    if (mIndex >= mTabSize) {
+        mpCurrent = nullptr;
+    } else if (mOwnsTexts && mpTexts) {
+        mpCurrent = mpTexts[mIndex].c_str();
+    } else if (mpStorage) {
+        mpCurrent = mpStorage + static_cast<std::size_t>(mInfo.mLength) * mIndex;
+    }
+}
+
+CPrivStr::operator const char*() {
+    if (mBound) {
+        Refresh();
+        _gDebugHandles.IncRead(mHandle);
+    }
+    return mpCurrent ? mpCurrent : "";
+}
+
+void CPrivStr::SetString(const char* text, std::uint16_t index, std::uint8_t axis) {
+    if (!mBound) return;
+    Select(index, axis);
+    Refresh();
+    if (!mpCurrent) return;
+    if (!text) text = "";
+    _gDebugHandles.IncWrite(mHandle);
+    const std::size_t length = mInfo.mLength;
+    if (mOwnsTexts) {
+        mpTexts[mIndex].str().assign(text, strnlen(text, length));
+        mpCurrent = mpTexts[mIndex].c_str();
+    } else {
+        // Up to the terminator or the element's end: a text that fills the
+        // element carries no terminator, as the lender's layout has none.
+        char* element = mpStorage + length * mIndex;
+        std::size_t i = 0;
+        for (; i < length && text[i]; ++i) element[i] = text[i];
+        if (i < length) element[i] = '\0';
+    }
+    mLastError = Daten::Ok;
+}
+
+CPrivStr::operator std::int32_t() {
+    if (!mBound) return mCValue;
+    Refresh();
+    if (!mpCurrent) return mCValue;
+    _gDebugHandles.IncRead(mHandle);
+    const std::size_t available =
+        mOwnsTexts ? mpTexts[mIndex].Length() : static_cast<std::size_t>(mInfo.mLength);
+    mCValue = mIndex < available ? static_cast<std::uint8_t>(mpCurrent[mIndex]) : 0;
+    return mCValue;
+}
+
+void CPrivStr::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
+    if (!mBound) return;
+    Select(index, axis);
+    Refresh();
+    if (!mpCurrent || mIndex >= mInfo.mLength) return;
+    _gDebugHandles.IncWrite(mHandle);
+    mCValue = static_cast<std::uint8_t>(value);
+    if (mOwnsTexts) {
+        std::string& text = mpTexts[mIndex].str();
+        if (text.size() <= mIndex) text.resize(mIndex + 1u, ' ');
+        text[mIndex] = static_cast<char>(mCValue);
+        mpCurrent = text.c_str();
+    } else {
+        mpStorage[static_cast<std::size_t>(mInfo.mLength) * mIndex + mIndex] =
+            static_cast<char>(mCValue);
+    }
+    mLastError = Daten::Ok;
+}
+
+CPrivStr& CPrivStr::assignPtr(const CPrivStr& source) {
+    if (this == &source) return *this;
+    ReleaseTexts();
+    CVirtualStr::assignPtr(source);
+    TakeTextPart(source);
+    return *this;
+}
+
+CPrivStr& CPrivStr::operator=(const CPrivStr& source) {
+    if (this == &source) return *this;
+    ReleaseTexts();
+    CVirtualStr::operator=(source);
+    TakeTextPart(source);
+    return *this;
+}
+
+CPrivStr& CPrivStr::replaceObject(const CPrivStr& source) {
+    *this = source;
+    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
+    return *this;
+}
+
+// ---------------------------------------------------------------- CDrvStr
+
+CDrvStr::CDrvStr(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
+                 std::uint16_t tabSize, std::uint32_t stride, std::uint16_t readParam,
+                 bool readFlag, std::uint16_t index, const TDriver::ELocation location)
+    : CVirtualStr(daten, name, index, location, NoRegistration),
+      mAddress(address),
+      mReadParam(readParam),
+      mReadFlag(readFlag),
+      mStride(stride) {
+    Build(name, length, tabSize, RegisterNew);
+}
+
+CDrvStr::CDrvStr(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
+                 ERegisterHandle mode)
+    : CDrvStr(daten, name, address, length, 1, mode) {}
+
+CDrvStr::CDrvStr(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
+                 std::uint16_t tabSize, ERegisterHandle mode)
+    : CVirtualStr(daten, name, 0, TDriver::LocationDefault, NoRegistration), mAddress(address) {
+    Build(name, length, tabSize, mode);
+}
+
+CDrvStr::CDrvStr() : mReadParam(0), mReadFlag(true) {}
+
+CDrvStr::CDrvStr(const CDrvStr& source) : CDrvStr(source, false, source.Location()) {}
+
+CDrvStr::CDrvStr(const CDrvStr& source, bool privateCopy, const TDriver::ELocation location)
+    : CVirtualStr(source) {
+    TakeDrvPart(source);
+    mLocation = location;
+    if (!privateCopy) return;
+    delete mpMirror;
+    delete[] mpMirrorValid;
+    const bool registering = gbRegisterNewHandle;
+    gbRegisterNewHandle = false;
+    const std::uint16_t size = mTabSize ? mTabSize : 1;
+    mpMirror = new CPrivStr(gpDat, source.mName, size, 0);
+    gbRegisterNewHandle = registering;
+    // The mirror's texts are as long as the controller's, not a default length.
+    mpMirror->mInfo.mLength = mInfo.mLength;
+    mpMirrorValid = new std::uint8_t[size]();
+}
+
+void CDrvStr::Build(const char* name, std::uint16_t length, std::uint16_t tabSize,
+                    ERegisterHandle mode) {
+    // Refused before registering: a wrong definition takes no handle.
+    if (length == 0 || tabSize == 0) {
+        HaltWrongDefinition(name, __LINE__);
+        return;
+    }
+    mInfo = StringInfo(length);
+    if (mStride == 0) mStride = length;
+    mpText = new char[length + 1u]();
+    Init(mode);
+    setTabSize(tabSize);
+}
+
+CDrvStr::~CDrvStr() {
+    ReleaseBuffers();
+}
+
+void CDrvStr::ReleaseBuffers() {
+    delete[] mpText;
+    delete mpMirror;
+    delete[] mpMirrorValid;
+    mpText = nullptr;
+    mpMirror = nullptr;
+    mpMirrorValid = nullptr;
+}
+
+void CDrvStr::TakeDrvPart(const CDrvStr& source) {
+    // Text buffer, mirror and flags are duplicated: each object frees only
+    // what it allocated.
+    ReleaseBuffers();
+    mAddress = source.mAddress;
+    mReadParam = source.mReadParam;
+    mReadFlag = source.mReadFlag;
+    mStride = source.mStride;
+    if (source.mpText) {
+        const std::size_t n = source.mInfo.mLength + 1u;
+        mpText = new char[n];
+        std::memcpy(mpText, source.mpText, n);
+    }
+    if (source.mpMirror) mpMirror = new CPrivStr(*source.mpMirror);
+    if (source.mpMirrorValid) {
+        const std::uint16_t n = source.mTabSize ? source.mTabSize : 1;
+        mpMirrorValid = new std::uint8_t[n];
+        std::memcpy(mpMirrorValid, source.mpMirrorValid, n);
+    }
+}
+
+std::uint16_t CDrvStr::getTabSize() const {
+    return mTabSize;
+}
+
+void CDrvStr::setTabSize(std::uint16_t size) {
+    if (mpMirrorValid && size > mTabSize) {
+        auto* grown = new std::uint8_t[size]();
+        std::memcpy(grown, mpMirrorValid, mTabSize);
+        delete[] mpMirrorValid;
+        mpMirrorValid = grown;
+    }
+    mTabSize = size;
+}
+
+const char* CDrvStr::MirrorText() {
+    const char* text = mpMirror ? mpMirror->GetString(mIndex, mAxis) : nullptr;
+    return text ? text : "";
+}
+
+CDrvStr::operator const char*() {
+    if (!mpText) return "";
+    const std::uint16_t length = mInfo.mLength;
+    if (MirrorHolds()) {
+        StrCopy(mpText, MirrorText(), length + 1u);
+        return mpText;
+    }
+    if (!mBound || !mpDriver) return mpText;
+    _gDebugHandles.IncRead(mHandle);
+    const std::uint16_t moved =
+        mpDriver->ReadMemory(mCnc, ElementAddress(), length, mReadParam, mReadFlag, mpText,
+                             static_cast<TDriver::ELocation>(mLocation));
+    mpText[length] = '\0';
+    if (moved != length) {
+        Report(mHandle, Daten::DataOrDriverError);
+        mLastError = Daten::DataOrDriverError;
+        return mpText;
+    }
+    mLastError = Daten::Ok;
+    if (mpMirror && mpMirrorValid && mIndex < mTabSize) {
+        // A private copy keeps what it read, like CDrvNumber.
+        mpMirror->SetString(mpText, mIndex, mAxis);
+        mpMirrorValid[mIndex] = 1;
+    }
+    return mpText;
+}
+
+void CDrvStr::SetString(const char* text, std::uint16_t index, std::uint8_t axis) {
+    if (!text) text = "";
+    if (mpMirror) {
+        Select(index, axis);
+        mpMirror->SetString(text, mIndex, mAxis);
+        if (mpMirrorValid && mIndex < mTabSize) mpMirrorValid[mIndex] = 1;
+        mLastError = Daten::Ok;
+        return;
+    }
+    if (!mBound || !mpDriver || !mpText) return;
+    Select(index, axis);
+    const std::uint16_t length = mInfo.mLength;
+    // The whole field is sent; what follows the text is zero, never the
+    // rest of an older, longer text.
+    const std::size_t n = strnlen(text, length);
+    std::memcpy(mpText, text, n);
+    std::memset(mpText + n, 0, length + 1u - n);
+    _gDebugHandles.IncWrite(mHandle);
+    const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), length, mpText,
+                                                      static_cast<TDriver::ELocation>(mLocation));
+    if (moved != length) {
+        Report(mHandle, Daten::DataOrDriverError, true);
+        mLastError = Daten::DataOrDriverError;
+    } else {
+        mLastError = Daten::Ok;
+    }
+}
+
+CDrvStr::operator std::int32_t() {
+    if (MirrorHolds()) {
+        mCValue = static_cast<std::uint8_t>(MirrorText()[0]);
+        return mCValue;
+    }
+    if (!mBound || !mpDriver) return mCValue;
+    _gDebugHandles.IncRead(mHandle);
+    std::uint8_t cell = 0;
+    const std::uint16_t moved =
+        mpDriver->ReadMemory(mCnc, ElementAddress(), 1, mReadParam, mReadFlag, &cell,
+                             static_cast<TDriver::ELocation>(mLocation));
+    if (moved != 1) {
+        Report(mHandle, Daten::DataOrDriverError);
+        mLastError = Daten::DataOrDriverError;
+        return mCValue;
+    }
+    mCValue = cell;
+    mLastError = Daten::Ok;
+    return mCValue;
+}
+
+void CDrvStr::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
+    if (mpMirror) {
+        Select(index, axis);
+        // The element comes into the mirror whole before its first character changes.
+        if (!MirrorHolds()) operator const char*();
+        std::string text = MirrorText();
+        if (text.empty()) text.resize(1);
+        text[0] = static_cast<char>(value);
+        mpMirror->SetString(text.c_str(), mIndex, mAxis);
+        if (mpMirrorValid && mIndex < mTabSize) mpMirrorValid[mIndex] = 1;
+        mCValue = static_cast<std::uint8_t>(value);
+        mLastError = Daten::Ok;
+        return;
+    }
+    if (!mBound || !mpDriver) return;
+    Select(index, axis);
+    mCValue = static_cast<std::uint8_t>(value);
+    _gDebugHandles.IncWrite(mHandle);
+    const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), 1, &mCValue,
+                                                      static_cast<TDriver::ELocation>(mLocation));
+    if (moved != 1) {
+        Report(mHandle, Daten::DataOrDriverError, true);
+        mLastError = Daten::DataOrDriverError;
+    } else {
+        mLastError = Daten::Ok;
+    }
+}
+
+void* CDrvStr::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool) {
+    if (!buffer || !mpText) return buffer;
+    Select(index, mAxis);
+    const std::uint16_t n = size < mInfo.mLength ? size : mInfo.mLength;
+    if (MirrorHolds()) {
+        // The mirror's text, zero-padded to the block.
+        const char* text = MirrorText();
+        const std::size_t used = strnlen(text, n);
+        std::memcpy(buffer, text, used);
+        std::memset(static_cast<char*>(buffer) + used, 0, n - used);
+        mLastError = Daten::Ok;
+        return buffer;
+    }
+    if (!mBound || !mpDriver) return buffer;
+    _gDebugHandles.IncRead(mHandle);
+    const std::uint16_t moved =
+        mpDriver->ReadMemory(mCnc, ElementAddress(), n, mReadParam, mReadFlag, mpText,
+                             static_cast<TDriver::ELocation>(mLocation));
+    mpText[mInfo.mLength] = '\0';
+    if (moved != n) {
+        Report(mHandle, Daten::DataOrDriverError);
+        mLastError = Daten::DataOrDriverError;
+        return buffer;
+    }
+    std::memcpy(buffer, mpText, n);
+    mLastError = Daten::Ok;
+    return buffer;
+}
+
+const void* CDrvStr::SetBinBlock(const void* buffer, std::uint16_t size, std::uint16_t index,
+                                 bool) {
+    if (!buffer || !mpText) return buffer;
+    Select(index, mAxis);
+    const std::uint16_t n = size < mInfo.mLength ? size : mInfo.mLength;
+    if (mpMirror) {
+        // Nothing reaches the controller from a private copy: the mirror
+        // takes the block as the element's text.
+        const char* bytes = static_cast<const char*>(buffer);
+        const std::string text(bytes, strnlen(bytes, n));
+        mpMirror->SetString(text.c_str(), mIndex, mAxis);
+        if (mpMirrorValid && mIndex < mTabSize) mpMirrorValid[mIndex] = 1;
+        mLastError = Daten::Ok;
+        return buffer;
+    }
+    if (!mBound || !mpDriver) return buffer;
+    _gDebugHandles.IncWrite(mHandle);
+    const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), n, buffer,
+                                                      static_cast<TDriver::ELocation>(mLocation));
+    if (moved != n) {
+        Report(mHandle, Daten::DataOrDriverError, true);
+        mLastError = Daten::DataOrDriverError;
+        return buffer;
+    }
+    std::memcpy(mpText, buffer, n);
+    mLastError = Daten::Ok;
+    return buffer;
+}
+
+CDrvStr& CDrvStr::assignPtr(const CDrvStr& source) {
+    if (this == &source) return *this;
+    ReleaseBuffers();
+    CVirtualStr::assignPtr(source);
+    TakeDrvPart(source);
+    return *this;
+}
+
+CDrvStr& CDrvStr::operator=(const CDrvStr& source) {
+    if (this == &source) return *this;
+    ReleaseBuffers();
+    CVirtualStr::operator=(source);
+    TakeDrvPart(source);
+    return *this;
+}
+
+CDrvStr& CDrvStr::replaceObject(const CDrvStr& source) {
+    *this = source;
+    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
+    return *this;
+}
