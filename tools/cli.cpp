@@ -1,12 +1,18 @@
 #include "tools/cli.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "korvex/version.h"
 
@@ -34,7 +40,7 @@ Session::Session(const Options& options) : mOptions(options), mHost(options.mach
     if (!options.simFile.empty() && std::ifstream(options.simFile).good()) {
         std::string error;
         if (!mSim.LoadState(options.simFile, error)) {
-            std::fprintf(stderr, "korvex: %s\n", error.c_str());
+            ErrorLine(error);
             mSimLoadFailed = true;
         }
     }
@@ -47,7 +53,7 @@ Session::~Session() {
 bool Session::SaveSim() {
     if (mOptions.simFile.empty() || mSimLoadFailed) return true;
     if (mSim.SaveState(mOptions.simFile)) return true;
-    std::fprintf(stderr, "korvex: cannot write %s\n", mOptions.simFile.c_str());
+    ErrorLine("cannot write " + mOptions.simFile);
     return false;
 }
 
@@ -63,7 +69,7 @@ int Session::Load() {
         return mLoadExit;
     }
     if (!mDaten) {
-        std::fprintf(stderr, "korvex: no data interface for CNC %u\n", mOptions.cnc);
+        ErrorLine("no data interface for CNC " + std::to_string(mOptions.cnc));
         mLoadExit = kExitUsage;
         return mLoadExit;
     }
@@ -84,7 +90,7 @@ bool Session::ResolveHandle(const std::string& word, std::uint16_t& handle,
     if (handle != Handles::kNoHandle) return true;
     // The name first, for the reader of a long script; then the library's
     // text that goes with the exit code.
-    std::fprintf(stderr, "korvex: unknown handle name '%s'\n", word.c_str());
+    ErrorLine("unknown handle name '" + word + "'");
     LibraryError(Daten::HandleNotFound);
     return false;
 }
@@ -94,7 +100,8 @@ bool SplitWords(const std::string& line, Words& words, std::string& error) {
     std::size_t i = 0;
     while (i < line.size()) {
         while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
-        if (i >= line.size()) break;
+        // A '#' that begins a word begins a comment to the end of the line.
+        if (i >= line.size() || line[i] == '#') break;
         std::string word;
         bool quoted = false;
         while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t' && line[i] != '\r'))) {
@@ -128,21 +135,83 @@ bool ParseNumber(const std::string& text, unsigned long max, unsigned long& valu
     return true;
 }
 
+namespace {
+std::string gLocation;
+volatile std::sig_atomic_t gInterrupted = 0;
+}  // namespace
+
+void SetLocation(const std::string& location) { gLocation = location; }
+bool Interrupted() { return gInterrupted != 0; }
+
+std::string Printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void PrintJson(const nlohmann::json& document) {
+    const std::string text = document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::printf("%s\n", text.c_str());
+}
+
+void ErrorLine(const std::string& message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "korvex: %s%s\n", Printable(gLocation).c_str(), Printable(message).c_str());
+}
+
 int LibraryError(std::uint8_t code) {
-    std::fprintf(stderr, "korvex: %s\n", Daten::ErrorText(code));
+    ErrorLine(Daten::ErrorText(code));
     return code;
 }
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "korvex: %s\n", message.c_str());
+    ErrorLine(message);
     return kExitUsage;
 }
 
-int RunVerb(Session& session, const Words& words) {
-    if (words.empty()) return 0;
-    const auto found = Verbs().find(words[0]);
-    if (found == Verbs().end()) return UsageError("unknown verb '" + words[0] + "'");
+namespace {
+
+void PrintVerbHelp(const std::string& name, const Verb& verb) {
+    std::printf("usage: korvex [OPTIONS] %s%s\n  %s\n", verb.usage.c_str(),
+                verb.printsJson ? " [--json]" : "", verb.summary.c_str());
+    if (verb.printsJson)
+        std::printf("  --json (before or after %s): one JSON document instead\n", name.c_str());
+}
+
+}  // namespace
+
+int RunVerb(Session& session, const Words& line) {
+    if (line.empty()) return 0;
+    const auto found = Verbs().find(line[0]);
+    if (found == Verbs().end()) return UsageError("unknown verb '" + line[0] + "'");
     const Verb& verb = found->second;
+    // The verb's own options: --help and --json anywhere before a "--"; the
+    // words after "--" are arguments whatever they look like.
+    Words words{line[0]};
+    bool json = false;
+    bool options = true;
+    for (std::size_t i = 1; i < line.size(); ++i) {
+        if (options && line[i] == "--") {
+            options = false;
+        } else if (options && (line[i] == "--help" || line[i] == "-h")) {
+            PrintVerbHelp(found->first, verb);
+            return 0;
+        } else if (options && line[i] == "--json" && verb.printsJson) {
+            json = true;
+        } else {
+            words.push_back(line[i]);
+        }
+    }
     const std::size_t args = words.size() - 1;
     if (args < verb.minArgs || args > verb.maxArgs)
         return UsageError("usage: " + verb.usage);
@@ -150,7 +219,9 @@ int RunVerb(Session& session, const Words& words) {
         if (const int code = session.Load()) return code;
     }
     std::fflush(stdout);
+    session.SetJsonVerb((json || session.options().json) && verb.printsJson);
     const int code = verb.run(session, words);
+    session.SetJsonVerb(false);
     std::fflush(stdout);
     return code;
 }
@@ -173,58 +244,91 @@ std::string SampleMachineDir() {
     return "";
 }
 
-void PrintHelp() {
-    std::printf(
-        "usage: korvex [OPTIONS] [VERB [ARG...]]\n"
-        "\n"
-        "Loads a machine directory as a host would and runs verbs against the\n"
-        "simulated controller.\n"
-        "\n"
-        "options:\n"
-        "  -m, --machine DIR  machine directory (default: the sample machine)\n"
-        "  -c, --cnc N        current CNC number (default 0)\n"
-        "  --sim FILE         simulated controller state, read at start, written at exit\n"
-        "  --trace            print every driver and host call\n"
-        "  --messages         switch the library's run-time error messages on\n"
-        "  -f FILE            take verbs from FILE, one per line ('-' = standard input)\n"
-        "  -k                 keep going after a failed verb (exit code: the first failure)\n"
-        "  -h, --help         this text\n"
-        "  --version          the version\n"
-        "\n"
-        "verbs:\n");
-    for (const auto& [name, verb] : Verbs())
-        std::printf("  %-34s %s\n", verb.usage.c_str(), verb.summary.c_str());
-    std::printf(
+const char* const kDescription =
+    "Loads a machine directory as a host would and runs verbs against the\n"
+    "simulated controller. With no verb and a terminal, an interactive shell\n"
+    "takes the same verbs (line editing, history, TAB completes verbs and\n"
+    "handle names).";
+
+std::string VerbTable() {
+    std::string table = "Verbs (korvex VERB --help, or help VERB, for one):\n";
+    for (const auto& [name, verb] : Verbs()) {
+        char line[256];
+        std::snprintf(line, sizeof line, "  %-34s %s\n", verb.usage.c_str(), verb.summary.c_str());
+        table += line;
+    }
+    table +=
         "\nA NAME is a handle name; digits only are a handle number. INDEX and AXIS\n"
-        "default to 0 and 255. Exit codes: 0 success, 1-15 the library's error code,\n"
-        "64 wrong usage.\n");
+        "default to 0 and 255. In scripts and the shell, a word beginning with '#'\n"
+        "begins a comment. --json prints one JSON document for check, list, show,\n"
+        "get and getraw. Exit codes: 0 success, 1-15 the library's error code,\n"
+        "64 wrong usage.";
+    return table;
 }
 
-// Runs the lines of a script; answers the exit code.
-int RunScript(Session& session, std::istream& in, bool keepGoing, bool prompt) {
+const char* const kUsage = "usage: korvex [OPTIONS] [VERB [ARG...]]";
+
+// --help as a tool of this kind shows it: the usage line, what the tool
+// does, then the options and the verbs.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App*, std::string) const override {
+        return std::string(kUsage) + "\n\n" + kDescription + "\n";
+    }
+    std::string make_description(const CLI::App*) const override { return ""; }
+};
+
+int Help(Session&, const Words& words) {
+    if (words.size() == 1) {
+        std::printf("%s\n\n%s\n\n%s\n", kUsage, kDescription, VerbTable().c_str());
+        return 0;
+    }
+    const auto found = Verbs().find(words[1]);
+    if (found == Verbs().end()) return UsageError("unknown verb '" + words[1] + "'");
+    PrintVerbHelp(found->first, found->second);
+    return 0;
+}
+
+const VerbRegistration kHelp("help", {"help [VERB]", "the verbs, or what one verb does", 0, 1,
+                                      false, Help});
+
+// The exit code of Ctrl-C, as shells report it.
+constexpr int kExitInterrupted = 130;
+
+void OnInterrupt(int) { gInterrupted = 1; }
+
+// Lets SIGINT and SIGTERM end a read (no SA_RESTART) and only take note, so
+// that the run leaves between verbs and still saves the --sim state.
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// Runs the lines of a script named name ("<stdin>" for standard input);
+// errors name FILE:LINE. Answers the exit code.
+int RunScript(Session& session, std::istream& in, const std::string& name, bool keepGoing) {
     int firstFailure = 0;
     std::string line;
-    if (prompt) std::fputs("korvex> ", stdout), std::fflush(stdout);
-    while (std::getline(in, line)) {
+    unsigned number = 0;
+    while (!Interrupted() && std::getline(in, line)) {
+        ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line[first] == '#') {
-            if (prompt) std::fputs("korvex> ", stdout), std::fflush(stdout);
-            continue;
-        }
-        if (prompt && (line.substr(first) == "quit" || line.substr(first) == "exit")) break;
+        SetLocation(name + ":" + std::to_string(number) + ": ");
         Words words;
         std::string error;
-        int code = SplitWords(line, words, error) ? RunVerb(session, words) : UsageError(error);
+        const int code = SplitWords(line, words, error) ? RunVerb(session, words) : UsageError(error);
+        SetLocation("");
         if (session.Ended()) return code;
         if (code != 0) {
             if (firstFailure == 0) firstFailure = code;
-            if (!keepGoing && !prompt) return code;
+            if (!keepGoing) return code;
         }
-        if (prompt) std::fputs("korvex> ", stdout), std::fflush(stdout);
     }
-    if (prompt) std::fputs("\n", stdout);
-    return prompt ? 0 : firstFailure;
+    if (Interrupted() && firstFailure == 0) return kExitInterrupted;
+    return firstFailure;
 }
 
 }  // namespace
@@ -232,65 +336,71 @@ int RunScript(Session& session, std::istream& in, bool keepGoing, bool prompt) {
 int Main(int argc, char** argv) {
     Options options;
     options.machineDir = SampleMachineDir();
-    int i = 1;
-    auto needValue = [&](const std::string& option) -> const char* {
-        if (i + 1 >= argc) return nullptr;
-        (void)option;
-        return argv[++i];
-    };
-    for (; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.empty() || arg[0] != '-' || arg == "-") break;
-        if (arg == "-h" || arg == "--help") {
-            PrintHelp();
-            return 0;
-        } else if (arg == "--version") {
-            std::printf("korvex %s\n", KORVEX_VERSION_STRING);
-            return 0;
-        } else if (arg == "-m" || arg == "--machine") {
-            const char* value = needValue(arg);
-            if (!value) return UsageError("option " + arg + " needs a directory");
-            options.machineDir = value;
-        } else if (arg == "-c" || arg == "--cnc") {
-            const char* value = needValue(arg);
-            unsigned long cnc = 0;
-            if (!value || !ParseNumber(value, 0xFFFFFFFFul, cnc))
-                return UsageError("option " + arg + " needs a number");
-            options.cnc = static_cast<unsigned>(cnc);
-        } else if (arg == "--sim") {
-            const char* value = needValue(arg);
-            if (!value) return UsageError("option --sim needs a file");
-            options.simFile = value;
-        } else if (arg == "--trace") {
-            options.trace = true;
-        } else if (arg == "--messages") {
-            options.messages = true;
-        } else if (arg == "-f") {
-            const char* value = needValue(arg);
-            if (!value) return UsageError("option -f needs a file");
-            options.scriptFile = value;
-        } else if (arg == "-k") {
-            options.keepGoing = true;
-        } else {
-            return UsageError("unknown option '" + arg + "' (see korvex --help)");
-        }
+    bool explicitMachine = false;
+    CLI::App app{kDescription, "korvex"};
+    app.set_help_flag("-h,--help", "this text");
+    app.set_version_flag("--version", std::string("korvex ") + KORVEX_VERSION_STRING,
+                         "the version");
+    app.add_option("-m,--machine", options.machineDir,
+                   "machine directory (default: the sample machine that ships with korvex)")
+        ->type_name("DIR")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->each([&](const std::string&) { explicitMachine = true; });
+    app.add_option("-c,--cnc", options.cnc, "current CNC number (default 0)")
+        ->type_name("N")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("--sim", options.simFile,
+                   "simulated controller state, read at start, written at exit")
+        ->type_name("FILE");
+    app.add_flag("--trace", options.trace, "print every driver and host call");
+    app.add_flag("--messages", options.messages, "switch the library's run-time error messages on");
+    app.add_option("-f", options.scriptFile,
+                   "take verbs from FILE, one per line ('-' = standard input)")
+        ->type_name("FILE");
+    app.add_flag("-k", options.keepGoing, "keep going after a failed verb (exit code: the first failure)");
+    app.add_flag("--json", options.json, "print one JSON document per verb that prints data");
+    // Everything from the verb on belongs to the verb, so that its arguments
+    // may look like options (a negative value, a text "-x").
+    app.prefix_command();
+    app.footer(VerbTable());
+    app.formatter(std::make_shared<HelpFormatter>());
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::printf("%s", app.help().c_str());
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::printf("korvex %s\n", KORVEX_VERSION_STRING);
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        return UsageError(std::string(error.what()) + " (see korvex --help)");
     }
-    Words verb(argv + i, argv + argc);
+    Words verb = app.remaining();
+    if (!verb.empty() && verb[0] == "--") {
+        verb.erase(verb.begin());
+    } else if (!verb.empty() && verb[0].size() > 1 && verb[0][0] == '-') {
+        return UsageError("unknown option '" + verb[0] + "' (see korvex --help)");
+    }
     if (!options.scriptFile.empty() && !verb.empty())
         return UsageError("give either -f FILE or a verb, not both");
+    if (options.machineDir.empty() && !explicitMachine)
+        return UsageError("no sample machine beside the korvex executable; name one with -m DIR");
 
     Session session(options);
     if (session.SimLoadFailed()) return kExitUsage;
+    CatchInterrupts();
     int code = 0;
     if (!verb.empty()) {
         code = RunVerb(session, verb);
     } else if (!options.scriptFile.empty() && options.scriptFile != "-") {
         std::ifstream script(options.scriptFile);
-        if (!script) return UsageError("cannot read " + options.scriptFile);
-        code = RunScript(session, script, options.keepGoing, false);
+        if (!script)
+            return UsageError("cannot read " + options.scriptFile + ": " + std::strerror(errno));
+        code = RunScript(session, script, options.scriptFile, options.keepGoing);
+    } else if (options.scriptFile.empty() && isatty(STDIN_FILENO)) {
+        code = RunShell(session);
     } else {
-        const bool interactive = options.scriptFile.empty() && isatty(STDIN_FILENO);
-        code = RunScript(session, std::cin, options.keepGoing, interactive);
+        code = RunScript(session, std::cin, "<stdin>", options.keepGoing);
     }
     if (!session.SaveSim() && code == 0) code = kExitUsage;
     std::fflush(stdout);

@@ -7,7 +7,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
 
 #include "korvex/host/console_host.h"
 #include "korvex/host/sim_driver.h"
@@ -25,6 +28,7 @@ struct Options {
     bool messages = false;
     std::string scriptFile;
     bool keepGoing = false;
+    bool json = false;
 };
 
 // One run of the tool: the console host, the simulated controller and the
@@ -44,6 +48,10 @@ public:
     // Saves the simulated controller's state when --sim was given.
     bool SaveSim();
     bool SimLoadFailed() const { return mSimLoadFailed; }
+    // True when the verb running now prints one JSON document (--json
+    // before or after the verb).
+    bool Json() const { return mJsonVerb; }
+    void SetJsonVerb(bool on) { mJsonVerb = on; }
     // True once a load ended the process: nothing more may run.
     bool Ended() const { return mLoaded && mLoadExit != 0; }
 
@@ -60,6 +68,7 @@ private:
     bool mLoaded = false;
     int mLoadExit = 0;
     bool mSimLoadFailed = false;
+    bool mJsonVerb = false;
 };
 
 using Words = std::vector<std::string>;
@@ -72,6 +81,8 @@ struct Verb {
     bool needsMachine;
     // Answers the exit code (0 success, library error code, or kExitUsage).
     std::function<int(Session&, const Words&)> run;
+    // The verb prints one JSON document with --json (Session::Json()).
+    bool printsJson = false;
 };
 
 // The verb table; each verb file registers its verbs at start-up.
@@ -84,13 +95,29 @@ struct VerbRegistration {
 bool SplitWords(const std::string& line, Words& words, std::string& error);
 // Parses an unsigned number within [0, max]; false when it is not one.
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long& value);
+// Prints "korvex: <message>" on standard error; while a script runs,
+// "korvex: FILE:LINE: <message>". Control bytes are shown escaped.
+void ErrorLine(const std::string& message);
 // Prints "korvex: <library text>" and answers the code.
 int LibraryError(std::uint8_t code);
 // Prints "korvex: <message>" and answers kExitUsage.
 int UsageError(const std::string& message);
+// The text with every control byte (below 0x20, and 0x7F) as \xNN, so that a
+// file's bytes never reach the terminal as controls.
+std::string Printable(std::string_view text);
+// Prints one JSON document on one line; bytes that are not UTF-8 show as
+// U+FFFD.
+void PrintJson(const nlohmann::json& document);
+// Where a script line came from ("FILE:LINE: "), "" outside scripts.
+void SetLocation(const std::string& location);
 
 // Runs one verb line.
 int RunVerb(Session& session, const Words& words);
+// The interactive shell on a terminal (line editing, history, completion).
+// Answers 0 at end of input or "quit", 130 after Ctrl-C.
+int RunShell(Session& session);
+// Set by SIGINT and SIGTERM: the run leaves after the verb running now.
+bool Interrupted();
 // The whole tool.
 int Main(int argc, char** argv);
 

@@ -1,4 +1,5 @@
 // Verbs about the machine files: check, list, show, touch.
+#include <fnmatch.h>
 #include <sys/time.h>
 
 #include <cerrno>
@@ -7,6 +8,9 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tools/cli.h"
 
@@ -31,57 +35,101 @@ int Check(Session& session, const Words&) {
     std::size_t defined = 0;
     for (std::size_t handle = 0; handle < daten.DefinitionCount(); ++handle)
         if (daten.ExistHandle(static_cast<std::uint16_t>(handle))) ++defined;
-    std::printf("handles %u definitions %zu cache handles:%s definitions:%s\n",
-                daten.GetHandles()->HandlesInContainer(), defined,
-                Handles::LoadedFromCache() ? "read" : "written",
-                daten.DefinitionsFromCache() ? "read" : "written");
+    const unsigned handles = daten.GetHandles()->HandlesInContainer();
+    const char* handleCache = Handles::LoadedFromCache() ? "read" : "written";
+    const char* definitionCache = daten.DefinitionsFromCache() ? "read" : "written";
+    if (session.Json()) {
+        PrintJson({{"handles", handles},
+                   {"definitions", defined},
+                   {"cache", {{"handles", handleCache}, {"definitions", definitionCache}}}});
+    } else {
+        std::printf("handles %u definitions %zu cache handles:%s definitions:%s\n", handles, defined,
+                    handleCache, definitionCache);
+    }
     return 0;
 }
 
-int List(Session&, const Words&) {
-    Handles::ForEach([](std::uint16_t handle, std::string_view name) {
-        std::printf("%u %.*s\n", static_cast<unsigned>(handle), static_cast<int>(name.size()),
-                    name.data());
+// list [PATTERN]: PATTERN is a glob (* ? [...]) matched without regard to
+// case, as names are.
+int List(Session& session, const Words& words) {
+    const std::string pattern = words.size() > 1 ? words[1] : "*";
+    nlohmann::json document = nlohmann::json::array();
+    const bool json = session.Json();
+    Handles::ForEach([&](std::uint16_t handle, std::string_view view) {
+        const std::string name(view);
+        if (::fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) != 0) return;
+        if (json)
+            document.push_back({{"handle", handle}, {"name", name}});
+        else
+            std::printf("%u %s\n", static_cast<unsigned>(handle), Printable(name).c_str());
     });
+    if (json) PrintJson(document);
     return 0;
 }
 
-void ShowRecord(std::uint16_t handle, const char* name, const DInfo& record) {
-    std::printf("handle: %u\n", static_cast<unsigned>(handle));
-    std::printf("name: %s\n", name);
-    std::printf("type: %s\n", TypeKeyword(record.mType));
-    std::printf("length: %u\n", static_cast<unsigned>(record.mLength));
+// One field of the definition record: its line "key: text" and its JSON
+// value under the key with blanks as underscores.
+struct Field {
+    std::string key;
+    std::string text;
+    nlohmann::json value;
+};
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::vector<Field> RecordFields(std::uint16_t handle, const char* name, const DInfo& record) {
+    std::vector<Field> fields;
+    auto add = [&fields](const char* key, std::string text, nlohmann::json value) {
+        fields.push_back({key, std::move(text), std::move(value)});
+    };
+    auto yesNo = [&add](const char* key, char flag) { add(key, YesNo(flag), flag != 0); };
+    auto format = [&add](const char* key, unsigned width, unsigned decimals) {
+        add(key, std::to_string(width) + " " + std::to_string(decimals),
+            {{"width", width}, {"decimals", decimals}});
+    };
+    add("handle", std::to_string(handle), handle);
+    add("name", name, name);
+    add("type", TypeKeyword(record.mType), TypeKeyword(record.mType));
+    add("length", std::to_string(record.mLength), record.mLength);
     // REAL records, and string and bitmask records (which keep the empty
     // record's limits), hold their limits as doubles.
     if (record.mType == DInfo::REAL || record.mType == DInfo::STRING ||
         record.mType == DInfo::BITMASK) {
-        std::printf("min: %.17g\nmax: %.17g\ndefault: %.17g\n", record.RealMin(), record.RealMax(),
-                    record.RealDef());
+        add("min", Format("%.17g", record.RealMin()), record.RealMin());
+        add("max", Format("%.17g", record.RealMax()), record.RealMax());
+        add("default", Format("%.17g", record.RealDef()), record.RealDef());
     } else {
-        std::printf("min: %d\nmax: %d\ndefault: %d\n", record.Min(), record.Max(), record.Def());
+        add("min", std::to_string(record.Min()), record.Min());
+        add("max", std::to_string(record.Max()), record.Max());
+        add("default", std::to_string(record.Def()), record.Def());
     }
-    std::printf("metric format: %u %u\n", record.mMetricWidth, record.mMetricDecimals);
-    std::printf("inch format: %u %u\n", record.mInchWidth, record.mInchDecimals);
-    std::printf("user factor: %.17g\n", record.mUserFactor);
+    format("metric format", record.mMetricWidth, record.mMetricDecimals);
+    format("inch format", record.mInchWidth, record.mInchDecimals);
+    add("user factor", Format("%.17g", record.mUserFactor), record.mUserFactor);
     static const char* const kNotDirect[] = {"TPara", "CommFlag", "CommValue"};
-    std::printf("not direct: %s\n",
-                record.mNotDirect < 3 ? kNotDirect[record.mNotDirect] : "unknown");
-    std::printf("write direct: %s\n", YesNo(record.mWriteDirect));
-    std::printf("inch metric: %d\n", record.mInchMetric);
-    std::printf("visible: %s\n", YesNo(record.mVisible));
-    std::printf("swap bitmask: %s\n", YesNo(record.mSwapBitmask));
-    std::printf("revert bitmask: %s\n", YesNo(record.mRevertBitmask));
-    std::printf("metric unit: %s\n", record.mszMetricUnit);
-    std::printf("inch unit: %s\n", record.mszInchUnit);
-    std::printf("tab ident: %s\n", record.mszTabIdent);
-    std::printf("tab index: %s\n", record.mszTabIndex);
-    std::printf("tab par ident: %s\n", record.mszTabParIdent);
+    const char* notDirect = record.mNotDirect < 3 ? kNotDirect[record.mNotDirect] : "unknown";
+    add("not direct", notDirect, notDirect);
+    yesNo("write direct", record.mWriteDirect);
+    add("inch metric", std::to_string(record.mInchMetric), record.mInchMetric);
+    yesNo("visible", record.mVisible);
+    yesNo("swap bitmask", record.mSwapBitmask);
+    yesNo("revert bitmask", record.mRevertBitmask);
+    add("metric unit", record.mszMetricUnit, record.mszMetricUnit);
+    add("inch unit", record.mszInchUnit, record.mszInchUnit);
+    add("tab ident", record.mszTabIdent, record.mszTabIdent);
+    add("tab index", record.mszTabIndex, record.mszTabIndex);
+    add("tab par ident", record.mszTabParIdent, record.mszTabParIdent);
     if (record.mNotValid)
-        std::printf("not valid: %d\n", record.mNotValidValue);
+        add("not valid", std::to_string(record.mNotValidValue), record.mNotValidValue);
     else
-        std::printf("not valid: NO\n");
-    std::printf("z reverse: %s\n", YesNo(record.mZReverse));
-    std::printf("base: %d\n", record.mBase);
+        add("not valid", "NO", nullptr);
+    yesNo("z reverse", record.mZReverse);
+    add("base", std::to_string(record.mBase), record.mBase);
+    return fields;
 }
 
 int Show(Session& session, const Words& words) {
@@ -92,7 +140,20 @@ int Show(Session& session, const Words& words) {
     if (!record) return LibraryError(Daten::HandleNotFound);
     char name[Handles::kNameBufferSize];
     const char* shown = daten.GetHandles()->HandleToName(handle, name, Handles::kNoHandle);
-    ShowRecord(handle, shown ? shown : "", *record);
+    const std::vector<Field> fields = RecordFields(handle, shown ? shown : "", *record);
+    if (session.Json()) {
+        nlohmann::json document = nlohmann::json::object();
+        for (const Field& field : fields) {
+            std::string key = field.key;
+            for (char& c : key)
+                if (c == ' ') c = '_';
+            document[key] = field.value;
+        }
+        PrintJson(document);
+    } else {
+        for (const Field& field : fields)
+            std::printf("%s: %s\n", field.key.c_str(), Printable(field.text).c_str());
+    }
     return 0;
 }
 
@@ -112,22 +173,22 @@ int Touch(Session&, const Words& words) {
     times[0].tv_sec = times[1].tv_sec = std::time(nullptr) + seconds;
     times[0].tv_usec = times[1].tv_usec = 0;
     if (::utimes(words[1].c_str(), times) != 0) {
-        std::fprintf(stderr, "korvex: cannot touch %s: %s\n", words[1].c_str(),
-                     std::strerror(errno));
+        ErrorLine("cannot touch " + words[1] + ": " + std::strerror(errno));
         return Daten::FileNotFound;
     }
     return 0;
 }
 
-const VerbRegistration kCheck("check",
-                              {"check", "construct the Daten of the machine", 0, 0, true, Check});
-const VerbRegistration kList("list",
-                             {"list", "every registered name as NUMBER NAME", 0, 0, true, List});
+const VerbRegistration kCheck("check", {"check", "construct the Daten of the machine", 0, 0, true,
+                                        Check, true});
+const VerbRegistration kList("list", {"list [PATTERN]",
+                                      "the registered names as NUMBER NAME (PATTERN: a glob, any case)",
+                                      0, 1, true, List, true});
 const VerbRegistration kTouch("touch", {"touch FILE [SECONDS]",
                                         "set a file's modification time to now + SECONDS", 1, 2,
                                         false, Touch});
-const VerbRegistration kShow("show",
-                             {"show NAME", "the definition record of a handle", 1, 1, true, Show});
+const VerbRegistration kShow("show", {"show NAME", "the definition record of a handle", 1, 1, true,
+                                      Show, true});
 
 }  // namespace
 }  // namespace korvex::cli

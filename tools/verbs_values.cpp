@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/cli.h"
 
 namespace korvex::cli {
@@ -41,68 +43,102 @@ int ParseTarget(Session& session, const Words& words, std::size_t first, Target&
 // The longest text a STRING handle gives a text read.
 constexpr std::uint16_t kTextRead = 255;
 
+// One value read: the stored value as JSON (number or text) and, when asked
+// for, its display text.
+struct Reading {
+    std::uint8_t result = 0;
+    nlohmann::json raw;
+    std::string rawText;  // as getraw prints it
+    std::string text;     // the display
+    bool shown = false;   // the display stands even when result is an error
+};
+
+Reading Read(Daten& daten, const Target& target, bool display) {
+    Reading reading;
+    const std::uint16_t type = daten.DatenTyp(target.handle);
+    char text[kTextRead + 1] = "";
+    if (type == DInfo::STRING) {
+        reading.result = daten.GetValue(target.handle, text, kTextRead, target.index, target.axis);
+        if (reading.result == 0) {
+            reading.raw = reading.rawText = reading.text = text;
+            reading.shown = true;
+        }
+    } else if (type == DInfo::REAL) {
+        double value = 0;
+        reading.result = daten.GetValue(target.handle, value, target.index, target.axis);
+        if (reading.result != 0) return reading;
+        char number[32];
+        std::snprintf(number, sizeof number, "%.17g", value);
+        reading.rawText = number;
+        reading.raw = value;
+        if (!display) return reading;
+        // The invalid REAL marker shows as "?", a value too wide for its
+        // field as its stars: both are displays, shown before their error.
+        reading.result = daten.Value2String(target.handle, value, text, sizeof text);
+        reading.shown = reading.result == 0 || reading.result == Daten::NotEnoughSpace ||
+                        (reading.result == Daten::ValueOutOfRange && value == Daten::kInvalidReal);
+    } else {
+        std::int32_t value = 0;
+        reading.result = daten.GetValue(target.handle, value, target.index, target.axis);
+        if (reading.result != 0) return reading;
+        // The unsigned type shows the number its bit pattern stands for.
+        if (type == DInfo::QZLONGCARD)
+            reading.raw = static_cast<std::uint32_t>(value);
+        else
+            reading.raw = value;
+        reading.rawText = reading.raw.dump();
+        if (!display) return reading;
+        reading.result = daten.Value2String(target.handle, value, text, sizeof text);
+        reading.shown = reading.result == 0 || reading.result == Daten::NotEnoughSpace;
+    }
+    if (reading.shown && type != DInfo::STRING) reading.text = text;
+    return reading;
+}
+
+nlohmann::json Document(Daten& daten, const Target& target) {
+    char name[Handles::kNameBufferSize];
+    const char* found = daten.GetHandles()->HandleToName(target.handle, name, Handles::kNoHandle);
+    return {{"handle", target.handle},
+            {"name", found ? nlohmann::json(found) : nlohmann::json()},
+            {"index", target.index},
+            {"axis", target.axis}};
+}
+
 int Get(Session& session, const Words& words) {
     Target target;
     if (const int code = ParseTarget(session, words, 1, target)) return code;
     Daten& daten = *session.daten();
-    const std::uint16_t type = daten.DatenTyp(target.handle);
-    char text[kTextRead + 1] = "";
-    std::uint8_t result = 0;
-    // The invalid REAL marker shows as "?", a value too wide for its field
-    // as its stars: both are displays, shown before their error.
-    bool shown = false;
-    if (type == DInfo::STRING) {
-        result = daten.GetValue(target.handle, text, kTextRead, target.index, target.axis);
-        shown = result == 0;
-    } else if (type == DInfo::REAL) {
-        double value = 0;
-        result = daten.GetValue(target.handle, value, target.index, target.axis);
-        if (result == 0) {
-            result = daten.Value2String(target.handle, value, text, sizeof text);
-            shown = result == 0 || result == Daten::NotEnoughSpace ||
-                    (result == Daten::ValueOutOfRange && value == Daten::kInvalidReal);
-        }
-    } else {
-        std::int32_t value = 0;
-        result = daten.GetValue(target.handle, value, target.index, target.axis);
-        if (result == 0) {
-            result = daten.Value2String(target.handle, value, text, sizeof text);
-            shown = result == 0 || result == Daten::NotEnoughSpace;
-        }
-    }
-    if (!shown) return LibraryError(result);
+    const Reading reading = Read(daten, target, true);
+    if (!reading.shown) return LibraryError(reading.result);
     const char* unit = daten.GetUnitString(target.handle);
-    if (unit && *unit)
-        std::printf("%s %s\n", text, unit);
-    else
-        std::printf("%s\n", text);
-    return result == 0 ? 0 : LibraryError(result);
+    if (session.Json()) {
+        nlohmann::json document = Document(daten, target);
+        document["raw"] = reading.raw;
+        document["text"] = reading.text;
+        document["unit"] = unit ? unit : "";
+        PrintJson(document);
+    } else if (unit && *unit) {
+        std::printf("%s %s\n", Printable(reading.text).c_str(), Printable(unit).c_str());
+    } else {
+        std::printf("%s\n", Printable(reading.text).c_str());
+    }
+    return reading.result == 0 ? 0 : LibraryError(reading.result);
 }
 
 int GetRaw(Session& session, const Words& words) {
     Target target;
     if (const int code = ParseTarget(session, words, 1, target)) return code;
     Daten& daten = *session.daten();
-    const std::uint16_t type = daten.DatenTyp(target.handle);
-    std::uint8_t result = 0;
-    if (type == DInfo::STRING) {
-        char text[kTextRead + 1] = "";
-        result = daten.GetValue(target.handle, text, kTextRead, target.index, target.axis);
-        if (result == 0) std::printf("%s\n", text);
-    } else if (type == DInfo::REAL) {
-        double value = 0;
-        result = daten.GetValue(target.handle, value, target.index, target.axis);
-        if (result == 0) std::printf("%.17g\n", value);
+    const Reading reading = Read(daten, target, false);
+    if (reading.result != 0) return LibraryError(reading.result);
+    if (session.Json()) {
+        nlohmann::json document = Document(daten, target);
+        document["raw"] = reading.raw;
+        PrintJson(document);
     } else {
-        std::int32_t value = 0;
-        result = daten.GetValue(target.handle, value, target.index, target.axis);
-        // The unsigned type shows the number its bit pattern stands for.
-        if (result == 0 && type == DInfo::QZLONGCARD)
-            std::printf("%u\n", static_cast<unsigned>(static_cast<std::uint32_t>(value)));
-        else if (result == 0)
-            std::printf("%d\n", static_cast<int>(value));
+        std::printf("%s\n", Printable(reading.rawText).c_str());
     }
-    return result == 0 ? 0 : LibraryError(result);
+    return 0;
 }
 
 // A whole decimal integer, or the bit pattern of an unsigned one up to
@@ -198,9 +234,10 @@ int Default(Session& session, const Words& words) {
 
 const VerbRegistration kGet("get",
                             {"get NAME [INDEX] [AXIS]",
-                             "read a value and show it as the operator sees it", 1, 3, true, Get});
+                             "read a value and show it as the operator sees it", 1, 3, true, Get,
+                             true});
 const VerbRegistration kGetRaw("getraw", {"getraw NAME [INDEX] [AXIS]", "read the stored value", 1,
-                                          3, true, GetRaw});
+                                          3, true, GetRaw, true});
 const VerbRegistration kSetRaw("setraw", {"setraw NAME VALUE [INDEX] [AXIS]",
                                           "write a stored value (SetValue)", 2, 4, true, SetRaw});
 const VerbRegistration kInch("inch", {"inch [1|2|all] [on|off|toggle]",

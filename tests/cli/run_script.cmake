@@ -7,6 +7,10 @@
 # per run, the "#### run" line, standard output, and standard error after a
 # line "--- stderr" when there is any, then "--- exit N".
 #
+# A line "#### args ARGS" is a run without a script: `korvex -m MACHINE ARGS`
+# (for options and verbs on the command line); the lines after it up to the
+# next "####" line are ignored.
+#
 # Files a script needs besides the sample machine (broken machines, files to
 # lint) stand in a directory NAME.files beside it and are copied to
 # $WORK/files; the runs start in $WORK, so scripts name them files/...
@@ -32,7 +36,7 @@ set(current_args "")
 set(index 0)
 set(have_run FALSE)
 foreach(line IN LISTS lines)
-  if(line MATCHES "^#### run(.*)$")
+  if(line MATCHES "^#### (run|args)(.*)$")
     if(have_run)
       file(WRITE ${WORK}/run${index}.kvx "${current}")
       list(APPEND runs "${index}")
@@ -40,7 +44,8 @@ foreach(line IN LISTS lines)
       math(EXPR index "${index} + 1")
     endif()
     set(have_run TRUE)
-    string(STRIP "${CMAKE_MATCH_1}" current_args)
+    set(kind_${index} ${CMAKE_MATCH_1})
+    string(STRIP "${CMAKE_MATCH_2}" current_args)
     set(current "")
   else()
     set(have_run TRUE)
@@ -54,10 +59,16 @@ set(args_${index} "${current_args}")
 set(actual "")
 foreach(run IN LISTS runs)
   separate_arguments(extra UNIX_COMMAND "${args_${run}}")
-  execute_process(COMMAND ${KORVEX} -m ${WORK}/machine ${extra} -k -f ${WORK}/run${run}.kvx
+  if(kind_${run} STREQUAL "args")
+    set(script_args "")
+  else()
+    set(kind_${run} run)
+    set(script_args -k -f run${run}.kvx)
+  endif()
+  execute_process(COMMAND ${KORVEX} -m ${WORK}/machine ${extra} ${script_args}
                   WORKING_DIRECTORY ${WORK}
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
-  string(APPEND actual "#### run ${args_${run}}\n${out}")
+  string(APPEND actual "#### ${kind_${run}} ${args_${run}}\n${out}")
   if(NOT err STREQUAL "")
     string(APPEND actual "--- stderr\n${err}")
   endif()
