@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""The korvex shell on a terminal: line editing, TAB completion of verbs and
+handle names, history kept across runs, and Ctrl-C and end of input leaving
+cleanly with the --sim state saved.
+
+usage: shell_test.py KORVEX SAMPLE_MACHINE WORK
+"""
+import os
+import pty
+import select
+import shutil
+import sys
+import time
+
+korvex, sample, work = sys.argv[1:4]
+shutil.rmtree(work, ignore_errors=True)
+shutil.copytree(sample, os.path.join(work, "machine"),
+                ignore=shutil.ignore_patterns("*.BIN"))
+sim = os.path.join(work, "sim.state")
+env = dict(os.environ, HOME=work, TERM="dumb")
+
+
+class Shell:
+    def __init__(self):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.execve(korvex, [korvex, "-m", os.path.join(work, "machine"), "--sim", sim], env)
+        self.seen = b""
+
+    def expect(self, text, timeout=10.0):
+        end = time.time() + timeout
+        while text.encode() not in self.seen:
+            if time.time() > end or not select.select([self.fd], [], [], end - time.time())[0]:
+                sys.exit(f"timed out waiting for {text!r}; the terminal shows:\n{self.seen.decode(errors='replace')}")
+            try:
+                self.seen += os.read(self.fd, 4096)
+            except OSError:
+                break
+        found = self.seen.index(text.encode()) + len(text)
+        self.seen = self.seen[found:]
+
+    def send(self, keys):
+        os.write(self.fd, keys.encode())
+
+    def exit_code(self):
+        while True:  # drain the terminal so that the shell can end
+            try:
+                if not os.read(self.fd, 4096):
+                    break
+            except OSError:
+                break
+        return os.waitstatus_to_exitcode(os.waitpid(self.pid, 0)[1])
+
+
+def check(condition, message):
+    if not condition:
+        sys.exit(message)
+
+
+# TAB completes a verb and a handle name; the edited line runs; Ctrl-C leaves.
+shell = Shell()
+shell.expect("korvex> ")
+shell.send("setr\t")
+shell.expect("setraw ")
+shell.send("XPark\t")
+shell.expect("XParkPos ")
+shell.send("4242\r")
+shell.expect("korvex> ")
+shell.send("get XParkPos 9x\x7f\x7f\r")  # two backspaces: "9x" is edited away
+shell.expect("4.242 [mm]")
+shell.expect("korvex> ")
+shell.send("nosuchverb\r")
+shell.expect("unknown verb 'nosuchverb'")
+shell.expect("korvex> ")
+shell.send("\x03")
+check(shell.exit_code() == 130, "Ctrl-C did not leave with 130")
+check(os.path.exists(sim), "Ctrl-C did not save the --sim state")
+history = open(os.path.join(work, ".korvex_history"), errors="replace").read().replace("\\040", " ")
+check("setraw XParkPos 4242" in history, "the history was not saved: " + history)
+
+# The saved state and the history are there in the next run; Ctrl-D leaves.
+shell = Shell()
+shell.expect("korvex> ")
+shell.send("\x1b[A\x1b[A\r")  # up twice: "get XParkPos "
+shell.expect("4.242 [mm]")
+shell.expect("korvex> ")
+shell.send("setraw XParkPos 77\r")
+shell.expect("korvex> ")
+shell.send("\x04")
+check(shell.exit_code() == 0, "end of input did not leave with 0")
+shell = Shell()
+shell.expect("korvex> ")
+shell.send("getraw XParkPos\r")
+shell.expect("77")
+shell.send("quit\r")
+check(shell.exit_code() == 0, "quit did not leave with 0")
+print("shell: ok")
