@@ -182,10 +182,12 @@ DInfo& DInfo::operator=(const DInfo& other) {
     std::memcpy(mMin, other.mMin, 8);
     std::memcpy(mMax, other.mMax, 8);
     std::memcpy(mDefault, other.mDefault, 8);
+    std::memcpy(mReserved4, other.mReserved4, sizeof mReserved4);
     mMetricWidth = other.mMetricWidth;
     mMetricDecimals = other.mMetricDecimals;
     mInchWidth = other.mInchWidth;
     mInchDecimals = other.mInchDecimals;
+    std::memcpy(mReserved36, other.mReserved36, sizeof mReserved36);
     mUserFactor = other.mUserFactor;
     mNotDirect = other.mNotDirect;
     mWriteDirect = other.mWriteDirect;
@@ -199,8 +201,10 @@ DInfo& DInfo::operator=(const DInfo& other) {
     std::memcpy(mszTabIndex, other.mszTabIndex, sizeof mszTabIndex);
     std::memcpy(mszTabParIdent, other.mszTabParIdent, sizeof mszTabParIdent);
     mNotValid = other.mNotValid;
+    mReserved91 = other.mReserved91;
     mNotValidValue = other.mNotValidValue;
     mZReverse = other.mZReverse;
+    mReserved97 = other.mReserved97;
     mBase = other.mBase;
     return *this;
 }

@@ -1,8 +1,10 @@
 // DInfo: the definition record of one handle.
 //
-// Its first 100 bytes are also the record image of the definition cache. The
-// image is encoded and decoded field by field (little endian), never copied
-// from the struct, so the layout below is free to differ from the image.
+// Its first 100 bytes are also the record image of the definition cache, so
+// the members below keep the image's order, widths and offsets (checked by
+// the static_asserts after the class). The cache still encodes and decodes
+// the image field by field, little endian, so its files do not depend on the
+// host's byte order.
 //
 // Image layout (offset size field):
 //   0  2 type              2  2 length            4  4 reserved
@@ -19,7 +21,9 @@
 #ifndef KORVEX_DEFINITIONS_DINFO_H_
 #define KORVEX_DEFINITIONS_DINFO_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "korvex/coding.h"
 
@@ -107,8 +111,10 @@ class DInfo {
     double RealDef() const { return AsDouble(mDefault); }
     void SetRealMinMaxDef(double min, double max, double def);
 
+    // The members are the image. Reserved bytes are zeroed when a record is made.
     DType mType = NONE;
     std::uint16_t mLength = 0;
+    unsigned char mReserved4[4] = {};
     unsigned char mMin[8] = {};
     unsigned char mMax[8] = {};
     unsigned char mDefault[8] = {};
@@ -116,6 +122,7 @@ class DInfo {
     unsigned char mMetricDecimals = 0;
     unsigned char mInchWidth = 0;
     unsigned char mInchDecimals = 0;
+    unsigned char mReserved36[4] = {};
     double mUserFactor = 1.0;
     NotDirectType mNotDirect = TPara;
     char mWriteDirect = 0;
@@ -129,8 +136,10 @@ class DInfo {
     char mszTabIndex[kTabLength + 1] = {};
     char mszTabParIdent[kTabLength + 1] = {};
     char mNotValid = 0;
+    unsigned char mReserved91 = 0;
     std::int32_t mNotValidValue = 0;
     char mZReverse = 0;
+    unsigned char mReserved97 = 0;
     short mBase = 10;
 
     // Byte length the numeric constructors give a type code (0 for others).
@@ -152,5 +161,25 @@ class DInfo {
                             char visible, const char* metricUnit, const char* inchUnit,
                             const char* tabIdent, const char* tabIndex, const char* tabParIdent);
 };
+
+// The image is the record's first 100 bytes; the double's alignment pads the
+// record to 104 (packing it to 100 would misalign the double in arrays).
+static_assert(sizeof(DInfo) == 104 && offsetof(DInfo, mBase) + 2 == DInfo::kImageSize);
+static_assert(std::is_standard_layout_v<DInfo>);
+static_assert(offsetof(DInfo, mType) == 0 && offsetof(DInfo, mLength) == 2);
+static_assert(offsetof(DInfo, mReserved4) == 4 && offsetof(DInfo, mMin) == 8);
+static_assert(offsetof(DInfo, mMax) == 16 && offsetof(DInfo, mDefault) == 24);
+static_assert(offsetof(DInfo, mMetricWidth) == 32 && offsetof(DInfo, mMetricDecimals) == 33);
+static_assert(offsetof(DInfo, mInchWidth) == 34 && offsetof(DInfo, mInchDecimals) == 35);
+static_assert(offsetof(DInfo, mReserved36) == 36 && offsetof(DInfo, mUserFactor) == 40);
+static_assert(offsetof(DInfo, mNotDirect) == 48 && offsetof(DInfo, mWriteDirect) == 50);
+static_assert(offsetof(DInfo, mInchMetric) == 51 && offsetof(DInfo, mVisible) == 52);
+static_assert(offsetof(DInfo, mSwapBitmask) == 53 && offsetof(DInfo, mRevertBitmask) == 54);
+static_assert(offsetof(DInfo, mszMetricUnit) == 55 && offsetof(DInfo, mszInchUnit) == 68);
+static_assert(offsetof(DInfo, mszTabIdent) == 81 && offsetof(DInfo, mszTabIndex) == 84);
+static_assert(offsetof(DInfo, mszTabParIdent) == 87 && offsetof(DInfo, mNotValid) == 90);
+static_assert(offsetof(DInfo, mReserved91) == 91 && offsetof(DInfo, mNotValidValue) == 92);
+static_assert(offsetof(DInfo, mZReverse) == 96 && offsetof(DInfo, mReserved97) == 97);
+static_assert(offsetof(DInfo, mBase) == 98);
 
 #endif  // KORVEX_DEFINITIONS_DINFO_H_

@@ -275,6 +275,13 @@ TEST(DInfoTest, ImageRoundTripAndReservedBytesIgnored) {
         EXPECT_EQ(decoded.mType, record.mType);
         EXPECT_EQ(decoded.mUserFactor, record.mUserFactor);
         EXPECT_STREQ(decoded.mszMetricUnit, record.mszMetricUnit);
+        // The record in memory is its image, so host code may copy it as it is.
+        if constexpr (std::endian::native == std::endian::little) {
+            unsigned char memory[DInfo::kImageSize];
+            std::memcpy(memory, static_cast<const void*>(&record), sizeof memory);
+            for (int i = 0; i < DInfo::kImageSize; ++i)
+                EXPECT_EQ(memory[i], image[i]) << "type " << record.mType << " offset " << i;
+        }
     }
 }
 
