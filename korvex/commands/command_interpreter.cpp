@@ -231,13 +231,12 @@ void Daten::MarkTTkvChangedByUser(std::uint16_t handle, std::uint16_t index) {
 }
 
 std::uint8_t Daten::CheckAndSendComm(char* const text, std::uint16_t index, std::uint8_t flag) {
-    static constexpr char kNotPossible[] = "Input %s not possible!";
-    // The longest command whose busy message fits its 256-byte buffer; a
-    // longer one is refused before anything is polled or sent.
-    static constexpr std::size_t kLongestCommand = 255 - (sizeof kNotPossible - 1 - 2);
+    static constexpr char kNotPossible[] = "Input %.*s not possible!";
+    // The most of the command that the busy message's 256-byte buffer holds:
+    // a longer command is cut inside the message only; it is sent whole.
+    static constexpr int kShownInMessage = 255 - static_cast<int>(sizeof kNotPossible - 1 - 4);
     const char* command = text ? text : "";
     const std::size_t length = std::strlen(command);
-    if (length > kLongestCommand) return RefuseTooLong(*this, kCommandLine);
 
     const std::uint32_t start = Host().GetTickCount();
     std::int32_t busy = 1;
@@ -251,7 +250,7 @@ std::uint8_t Daten::CheckAndSendComm(char* const text, std::uint16_t index, std:
     }
     if (busy != 0) {
         char message[256] = {};
-        std::snprintf(message, sizeof message, kNotPossible, command);
+        std::snprintf(message, sizeof message, kNotPossible, kShownInMessage, command);
         if (mFrame) {
             mFrame->frameMessage(kStatusMessage, 0, std::intptr_t{0});
             mFrame->frameMessage(kStatusMessage, 2, static_cast<const char*>(message));

@@ -147,13 +147,31 @@ TEST_F(InterpreterTest, OverlongInputIsCutAt256Characters) {
     }
 }
 
-TEST_F(InterpreterTest, CommandTooLongForTheBusyMessageIsRefused) {
-    // The busy message holds commands of up to 235 characters.
-    EXPECT_EQ(Input(std::string(236, 'A'), 581), 0);
-    EXPECT_EQ(DriverWrites(), 0u);
-    EXPECT_EQ(machine.host.messageBoxes.size(), 1u);
-    EXPECT_EQ(Input(std::string(235, 'A'), 581), 0);
-    EXPECT_EQ(Sent(), (Events{"581 <- " + std::string(127, 'A')}));  // the field holds 128
+TEST_F(InterpreterTest, LongCommandGoesOutAndOnlyItsBusyMessageIsCut) {
+    // The busy message holds 235 characters of the command; the command
+    // itself goes out whole on a free channel, cut to the field (128 bytes).
+    for (std::size_t length : {235u, 236u, 255u, 256u}) {
+        const std::string command(length, 'A');
+        Clear();
+        EXPECT_EQ(Input(command, 581), 0) << length;
+        EXPECT_EQ(Sent(), (Events{"581 <- " + std::string(127, 'A')})) << length;
+        EXPECT_EQ(machine.host.LinesStartingWith("protocol").size(), 1u) << length;
+        EXPECT_TRUE(machine.host.messageBoxes.empty()) << length;
+
+        Clear();
+        machine.host.tickStep = 50;
+        machine.sim.SetBusyReads(1000);
+        EXPECT_EQ(Input(command, 581), 0) << length;
+        machine.sim.SetBusyReads(0);
+        const std::string shown = "Input " + command.substr(0, 235) + " not possible!";
+        ASSERT_EQ(shown.size(), 255u);
+        EXPECT_EQ(Trace(), (Events{
+                               "frameMessage 0x494 0 0 -> 0",
+                               "frameMessage 0x494 2 \"" + shown + "\" -> 0",
+                               "frameMessage 0x494 8 0 -> 0",
+                           }))
+            << length;
+    }
 }
 
 TEST_F(InterpreterTest, UnknownHandlesAndFlagHandlesGivenText) {
