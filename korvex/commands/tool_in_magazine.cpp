@@ -196,9 +196,6 @@ MagazineStep ToolInMagazine(Daten& daten, CommandLine& output, InputText& text,
         case 0:
             inMagazine = index < inMagazines;
             break;
-        case 1:
-            inMagazine = true;
-            break;
         case 2:
         case 3:
         case 4:
@@ -207,6 +204,9 @@ MagazineStep ToolInMagazine(Daten& daten, CommandLine& output, InputText& text,
                          layout.ranges[2].Holds(index);
             break;
         default:
+            // Kind 1 holds every index; so does an unknown kind, which then
+            // sends TabIdent alone.
+            inMagazine = true;
             break;
     }
 
@@ -251,7 +251,7 @@ MagazineStep ToolInMagazine(Daten& daten, CommandLine& output, InputText& text,
             }
             return Send(daten, output, index, flag);
         default:
-            return Send(daten, output, index, flag);
+            return Send(daten, output, index, flag);  // TabIdent alone
     }
 }
 

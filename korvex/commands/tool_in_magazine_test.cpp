@@ -98,7 +98,7 @@ TEST_F(ToolInMagazineTest, LetteredRanges) {
     for (const Case& c : cases) Expect(c);
 }
 
-TEST_F(ToolInMagazineTest, FreeMagazine) {
+TEST_F(ToolInMagazineTest, FreeMagazineAndUnknownKinds) {
     const Case cases[] = {
         {1, 60, "12", "582@60 <- MGT12M2"},
         {1, 3, "12", "582@3 <- MGT12M1"},
@@ -106,6 +106,10 @@ TEST_F(ToolInMagazineTest, FreeMagazine) {
         {1, 3, "1.5", "582@3 <- MG1.5"},
         {1, 3, "", "582@3 <- MG"},
         {1, 3, "12M", "582@3 <- MG12M"},
+        // Like kind 1, an unknown kind holds every index; it sends TabIdent alone.
+        {7, 3, "12", "582@3 <- MG"},
+        {-1, 99, "12", "582@99 <- MG"},
+        {6, 3, "O4", "582@3 <- MG"},
     };
     for (const Case& c : cases) Expect(c);
 }
@@ -123,10 +127,7 @@ TEST_F(ToolInMagazineTest, IndexOutsideTheMagazinesNamesTheToolTableElement) {
         {2, 30, "7", "582@6 <- MGT7P31"},
         {2, 3, "7M", "582@6 <- MGT7P4"},
         {4, 99, "2", "582@1 <- MGT2P100"},
-        // An unknown kind holds no place: every index names an element.
-        {7, 3, "12", "582@11 <- MGT12P4"},
-        {-1, 3, "12", "582@11 <- MGT12P4"},
-        {7, 3, "O4", "582@3 <- MGO4E1"},
+        {7, 3, "12M", "582@11 <- MGT12P4"},  // an unknown kind too
     };
     for (const Case& c : cases) Expect(c);
 }
