@@ -328,11 +328,10 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, double value, std::uint16_t i
     if (record->mType == DInfo::STRING) return Report(*this, handle, WrongType);
     if (!direct && !record->mWriteDirect) {
         if (record->mNotDirect == DInfo::CommValue) {
-            // A value whose "%19f" text does not fit the working text, or
-            // that is no number, is refused rather than cut into a wrong command.
+            // Infinity and NaN go out as the C library writes them; a value whose
+            // "%19f" text does not fit the 64-byte working text is refused, not cut.
             char text[kTextBufferSize] = {};
-            if (!std::isfinite(value) ||
-                std::snprintf(text, sizeof text, "%19f", value) >= static_cast<int>(sizeof text)) {
+            if (std::snprintf(text, sizeof text, "%19f", value) >= static_cast<int>(sizeof text)) {
                 ErrorMessage(handle, DataOrDriverError);
                 return DataOrDriverError;
             }

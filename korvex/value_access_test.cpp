@@ -656,8 +656,14 @@ TEST_F(ValuesTest, DoubleOnTheValueCommandRoadIsSentAsItsFixedPointText) {
     DInfo* value = DefineInt(1, DInfo::QZREAL, -100000, 100000, 8, 3);
     value->mWriteDirect = 0;
     value->mNotDirect = DInfo::CommValue;
-    char wide[128];
-    std::snprintf(wide, sizeof wide, "%19f", 1e45);
+    // As the C library writes them.
+    const auto c = [](double v) {
+        char text[128];
+        std::snprintf(text, sizeof text, "%19f", v);
+        return std::string(text);
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
     struct Case {
         double value;
         std::uint8_t code;
@@ -665,19 +671,20 @@ TEST_F(ValuesTest, DoubleOnTheValueCommandRoadIsSentAsItsFixedPointText) {
     } cases[] = {
         {-1.25, 0, "          -1.250000"},
         {0.0, 0, "           0.000000"},
-        {1e45, 0, wide},  // 53 characters: fits the working text
-        {1e60, 15, ""},   // would not fit the working text
-        {std::numeric_limits<double>::infinity(), 15, ""},
-        {std::numeric_limits<double>::quiet_NaN(), 15, ""},
+        {1e45, 0, c(1e45)},  // 53 characters: fits the working text
+        {1e60, 15, ""},      // would not fit the working text
+        {inf, 0, c(inf)},
+        {-inf, 0, c(-inf)},
+        {nan, 0, c(nan)},
     };
-    for (const Case& c : cases) {
+    for (const Case& k : cases) {
         daten->comms.clear();
-        EXPECT_EQ(daten->SetValue(1, c.value, 0, 255), c.code) << c.value;
-        if (c.sent.empty()) {
-            EXPECT_TRUE(daten->comms.empty()) << c.value;
+        EXPECT_EQ(daten->SetValue(1, k.value, 0, 255), k.code) << k.value;
+        if (k.sent.empty()) {
+            EXPECT_TRUE(daten->comms.empty()) << k.value;
         } else {
-            ASSERT_EQ(daten->comms.size(), 1u) << c.value;
-            EXPECT_EQ(daten->comms[0].text, c.sent);
+            ASSERT_EQ(daten->comms.size(), 1u) << k.value;
+            EXPECT_EQ(daten->comms[0].text, k.sent);
         }
     }
 }
