@@ -170,6 +170,12 @@ struct Format {
     char inchMetric;
 };
 
+// The formats most rows use: a plain long, a length with 3 metric and 4 inch
+// decimals, and a double.
+constexpr Format kLong{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0};
+constexpr Format kLength{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1};
+constexpr Format kReal{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1};
+
 class DisplayTest : public ValuesTest {
   protected:
     DInfo* Define(std::uint16_t handle, const Format& f) {
@@ -194,7 +200,7 @@ TEST_F(DisplayTest, IntegerCarriedValues) {
         {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 16, 0}, -1, false, 0, "ffffffff"},
         {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 2, 0}, 5, false, 0, "101"},
         {{DInfo::LONGINT, 11, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, false, 0, "-2147483648"},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, false, 4, "**********"},
+        {kLong, INT32_MIN, false, 4, "**********"},
         {{DInfo::LONGINT, 3, 0, 10, 0, 1.0, 10, 0}, 12345, false, 4, "***"},
         // a product beyond 32 bits wraps around
         {{DInfo::LONGINT, 11, 0, 10, 0, 2.0, 10, 0}, INT32_MAX, false, 0, "-2"},
@@ -205,9 +211,9 @@ TEST_F(DisplayTest, IntegerCarriedValues) {
         {{DInfo::SHORTINT, 4, 0, 4, 0, 1.0, 10, 0}, -128, false, 0, "-128"},
         {{DInfo::WORD, 5, 0, 5, 0, 1.0, 10, 0}, 65535, false, 0, "65535"},
         // scaled integers
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, 12345, false, 0, "12.345"},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, -5, false, 0, "-0.005"},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, 123456789, false, 0, "****.***"},
+        {kLength, 12345, false, 0, "12.345"},
+        {kLength, -5, false, 0, "-0.005"},
+        {kLength, 123456789, false, 0, "****.***"},
         {{DInfo::QZREAL, 12, 3, 12, 4, 1.0, 10, 1}, INT32_MIN, false, 0, "-2147483.648"},
         {{DInfo::QZREAL, 12, 3, 12, 4, 1.0, 10, 1}, INT32_MAX, false, 0, "2147483.647"},
         {{DInfo::QZREAL, 8, 3, 8, 3, 0.5, 10, 0}, 1001, false, 0, "0.501"},
@@ -223,11 +229,11 @@ TEST_F(DisplayTest, IntegerCarriedValues) {
         {{DInfo::QZCARD, 8, 0, 8, 0, 1.0, 10, 0}, 65535, false, 0, "65535"},
         {{DInfo::QZCARD, 8, 0, 8, 0, 1.0, 10, 0}, -1, false, 0, "********"},
         // inch: divided by 2.54, rounded, inch format
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, 25400, true, 0, "1.0000"},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, 3, true, 0, "0.0001"},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, 4, true, 0, "0.0002"},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, -4, true, 0, "-0.0002"},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, true, 0, "***.****"},
+        {kLength, 25400, true, 0, "1.0000"},
+        {kLength, 3, true, 0, "0.0001"},
+        {kLength, 4, true, 0, "0.0002"},
+        {kLength, -4, true, 0, "-0.0002"},
+        {kLength, INT32_MIN, true, 0, "***.****"},
         {{DInfo::QZREAL, 12, 3, 12, 4, 1.0, 10, 1}, INT32_MIN, true, 0, "-84546.6003"},
         {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 0}, 25400, true, 0, "25.400"},  // always metric
         {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 2}, 25400, true, 0, "25.400"},  // follows flag 2
@@ -253,7 +259,7 @@ TEST_F(DisplayTest, SurfaceSpeedsUseTheirOwnInchFactor) {
 }
 
 TEST_F(DisplayTest, SpecialDisplays) {
-    DInfo* hidden = Define(1, {DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1});
+    DInfo* hidden = Define(1, kLength);
     hidden->mVisible = 0;
     EXPECT_EQ(Display(1, 12345), "");
     DefineBits(2, 2);
@@ -283,7 +289,7 @@ TEST_F(DisplayTest, SpecialDisplays) {
 TEST_F(DisplayTest, ZMirror) {
     DInfo* mirrored = Define(1, {DInfo::QZREAL, 12, 3, 12, 4, 1.0, 10, 1});
     mirrored->mZReverse = 1;
-    Define(2, {DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1});
+    Define(2, kLength);
     EXPECT_EQ(Display(1, 1200), "1.200");  // the mirror is off
     daten->mZReverse = 1;
     daten->mZReference = 5000;
@@ -294,8 +300,8 @@ TEST_F(DisplayTest, ZMirror) {
 }
 
 TEST_F(DisplayTest, OutputBuffersOfSizeZeroAndOne) {
-    Define(1, {DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1});
-    DInfo* marked = Define(2, {DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1});
+    Define(1, kLength);
+    DInfo* marked = Define(2, kLength);
     marked->mNotValid = 1;
     DefineString(3, 8);
     DefineBits(4, 1);
@@ -325,24 +331,24 @@ TEST_F(DisplayTest, DoubleCarriedValues) {
         std::uint8_t code;
         const char* expected;
     } cases[] = {
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, 1.23456, false, 0, "1.235"},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, -2.5, false, 0, "-2.500"},
+        {kReal, 1.23456, false, 0, "1.235"},
+        {kReal, -2.5, false, 0, "-2.500"},
         {{DInfo::REAL, 12, 3, 12, 4, 2.0, 10, 1}, 1.5, false, 0, "3.000"},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, 25.4, true, 0, "1.0000"},
+        {kReal, 25.4, true, 0, "1.0000"},
         {{DInfo::REAL, 5, 3, 12, 4, 1.0, 10, 1}, 123.456, false, 4, "*****"},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, 1e100, false, 4, "************"},
+        {kReal, 1e100, false, 4, "************"},
         {{DInfo::REAL, 12, 70, 12, 4, 1.0, 10, 1}, 1.0, false, 4, "************"},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, 2.2250738585072014e-308, false, 3, "?"},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, std::nan(""), false, 3, "?"},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, -HUGE_VAL, false, 3, "?"},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, 2.5, false, 13, "?"},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, -7.0, false, 0, "-7"},
+        {kReal, 2.2250738585072014e-308, false, 3, "?"},
+        {kReal, std::nan(""), false, 3, "?"},
+        {kReal, -HUGE_VAL, false, 3, "?"},
+        {kLong, 2.5, false, 13, "?"},
+        {kLong, -7.0, false, 0, "-7"},
         {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, 5.0, false, 0, "3"},
         {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, 2.5, false, 0, "1"},  // 1.25 rounded
         {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 16, 0}, 255.0, false, 0, "ff"},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, 12345.0, false, 0, "12.345"},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, 12.5, false, 13, "?"},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, 25400.0, true, 0, "1.0000"},
+        {kLength, 12345.0, false, 0, "12.345"},
+        {kLength, 12.5, false, 13, "?"},
+        {kLength, 25400.0, true, 0, "1.0000"},
         {{DInfo::QZREAL, 8, 3, 8, 4, 0.5, 10, 1}, 1001.0, false, 0, "0.500"},  // truncated
         {{DInfo::QZLONGCARD, 12, 3, 12, 4, 1.0, 10, 0}, 4294967295.0, false, 0, "4294967.295"},
     };
@@ -370,28 +376,16 @@ TEST_F(DisplayTest, IntegerInput) {
         std::uint8_t code;
         std::int32_t expected;
     } cases[] = {
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "12", false, 0, 12},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "  -7", false, 0, -7},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "", false, 0, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "12a", false, 15, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "12 ", false, 15, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "+", false, 15, 0},
+        {kLong, INT32_MIN, INT32_MAX, "12", false, 0, 12},
+        {kLong, INT32_MIN, INT32_MAX, "  -7", false, 0, -7},
+        {kLong, INT32_MIN, INT32_MAX, "", false, 0, 0},
+        {kLong, INT32_MIN, INT32_MAX, "12a", false, 15, 0},
+        {kLong, INT32_MIN, INT32_MAX, "12 ", false, 15, 0},
+        {kLong, INT32_MIN, INT32_MAX, "+", false, 15, 0},
         {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 16, 0}, INT32_MIN, INT32_MAX, "ff", false, 15, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, INT32_MAX, "1.5", false, 15, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0},
-         INT32_MIN,
-         INT32_MAX,
-         "99999999999",
-         false,
-         0,
-         INT32_MAX},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0},
-         INT32_MIN,
-         INT32_MAX,
-         "-99999999999",
-         false,
-         0,
-         INT32_MIN},
+        {kLong, INT32_MIN, INT32_MAX, "1.5", false, 15, 0},
+        {kLong, INT32_MIN, INT32_MAX, "99999999999", false, 0, INT32_MAX},
+        {kLong, INT32_MIN, INT32_MAX, "-99999999999", false, 0, INT32_MIN},
         {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, INT32_MIN, INT32_MAX, "3", false, 0, 6},
         {{DInfo::LONGINT, 10, 0, 10, 0, 2.0, 10, 0}, INT32_MIN, INT32_MAX, "5", false, 0, 3},
         {{DInfo::LONGINT, 10, 0, 10, 0, 2.0, 10, 0}, INT32_MIN, INT32_MAX, "-5", false, 0, -3},
@@ -406,23 +400,18 @@ TEST_F(DisplayTest, IntegerInput) {
         {{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0}, 0, 255, "-1", false, 3, 0},
         {{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0}, 0, 255, "255", false, 0, 255},
         // scaled
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "12.5", false, 0, 12500},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "1.23456", false, 0, 1234},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "12a", false, 13, 0},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, " 1", false, 13, 0},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "", false, 0, 0},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, -5000, 750000, "750.001", false, 3, 0},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, -5000, 750000, "750", false, 0, 750},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "1.", true, 0, 25400},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "1", true, 0, 3},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "0.0025", true, 0, 64},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, INT32_MIN, INT32_MAX, "-0.0025", true, 0, -64},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1},
-         INT32_MIN,
-         INT32_MAX,
-         "214748.3639",
-         true,
-         0,
+        {kLength, INT32_MIN, INT32_MAX, "12.5", false, 0, 12500},
+        {kLength, INT32_MIN, INT32_MAX, "1.23456", false, 0, 1234},
+        {kLength, INT32_MIN, INT32_MAX, "12a", false, 13, 0},
+        {kLength, INT32_MIN, INT32_MAX, " 1", false, 13, 0},
+        {kLength, INT32_MIN, INT32_MAX, "", false, 0, 0},
+        {kLength, -5000, 750000, "750.001", false, 3, 0},
+        {kLength, -5000, 750000, "750", false, 0, 750},
+        {kLength, INT32_MIN, INT32_MAX, "1.", true, 0, 25400},
+        {kLength, INT32_MIN, INT32_MAX, "1", true, 0, 3},
+        {kLength, INT32_MIN, INT32_MAX, "0.0025", true, 0, 64},
+        {kLength, INT32_MIN, INT32_MAX, "-0.0025", true, 0, -64},
+        {kLength, INT32_MIN, INT32_MAX, "214748.3639", true, 0,
          1159641147},  // 2147483639 * 2.54 wraps around 32 bits
         {{DInfo::QZREAL, 8, 3, 8, 3, 0.5, 10, 0}, INT32_MIN, INT32_MAX, "1.001", false, 0, 2002},
         {{DInfo::QZREAL, 8, 3, 8, 3, 3.0, 10, 0}, INT32_MIN, INT32_MAX, "0.010", false, 0, 3},
@@ -459,7 +448,7 @@ TEST_F(DisplayTest, InputOfSurfaceSpeedsInInch) {
 }
 
 TEST_F(DisplayTest, StarMarksTheValueNotValidForGood) {
-    DInfo* record = Define(1, {DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1});
+    DInfo* record = Define(1, kLength);
     record->mNotValidValue = -1;
     record->SetMinMaxDef(0, 100, 0);
     std::int32_t value = 5;
@@ -473,7 +462,7 @@ TEST_F(DisplayTest, StarMarksTheValueNotValidForGood) {
 }
 
 TEST_F(DisplayTest, InputWithZMirror) {
-    DInfo* record = Define(1, {DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1});
+    DInfo* record = Define(1, kLength);
     record->mZReverse = 1;
     daten->mZReverse = 1;
     daten->mZReference = 5000;
@@ -504,7 +493,7 @@ TEST_F(DisplayTest, InputOfWrongTypesAndLongTexts) {
     EXPECT_EQ(Messages(), 8u);
 
     // A 255-character input reads no further than its number allows.
-    Define(4, {DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0});
+    Define(4, kLong);
     Define(5, {DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 0});
     const std::string digits(255, '7');
     EXPECT_EQ(daten->String2Value(4, digits.c_str(), value), 0);
@@ -526,36 +515,36 @@ TEST_F(DisplayTest, DoubleInput) {
         std::uint8_t code;
         double expected;
     } cases[] = {
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "1.5", false, 0, 1.5},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, " -1e3", false, 0, -1000.0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, ".5", false, 0, 0.5},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "", false, 0, 0.0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "1.5x", false, 15, 0},
+        {kReal, "1.5", false, 0, 1.5},
+        {kReal, " -1e3", false, 0, -1000.0},
+        {kReal, ".5", false, 0, 0.5},
+        {kReal, "", false, 0, 0.0},
+        {kReal, "1.5x", false, 15, 0},
         // Whatever the C library reads as a number is one; what is no
         // number fails the range test.
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "0x10", false, 0, 16.0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "inf", false, 3, 0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "nan", false, 3, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, "-inf", false, 3, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, "nan", false, 13, 0},
+        {kReal, "0x10", false, 0, 16.0},
+        {kReal, "inf", false, 3, 0},
+        {kReal, "nan", false, 3, 0},
+        {kLong, "-inf", false, 3, 0},
+        {kLong, "nan", false, 13, 0},
         // Blanks alone are no number: they are left over.
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "  ", false, 15, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, "-", false, 15, 0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "1e", false, 15, 0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "1", true, 0, 25.4},
+        {kReal, "  ", false, 15, 0},
+        {kLong, "-", false, 15, 0},
+        {kReal, "1e", false, 15, 0},
+        {kReal, "1", true, 0, 25.4},
         {{DInfo::REAL, 12, 3, 12, 4, 2.0, 10, 1}, "3", false, 0, 1.5},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "1e400", false, 3, 0},
-        {{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1}, "2000", false, 3, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, "2.5", false, 13, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, "2", false, 0, 2.0},
+        {kReal, "1e400", false, 3, 0},
+        {kReal, "2000", false, 3, 0},
+        {kLong, "2.5", false, 13, 0},
+        {kLong, "2", false, 0, 2.0},
         {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, "2.5", false, 0, 5.0},
         {{DInfo::LONGINT, 10, 0, 10, 0, 2.0, 10, 0}, "2.4", false, 0, 1.0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0}, "3e9", false, 3, 0},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, "12.5", false, 0, 12500.0},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, "0.0025", true, 0, 64.0},
+        {kLong, "3e9", false, 3, 0},
+        {kLength, "12.5", false, 0, 12500.0},
+        {kLength, "0.0025", true, 0, 64.0},
         {{DInfo::QZREAL, 8, 3, 8, 3, 3.0, 10, 1}, "0.010", false, 0, 10.0 / 3.0},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, "1x", false, 13, 0},
-        {{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1}, "1e3", false, 13, 0},
+        {kLength, "1x", false, 13, 0},
+        {kLength, "1e3", false, 13, 0},
     };
     for (const Case& c : cases) {
         DInfo* record = Define(1, c.format);

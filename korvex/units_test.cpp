@@ -279,42 +279,6 @@ TEST_F(UnitsTest, ReloadSetsSelectorsFeedRatesAndTheZMirror) {
     EXPECT_EQ(Updates(), 2u);
 }
 
-TEST_F(UnitsTest, ZMirrorFromTheControllerShowsMirroredValues) {
-    DefineSettings();
-    DInfo* depth = DefineInt(1, DInfo::QZREAL, -100000, 100000, 8, 3, 8, 4, 1);
-    depth->mZReverse = 1;
-    PokeLong(683, 1);
-    PokeLong(1310, 5000);
-    EXPECT_EQ(daten->InitInchMetricCnc47(), 0);
-    EXPECT_EQ(Display(1, 1200), "3.800");
-    std::int32_t stored = 0;
-    EXPECT_EQ(daten->String2Value(1, "3.800", stored), 0);
-    EXPECT_EQ(stored, 1200);
-}
-
-// A feed rate of 1000 mm/min on the display, in every feed-rate mode.
-TEST_F(UnitsTest, FeedRateDisplayInEveryMode) {
-    DefineSettings();
-    DefineFeed(258);
-    struct Case {
-        std::int32_t mode;
-        bool inch;
-        const char* shown;
-        const char* unit;
-    } cases[] = {
-        {0, false, "1.000", "[m/min]"},   {0, true, "39.4", "[inch/min]"},
-        {1, false, "16.7", "[mm/s]"},     {1, true, "6.6", "[inch/min]"},
-        {2, false, "39.4", "[inch/min]"}, {2, true, "15.5", "[inch/min]"},
-    };
-    for (const Case& c : cases) {
-        PokeLong(1625, c.mode);
-        PokeLong(799, c.inch ? 0 : 1);
-        EXPECT_EQ(daten->InitInchMetricCnc47(), 0);
-        EXPECT_EQ(Display(258, 1000), c.shown) << c.mode << " " << c.inch;
-        EXPECT_STREQ(daten->GetUnitString(258), c.unit) << c.mode << " " << c.inch;
-    }
-}
-
 TEST_F(UnitsTest, MetricAndInchConversionsWhateverTheFlagsSay) {
     DefineSettings();
     DefineFeed(258);

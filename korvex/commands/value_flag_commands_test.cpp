@@ -23,44 +23,35 @@ constexpr char kCommandFile[] =
     "[ComynSPEK]\nVal0=NOSPEK\nVal1=SPEK\n";
 
 class ValueCommandTest : public CommandTest {
-protected:
+  protected:
     void SetUp() override {
         CommandTest::SetUp();
         machine.WriteFile("COMM.TXT", kCommandFile);
         for (std::uint16_t handle : {498, 499, 500, 861, 1007, 1220, 1221, 1056})
             daten->SetDefinition(handle, CommandRecord(DInfo::CommValue));
-        Value("ComFVO", 3100);
-        Value("ComynEURM", 3101, DInfo::BYTE);
-        Value("ComEURM", 3102);
-        Value("ComPAXMIN", 3110);
-        Value("ComPAXMAX", 3111);
-        Value("ComPAYMIN", 3112);
-        Value("ComPAYMAX", 3113);
-        Value("ComSZXMIN", 3120);
-        Value("ComSZXMAX", 3121);
-        Value("ComSZYMIN", 3122);
-        Value("ComSZYMAX", 3123);
-        Value("ComSZH", 3124);
-        Value("ComSZPXMIN", 3125);
-        Value("ComSZPXMAX", 3126);
-        Value("ComSZPYMIN", 3127);
-        Value("ComSZPYMAX", 3128);
-        Value("ComFAMask", 3130, DInfo::BYTE);
-        Value("ComSAX", 3131);
-        Value("ComSAY", 3132);
-        Value("CHEKMode", 3133, DInfo::BYTE);
-        Value("ComSCNT", 3134, DInfo::LONGINT);
-        Value("ComCODI", 3135);
-        Value("ZeroOffsX", 3140);
-        Value("FeedOverride", 3141, DInfo::LONGINT);
-        Value("Marked", 3142, DInfo::LONGINT);
-        Value("FeedA", 3143, DInfo::LONGINT);
-        Value("FeedB", 3144, DInfo::LONGINT);
-        Value("FeedV", 3145, DInfo::LONGINT);
-        Value("AutoOff", 3146, DInfo::LONGINT);
-        Value("Ramp", 3147, DInfo::LONGINT);
-        Value("Empty", 3148, DInfo::LONGINT);
-        Value("NoSection", 3149, DInfo::LONGINT);
+        const struct {
+            const char* name;
+            std::uint16_t handle;
+            DInfo::DType type;
+        } values[] = {
+            {"ComFVO", 3100, DInfo::QZREAL},     {"ComynEURM", 3101, DInfo::BYTE},
+            {"ComEURM", 3102, DInfo::QZREAL},    {"ComPAXMIN", 3110, DInfo::QZREAL},
+            {"ComPAXMAX", 3111, DInfo::QZREAL},  {"ComPAYMIN", 3112, DInfo::QZREAL},
+            {"ComPAYMAX", 3113, DInfo::QZREAL},  {"ComSZXMIN", 3120, DInfo::QZREAL},
+            {"ComSZXMAX", 3121, DInfo::QZREAL},  {"ComSZYMIN", 3122, DInfo::QZREAL},
+            {"ComSZYMAX", 3123, DInfo::QZREAL},  {"ComSZH", 3124, DInfo::QZREAL},
+            {"ComSZPXMIN", 3125, DInfo::QZREAL}, {"ComSZPXMAX", 3126, DInfo::QZREAL},
+            {"ComSZPYMIN", 3127, DInfo::QZREAL}, {"ComSZPYMAX", 3128, DInfo::QZREAL},
+            {"ComFAMask", 3130, DInfo::BYTE},    {"ComSAX", 3131, DInfo::QZREAL},
+            {"ComSAY", 3132, DInfo::QZREAL},     {"CHEKMode", 3133, DInfo::BYTE},
+            {"ComSCNT", 3134, DInfo::LONGINT},   {"ComCODI", 3135, DInfo::QZREAL},
+            {"ZeroOffsX", 3140, DInfo::QZREAL},  {"FeedOverride", 3141, DInfo::LONGINT},
+            {"Marked", 3142, DInfo::LONGINT},    {"FeedA", 3143, DInfo::LONGINT},
+            {"FeedB", 3144, DInfo::LONGINT},     {"FeedV", 3145, DInfo::LONGINT},
+            {"AutoOff", 3146, DInfo::LONGINT},   {"Ramp", 3147, DInfo::LONGINT},
+            {"Empty", 3148, DInfo::LONGINT},     {"NoSection", 3149, DInfo::LONGINT},
+        };
+        for (const auto& v : values) Value(v.name, v.handle, v.type);
         Long(1489, 1);
     }
     void Value(const char* name, std::uint16_t handle, DInfo::DType type = DInfo::QZREAL) {
@@ -94,8 +85,7 @@ TEST_F(ValueCommandTest, FixedCommandWords) {
         Clear();
         EXPECT_EQ(Input("1.5", c.handle, c.index), 0) << c.handle;
         EXPECT_EQ(Sent(), (Events{c.sent})) << c.handle;
-        EXPECT_EQ(FollowUps(), c.refresh ? Events{"frameNotify 0x490 31 0"} : Events{})
-            << c.handle;
+        EXPECT_EQ(FollowUps(), c.refresh ? Events{"frameNotify 0x490 31 0"} : Events{}) << c.handle;
     }
     Long(1489, 2);
     Clear();
@@ -112,16 +102,11 @@ TEST_F(ValueCommandTest, CommandsOfNamedHandles) {
         const char* sent;
         bool refresh;
     } cases[] = {
-        {3100, "1.5", 3, "581@3 <- FVO2Y1.5", true},
-        {3100, "1.5", 0, "581 <- FVO1X1.5", true},
-        {3101, "1", 0, "581 <- EURM1D2.500", false},
-        {3101, "0", 0, "581 <- EURM0", false},
-        {3133, "0", 1, "581@1 <- CHEK-B", false},
-        {3133, "1", 0, "581 <- CHEKA", false},
-        {3133, "1", 2, "581@2 <- CHEKC", false},
-        {3133, "0", 5, "581@5 <- CHEK-", false},
-        {3133, "1", 5, "581@5 <- CHEK", false},
-        {3134, "4", 1, "581@1 <- SCNT2V4", false},
+        {3100, "1.5", 3, "581@3 <- FVO2Y1.5", true}, {3100, "1.5", 0, "581 <- FVO1X1.5", true},
+        {3101, "1", 0, "581 <- EURM1D2.500", false}, {3101, "0", 0, "581 <- EURM0", false},
+        {3133, "0", 1, "581@1 <- CHEK-B", false},    {3133, "1", 0, "581 <- CHEKA", false},
+        {3133, "1", 2, "581@2 <- CHEKC", false},     {3133, "0", 5, "581@5 <- CHEK-", false},
+        {3133, "1", 5, "581@5 <- CHEK", false},      {3134, "4", 1, "581@1 <- SCNT2V4", false},
         {3135, "3.5", 0, "581 <- CODI1D3.5", false},
     };
     for (const auto& c : cases) {
@@ -193,9 +178,12 @@ TEST_F(ValueCommandTest, Templates) {
         std::uint16_t index;
         const char* sent;
     } cases[] = {
-        {3140, 1, 0, "581 <- ZO X1.5"},      {3140, 1, 1, "581@1 <- ZO X1.5"},
-        {3140, 2, 0, "581 <- ZO1X1.5"},      {3140, 2, 1, "581@1 <- ZO2X1.5"},
-        {3140, 12, 8, "581@8 <- ZO9X1.5"},   {3140, 12, 9, "581@9 <- ZO:X1.5"},
+        {3140, 1, 0, "581 <- ZO X1.5"},
+        {3140, 1, 1, "581@1 <- ZO X1.5"},
+        {3140, 2, 0, "581 <- ZO1X1.5"},
+        {3140, 2, 1, "581@1 <- ZO2X1.5"},
+        {3140, 12, 8, "581@8 <- ZO9X1.5"},
+        {3140, 12, 9, "581@9 <- ZO:X1.5"},
         {3141, 2, 1, "581@1 <- FOV1.5"},
         {3142, 2, 2, "581@2 <- AB3CD?1.5"},  // only the first "?"
     };
@@ -261,7 +249,7 @@ TEST_F(ValueCommandTest, TemplateThatWouldOverrunItsBufferIsRefused) {
 }
 
 class FlagCommandTest : public ValueCommandTest {
-protected:
+  protected:
     void SetUp() override {
         ValueCommandTest::SetUp();
         Flag("StationEnable", 662);
@@ -281,14 +269,14 @@ TEST_F(FlagCommandTest, TemplatesGoThroughTheCommandLine) {
     EXPECT_EQ(daten->HandleCommFlag(662, 1, 1, 255), 0);
     // Logged by the flag command and once more on the way out.
     EXPECT_EQ(Trace(), (Events{
-                            "frameCommandEcho \"STON2\"",
-                            "protocol 398 \"TESTMACHINE\" \"COMM STON2\"",
-                            "frameProtocolLine \"COMM STON2\" 398",
-                            "frameCommandEcho \"STON2\"",
-                            "protocol 398 \"TESTMACHINE\" \"COMM STON2\"",
-                            "frameProtocolLine \"COMM STON2\" 398",
-                            "581@1 <- STON2",
-                        }));
+                           "frameCommandEcho \"STON2\"",
+                           "protocol 398 \"TESTMACHINE\" \"COMM STON2\"",
+                           "frameProtocolLine \"COMM STON2\" 398",
+                           "frameCommandEcho \"STON2\"",
+                           "protocol 398 \"TESTMACHINE\" \"COMM STON2\"",
+                           "frameProtocolLine \"COMM STON2\" 398",
+                           "581@1 <- STON2",
+                       }));
     Clear();
     EXPECT_EQ(daten->HandleCommFlag(799, 0, 0, 255), 0);
     EXPECT_EQ(Sent(), (Events{"581 <- INCH"}));
@@ -405,10 +393,10 @@ TEST_F(FlagCommandTest, BusyChannelSendsNothing) {
     machine.sim.SetBusyReads(100);
     EXPECT_EQ(daten->HandleCommFlag(1595, 0, 4, 255), Daten::DataOrDriverError);
     EXPECT_EQ(Trace(), (Events{
-                            "frameMessage 0x494 0 0 -> 0",
-                            "frameMessage 0x494 2 \"Input OPT-$ not possible!\" -> 0",
-                            "frameMessage 0x494 8 0 -> 0",
-                        }));
+                           "frameMessage 0x494 0 0 -> 0",
+                           "frameMessage 0x494 2 \"Input OPT-$ not possible!\" -> 0",
+                           "frameMessage 0x494 8 0 -> 0",
+                       }));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 namespace {
 
 class HandlesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Handles::CreateRegistry(); }
     korvex::testing::TestMachine machine;  // resets the registry around each test
     Handles handles{nullptr, "HANDLES"};
@@ -21,12 +21,26 @@ protected:
 
 TEST_F(HandlesTest, FindsNamesWithoutRegardToCaseAndKeepsTheFileSpelling) {
     ASSERT_TRUE(handles.addNew("XPOSITION", 120));
-    EXPECT_EQ(handles.NameToHandle("xposition"), 120);
-    EXPECT_EQ(handles.NameToHandle("XPosition"), 120);
+    EXPECT_FALSE(handles.addNew("", 1) || handles.addNew(nullptr, 1));
+    struct Case {
+        const char* name;
+        std::uint16_t handle;
+    } cases[] = {{"xposition", 120},
+                 {"XPosition", 120},
+                 {"XPOSITIO", Handles::kNoHandle},
+                 {"XPOSITION2", Handles::kNoHandle},
+                 {"", Handles::kNoHandle},
+                 {nullptr, Handles::kNoHandle}};
+    for (const Case& c : cases) EXPECT_EQ(handles.NameToHandle(c.name), c.handle);
     EXPECT_STREQ(handles.getNamePtr("xposition"), "XPOSITION");
+    EXPECT_EQ(handles.getNamePtr(nullptr), nullptr);
     EXPECT_TRUE(handles.existName("xPOSITION"));
-    EXPECT_EQ(handles.NameToHandle("XPOSITIO"), Handles::kNoHandle);
-    EXPECT_EQ(handles.NameToHandle("XPOSITION2"), Handles::kNoHandle);
+    EXPECT_FALSE(handles.existName(nullptr));
+    const void* entry = nullptr;
+    EXPECT_TRUE(handles.existHandle(120, &entry) && entry && handles.existHandle(120, nullptr));
+    EXPECT_FALSE(handles.existHandle(2, &entry));
+    EXPECT_EQ(entry, nullptr);
+    EXPECT_EQ(handles.HandlesInContainer(), 1u);
 }
 
 TEST_F(HandlesTest, NameWithIndex) {
@@ -36,10 +50,11 @@ TEST_F(HandlesTest, NameWithIndex) {
         std::uint16_t handle;
         std::uint16_t index;
     } cases[] = {
-        {"TOOLDIA 12", 280, 12},     {"  TOOLDIA   12  ", 280, 12}, {"TOOLDIA x1", 280, 0},
-        {"TOOLDIA", 280, 0},         {"tooldia 7", 280, 7},         {"TOOLDIA 1 2", 280, 0},
+        {"TOOLDIA 12", 280, 12},       {"  TOOLDIA   12  ", 280, 12},
+        {"TOOLDIA x1", 280, 0},        {"TOOLDIA", 280, 0},
+        {"tooldia 7", 280, 7},         {"TOOLDIA 1 2", 280, 0},
         {"TOOLDIA 65535", 280, 65535}, {"UNKNOWN 3", Handles::kNoHandle, 0},
-        {"", Handles::kNoHandle, 0}, {"    ", Handles::kNoHandle, 0},
+        {"", Handles::kNoHandle, 0},   {"    ", Handles::kNoHandle, 0},
         {"TOOLDIA -4", 280, 0},
     };
     for (const Case& c : cases) {
@@ -50,13 +65,8 @@ TEST_F(HandlesTest, NameWithIndex) {
     std::uint16_t index = 99;
     EXPECT_EQ(handles.NameToHandle(nullptr, index), Handles::kNoHandle);
     EXPECT_EQ(index, 0);
-}
-
-TEST_F(HandlesTest, LongIndexTextWrapsInsteadOfOverrunning) {
-    ASSERT_TRUE(handles.addNew("T", 1));
-    const std::string text = "T " + std::string(600, '9');
-    std::uint16_t index = 0;
-    EXPECT_EQ(handles.NameToHandle(text.c_str(), index), 1);
+    // A long index text wraps instead of overrunning.
+    EXPECT_EQ(handles.NameToHandle(("TOOLDIA " + std::string(600, '9')).c_str(), index), 280);
 }
 
 TEST_F(HandlesTest, HandleToName) {
@@ -70,24 +80,11 @@ TEST_F(HandlesTest, HandleToName) {
     EXPECT_STREQ(buffer, "untouched");
     char small[5];
     EXPECT_STREQ(handles.HandleToName(42, small, 7, sizeof small), "SPIN");
-}
-
-TEST_F(HandlesTest, LongestNameFitsItsBufferWithAnyIndex) {
+    // The longest name fits its buffer with any index.
     const std::string longest(Handles::kMaxNameLength, 'N');
     ASSERT_TRUE(handles.addNew(longest.c_str(), 9));
     EXPECT_FALSE(handles.addNew((longest + "N").c_str(), 10));
-    char buffer[Handles::kNameBufferSize];
     EXPECT_EQ(std::string(handles.HandleToName(9, buffer, 65534)), longest + " 65534");
-}
-
-TEST_F(HandlesTest, RefusesEmptyAndNullNames) {
-    EXPECT_FALSE(handles.addNew("", 1));
-    EXPECT_FALSE(handles.addNew(nullptr, 1));
-    EXPECT_EQ(handles.NameToHandle(nullptr), Handles::kNoHandle);
-    EXPECT_EQ(handles.NameToHandle(""), Handles::kNoHandle);
-    EXPECT_EQ(handles.getNamePtr(nullptr), nullptr);
-    EXPECT_FALSE(handles.existName(nullptr));
-    EXPECT_EQ(handles.HandlesInContainer(), 0u);
 }
 
 TEST_F(HandlesTest, UnloadedRegistryAnswersUnknown) {
@@ -100,23 +97,11 @@ TEST_F(HandlesTest, UnloadedRegistryAnswersUnknown) {
     EXPECT_EQ(handles.NameToHandle("A 3", index), Handles::kNoHandle);
     EXPECT_EQ(index, 0);
     EXPECT_EQ(handles.HandleToName(1, buffer, 0), nullptr);
-    EXPECT_FALSE(handles.existName("A"));
-    EXPECT_FALSE(handles.existHandle(1, &entry));
+    EXPECT_FALSE(handles.existName("A") || handles.existHandle(1, &entry) ||
+                 handles.addNew("B", 2));
     EXPECT_EQ(entry, nullptr);
     EXPECT_EQ(handles.getNamePtr("A"), nullptr);
-    EXPECT_FALSE(handles.addNew("B", 2));
-    EXPECT_EQ(handles.HandlesInContainer(), 0u);
-    EXPECT_EQ(handles.MakeChecksum(), 0u);
-}
-
-TEST_F(HandlesTest, ExistHandleStoresTheEntry) {
-    ASSERT_TRUE(handles.addNew("A", 1));
-    const void* entry = nullptr;
-    EXPECT_TRUE(handles.existHandle(1, &entry));
-    EXPECT_NE(entry, nullptr);
-    EXPECT_TRUE(handles.existHandle(1, nullptr));
-    EXPECT_FALSE(handles.existHandle(2, &entry));
-    EXPECT_EQ(entry, nullptr);
+    EXPECT_EQ(handles.HandlesInContainer() + handles.MakeChecksum(), 0u);
 }
 
 TEST_F(HandlesTest, NameHashFollowsTheRule) {
@@ -189,8 +174,8 @@ TEST_F(HandlesTest, ReservingRoomKeepsEveryNameFindable) {
     for (int count : {1, 2, 700}) {
         Handles::CreateRegistry();
         for (int i = 0; i < count; ++i)
-            ASSERT_TRUE(handles.addNew(("R" + std::to_string(i)).c_str(),
-                                       static_cast<std::uint16_t>(i)));
+            ASSERT_TRUE(
+                handles.addNew(("R" + std::to_string(i)).c_str(), static_cast<std::uint16_t>(i)));
         Handles::ReserveRegistry(5000);
         for (int i = 0; i < count; ++i)
             EXPECT_EQ(handles.NameToHandle(("r" + std::to_string(i)).c_str()), i) << count;
