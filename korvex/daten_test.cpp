@@ -69,28 +69,6 @@ TEST_F(InstanceTableTest, SharesOneObjectPerCncAndDestroysItWithTheLastUser) {
     ShutDownKorvex(third);
 }
 
-TEST_F(InstanceTableTest, CncNumberSelectsTheSlotByItsLowEightBits) {
-    struct Case {
-        unsigned cnc;
-        int slot;  // -1: refused
-    } cases[] = {{0, 0}, {2, 2}, {15, 15}, {258, 2}, {16, -1}, {20, -1}, {300, -1}, {255, -1}};
-    for (const Case& c : cases) {
-        gFactory = FactoryLog{};
-        machine.model.global.mCnc = c.cnc;
-        Daten* daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
-        if (c.slot < 0) {
-            EXPECT_EQ(daten, nullptr) << c.cnc;
-            EXPECT_EQ(gFactory.calls, 0) << c.cnc;
-            continue;
-        }
-        ASSERT_NE(daten, nullptr) << c.cnc;
-        EXPECT_EQ(korvex::InstanceUseCount(static_cast<unsigned>(c.slot)), 1) << c.cnc;
-        EXPECT_EQ(daten->Cnc(), static_cast<std::uint8_t>(c.cnc));
-        ShutDownKorvex(daten);
-        EXPECT_EQ(korvex::InstanceUseCount(static_cast<unsigned>(c.slot)), 0) << c.cnc;
-    }
-}
-
 TEST_F(InstanceTableTest, IniKeysReachTheFactoryCutTo31Characters) {
     Daten* daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
     EXPECT_EQ(gFactory.datenName, "QZ_DATEN");

@@ -146,24 +146,6 @@ TEST_F(UnitsTest, FeedRateRecordFollowsTheMode) {
     EXPECT_FALSE(daten->HandleTMET1_2(259));
 }
 
-TEST_F(UnitsTest, ReloadBracketsTheSwitchReadsWithControlCodes) {
-    DefineSettings();
-    machine.model.global.mCnc = 5;  // the host works on another CNC by now
-    sim().ClearTrace();
-    EXPECT_EQ(daten->InitInchMetricCnc47(), 0);
-    std::vector<std::string> lines;
-    for (const std::string& line : sim().TraceLines())
-        if (line.rfind("SendControl", 0) == 0 || line.find(" 799 ") != std::string::npos ||
-            line.find(" 801 ") != std::string::npos || line.find(" 644 ") != std::string::npos)
-            lines.push_back(line.substr(0, line.find(" -> ")));
-    const std::vector<std::string> expected = {
-        "SendControl 39 5", "ReadByHandle 0 0 799 0 4 1", "ReadByHandle 0 0 801 0 4 1",
-        "SendControl 40 5", "ReadByHandle 0 0 644 0 4 1",
-    };
-    EXPECT_EQ(lines, expected);
-    EXPECT_EQ(Updates(), 0u);  // metric, unmirrored: nothing changed
-}
-
 TEST_F(UnitsTest, ReloadFollowsTheMetricSwitches) {
     DefineSettings();
     struct Case {

@@ -265,24 +265,6 @@ class FlagCommandTest : public ValueCommandTest {
     }
 };
 
-TEST_F(FlagCommandTest, TemplatesGoThroughTheCommandLine) {
-    EXPECT_EQ(daten->HandleCommFlag(662, 1, 1, 255), 0);
-    // Logged by the flag command and once more on the way out.
-    EXPECT_EQ(Trace(), (Events{
-                           "frameCommandEcho \"STON2\"",
-                           "protocol 398 \"TESTMACHINE\" \"COMM STON2\"",
-                           "frameProtocolLine \"COMM STON2\" 398",
-                           "frameCommandEcho \"STON2\"",
-                           "protocol 398 \"TESTMACHINE\" \"COMM STON2\"",
-                           "frameProtocolLine \"COMM STON2\" 398",
-                           "581@1 <- STON2",
-                       }));
-    Clear();
-    EXPECT_EQ(daten->HandleCommFlag(799, 0, 0, 255), 0);
-    EXPECT_EQ(Sent(), (Events{"581 <- INCH"}));
-    EXPECT_EQ(daten->unitInits, 1);  // the special command ran
-}
-
 TEST_F(FlagCommandTest, FixedForms) {
     struct Case {
         std::uint16_t handle;
@@ -386,17 +368,6 @@ TEST_F(FlagCommandTest, FailingWriteOfTheCommandLineIsReturned) {
     machine.sim.FailNext(Op::WriteByHandle);
     EXPECT_EQ(Input("1.5", 3100), Daten::DataOrDriverError);
     EXPECT_TRUE(FollowUps().empty());  // no refresh after a failed send
-}
-
-TEST_F(FlagCommandTest, BusyChannelSendsNothing) {
-    machine.host.tickStep = 100;
-    machine.sim.SetBusyReads(100);
-    EXPECT_EQ(daten->HandleCommFlag(1595, 0, 4, 255), Daten::DataOrDriverError);
-    EXPECT_EQ(Trace(), (Events{
-                           "frameMessage 0x494 0 0 -> 0",
-                           "frameMessage 0x494 2 \"Input OPT-$ not possible!\" -> 0",
-                           "frameMessage 0x494 8 0 -> 0",
-                       }));
 }
 
 }  // namespace

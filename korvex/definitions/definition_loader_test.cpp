@@ -178,35 +178,16 @@ TEST_F(DefinitionCacheTest, ReadWhileNewerThanTheHandleCache) {
     EXPECT_EQ(daten->ConstructionResult(), 0);
 }
 
+// Touched text files are the tool's scripts' (machine_files); here the
+// two-second unit of the stamps.
 TEST_F(DefinitionCacheTest, StaleCachesAreReplaced) {
-    struct Case {
-        const char* what;
-        std::function<void()> change;
-    } cases[] = {
-        {"same two-second unit as the handle cache",
-         [&] { SetStamp(Cache(), 2022, 1, 1, 8, 0, 1); }},
-        {"older than the handle cache", [&] { SetStamp(Cache(), 2021, 12, 31, 23, 0, 0); }},
-        {"definition file touched", [&] { SetStamp(Text(), 2021, 3, 15, 10, 37, 44); }},
-        {"handle file touched, so the handle cache is new",
-         [&] { SetStamp(machine.Path("HANDLES.TXT"), 2021, 3, 15, 10, 37, 44); }},
-        {"another build",
-         [&] {
-             std::string cache = machine.ReadFile("QZ_DATEN.BIN");
-             cache.replace(cache.find("11:37:28"), 8, "11:37:29");
-             machine.WriteFile("QZ_DATEN.BIN", cache);
-             SetStamp(Cache(), 2022, 1, 1, 8, 0, 10);
-         }},
-    };
-    for (const Case& c : cases) {
-        SetStamp(machine.Path("HANDLES.TXT"), 2021, 3, 15, 10, 37, 42);
-        SetStamp(Text(), 2021, 3, 15, 10, 37, 42);
+    for (std::uint32_t second : {1, 0}) {  // same unit as the handle cache; older
         MakeValidCache();
-        c.change();
+        SetStamp(Cache(), 2022, 1, 1, 8, 0, second);
         auto daten = Load();
-        EXPECT_FALSE(daten->DefinitionsFromCache()) << c.what;
-        ExpectRecords(*daten, c.what);
+        EXPECT_FALSE(daten->DefinitionsFromCache()) << second;
+        ExpectRecords(*daten, "stale");
     }
-    EXPECT_TRUE(machine.host.messageBoxes.empty());
 }
 
 TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
@@ -235,6 +216,7 @@ TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
         {"garbage after a valid header", good.substr(0, 256) + std::string(606, '\x5a'), false},
         {"a type code of 99", with(262 + 100, Le16(99)), false},
         {"a not-direct road of 7", with(262 + 148, Le16(7)), false},
+        {"another build", with(good.find("11:37:28"), "11:37:29"), false},
     };
     for (const Case& c : cases) {
         machine.WriteFile("QZ_DATEN.BIN", c.cache);
@@ -249,77 +231,63 @@ TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
     EXPECT_TRUE(machine.host.fatalExits.empty());
 }
 
-TEST_F(DefinitionCacheTest, ACacheThatVanishesBeforeItsReadCannotBeOpened) {
-    MakeValidCache();
-    StampHookHost host;
-    host.onStamp = [this](const std::string& path) {
-        if (path == Cache()) std::filesystem::remove(path);
+// Each fault of the cache's file ends the load with its message; nothing half
+// read stays and no half-written cache is left.
+TEST_F(DefinitionCacheTest, FileFaultsEndTheLoad) {
+    struct Case {
+        const char* caption;
+        std::uint8_t result;
+        std::function<void()> before;                     // prepares the files
+        std::function<void(const std::string&)> onStamp;  // acts between check and read
+        rlim_t sizeLimit;
+    } cases[] = {
+        // the cache vanishes between its check and its read
+        {"OPEN - ERROR !!", Daten::FileNotFound, [&] { MakeValidCache(); },
+         [&](const std::string& path) { std::filesystem::remove(path); }, RLIM_INFINITY},
+        // opens like a file, fails to read like a broken disk
+        {"READ - ERROR !!", Daten::DataOrDriverError, [&] { MakeValidCache(); },
+         [&](const std::string& path) {
+             std::filesystem::remove(path);
+             std::filesystem::create_directory(path);
+         },
+         RLIM_INFINITY},
+        {"OPEN - ERROR !!", Daten::DataOrDriverError,
+         [&] {
+             std::filesystem::create_directory(Cache());
+             machine.WriteFile("QZ_DATEN.BIN/keep", "x");
+         },
+         nullptr, RLIM_INFINITY},
+        // the handle cache exists, so only the definition cache is written
+        {"WRITE - ERROR !!", Daten::DataOrDriverError,
+         [&] {
+             Load();
+             std::filesystem::remove(Cache());
+         },
+         nullptr, 500},
     };
-    auto daten = Load();
-    ASSERT_EQ(host.messageBoxes.size(), 1u);
-    EXPECT_EQ(host.messageBoxes[0].caption, "OPEN - ERROR !!");
-    EXPECT_EQ(host.messageBoxes[0].text, Cache());
-    EXPECT_EQ(daten->ConstructionResult(), Daten::FileNotFound);
-    EXPECT_EQ(host.fatalExits, std::vector<int>{0});
-    EXPECT_EQ(daten->DefinitionCount(), 0u);
-}
-
-TEST_F(DefinitionCacheTest, ACacheThatCannotBeReadEndsTheLoad) {
-    MakeValidCache();
     StampHookHost host;
-    host.onStamp = [this](const std::string& path) {
-        if (path != Cache()) return;
-        // Opens like a file, fails to read like a broken disk.
-        std::filesystem::remove(path);
-        std::filesystem::create_directory(path);
-    };
-    auto daten = Load();
-    ASSERT_EQ(host.messageBoxes.size(), 1u);
-    EXPECT_EQ(host.messageBoxes[0].caption, "READ - ERROR !!");
-    EXPECT_EQ(host.messageBoxes[0].text, Cache());
-    EXPECT_EQ(daten->ConstructionResult(), Daten::DataOrDriverError);
-    EXPECT_EQ(host.fatalExits, std::vector<int>{0});
-    EXPECT_EQ(daten->DefinitionCount(), 0u);
-}
-
-TEST_F(DefinitionCacheTest, ACacheThatCannotBeCreatedEndsTheLoad) {
-    std::filesystem::create_directory(Cache());
-    machine.WriteFile("QZ_DATEN.BIN/keep", "x");
-    auto daten = Load();
-    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.host.messageBoxes[0].caption, "OPEN - ERROR !!");
-    EXPECT_EQ(machine.host.messageBoxes[0].text, Cache());
-    EXPECT_EQ(daten->ConstructionResult(), Daten::DataOrDriverError);
-    EXPECT_EQ(machine.host.fatalExits, std::vector<int>{0});
-}
-
-TEST_F(DefinitionCacheTest, AFailedWriteEndsTheLoadAndLeavesNoCache) {
-    Load();  // the handle cache exists, so only the definition cache is written
-    std::filesystem::remove(Cache());
-    machine.host.messageBoxes.clear();
-    decltype(Load()) daten;
-    {
-        const korvex::testing::FileSizeLimit limit(500);
-        daten = Load();
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(Cache());
+        host.onStamp = nullptr;
+        c.before();
+        host.messageBoxes.clear();
+        host.fatalExits.clear();
+        host.onStamp = [&](const std::string& path) {
+            if (path == Cache() && c.onStamp) c.onStamp(path);
+        };
+        decltype(Load()) daten;
+        {
+            const korvex::testing::FileSizeLimit limit(c.sizeLimit);
+            daten = Load();
+        }
+        ASSERT_EQ(host.messageBoxes.size(), 1u) << c.caption;
+        EXPECT_EQ(host.messageBoxes[0].caption, c.caption);
+        EXPECT_EQ(host.messageBoxes[0].text, Cache());
+        EXPECT_EQ(daten->ConstructionResult(), c.result) << c.caption;
+        EXPECT_EQ(host.fatalExits, std::vector<int>{0}) << c.caption;
+        EXPECT_EQ(daten->DefinitionCount(), 0u) << c.caption;
+        EXPECT_EQ(machine.Exists("QZ_DATEN.BIN"), c.sizeLimit == RLIM_INFINITY && c.result != 5);
     }
-    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.host.messageBoxes[0].caption, "WRITE - ERROR !!");
-    EXPECT_EQ(machine.host.messageBoxes[0].text, Cache());
-    EXPECT_EQ(daten->ConstructionResult(), Daten::DataOrDriverError);
-    EXPECT_FALSE(machine.Exists("QZ_DATEN.BIN"));
-}
-
-TEST_F(DefinitionCacheTest, WindowsLineEndsGiveTheSameCache) {
-    Load();
-    const std::string fromLf = machine.ReadFile("QZ_DATEN.BIN");
-    std::string crlf;
-    for (char c : std::string(kDefinitions))
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    machine.WriteFile("QZ_DATEN.TXT", crlf);
-    SetStamp(Text(), 2021, 3, 15, 10, 37, 42);
-    std::filesystem::remove(Cache());
-    Load();
-    EXPECT_EQ(machine.ReadFile("QZ_DATEN.BIN"), fromLf);
 }
 
 TEST_F(DefinitionCacheTest, ProgressWhileReadingTheCache) {

@@ -159,16 +159,6 @@ TEST_F(DefinitionFileTest, EveryErrorWithItsCaptionTextAndResult) {
     }
 }
 
-TEST_F(DefinitionFileTest, MissingDefinitionFile) {
-    machine.WriteFile("HANDLES.TXT", kHandles);
-    std::unique_ptr<Daten> daten(machine.NewDaten("NODEFS"));
-    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.host.messageBoxes[0].caption, "FILE NOT FOUND !!");
-    EXPECT_EQ(machine.host.messageBoxes[0].text, machine.Path("NODEFS.TXT"));
-    EXPECT_EQ(daten->ConstructionResult(), Daten::FileNotFound);
-    EXPECT_EQ(machine.host.fatalExits, std::vector<int>{0});
-}
-
 TEST_F(DefinitionFileTest, AHandleFileErrorSkipsTheDefinitions) {
     auto daten = Load("[NOPE]\n", "A=1\n=2\n");
     ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
@@ -389,16 +379,6 @@ TEST_F(DefinitionFileTest, WindowsLineEndsAndLongLines) {
     EXPECT_EQ(machine.host.messageBoxes[0].text, "X\nFile : " + File() + "\nLine : 4");
 }
 
-TEST_F(DefinitionFileTest, ProgressCountsTheHeaders) {
-    std::string handles, definitions;
-    for (int i = 0; i < 120; ++i) {
-        handles += "H" + std::to_string(i) + "=" + std::to_string(i + 10) + "\n";
-        definitions += "[H" + std::to_string(i) + "]\nType = STRING 4\n";
-    }
-    Load(definitions, handles);
-    EXPECT_EQ(machine.model.hello.Caption(), "DORIX1 interface  [100]");
-}
-
 TEST(ConstantTableTest, HashAndLookUp) {
     using korvex::definitions::ConstantTable;
     EXPECT_EQ(ConstantTable::Hash(""), 0u);
@@ -437,64 +417,6 @@ TEST(NumberTextTest, AsTheCLibraryReadsThem) {
     EXPECT_EQ(ParseDouble("-1e3x"), -1000.0);
     EXPECT_EQ(ParseDouble(std::string(100, '1') + ".5"),
               std::strtod((std::string(100, '1') + ".5").c_str(), nullptr));
-}
-
-// The lint's way through the parser: every error, each at its line, and no
-// second error that only follows from the first.
-TEST(DefinitionParserTest, GoesOnAfterEachErrorWhenAskedTo) {
-    std::vector<DInfo*> table{new DInfo()};
-    std::vector<korvex::files::LoadMessage> messages;
-    korvex::definitions::DefinitionParser parser(
-        table, "defs.txt",
-        [](const char* name) -> std::uint16_t {
-            const std::string n(name);
-            return n == "A" ? 1 : n == "B" ? 2 : n == "C" ? 3 : n == "D" ? 4 : Handles::kNoHandle;
-        },
-        [&messages](const korvex::files::LoadMessage& m) {
-            messages.push_back(m);
-            return true;
-        });
-    const bool clean = parser.Parse(
-        "Type = LONGINT\n"      // 1 outside a record
-        "[A]\n"                 // 2
-        "Type = longint\n"      // 3 unknown type word
-        "Min = 5\n"             // 4 (no second error: the type failed)
-        "[NOPE]\n"              // 5 unknown handle: checked, not stored
-        "Visible = perhaps\n"   // 6 (the record is not checked as a whole)
-        "[B]\n"                 // 7
-        "Type = LONGINT\n"      // 8
-        "MetricFormat = 2 5\n"  // 9 (no missing-format error at the close)
-        "Frobnicate = 1\n"      // 10
-        "[C]\n"                 // 11
-        "Type = STRING 8\n"     // 12
-        "[A]\n"                 // 13 A has no record (its type failed)
-        "Type = STRING 2\n"     // 14
-        "[C]\n"                 // 15 C has one
-        "[D]\n"                 // 16
-        "Type = BYTE\n"         // 17
-        "MetricFormat = 3 0\n"  // 18
-        "InchMetric = NO\n");   // 19
-    EXPECT_FALSE(clean);
-    std::vector<std::pair<unsigned, std::string>> got;
-    for (const auto& m : messages) got.emplace_back(m.line, m.caption);
-    EXPECT_EQ(got, (std::vector<std::pair<unsigned, std::string>>{
-                       {1, "Handle not valid !!"},
-                       {3, "Unknown parameter !!"},
-                       {5, "Handle not found !!"},
-                       {6, "Wrong parameter (YES / NO) !!"},
-                       {9, "2nd parameter is greater than 1st parameter !!"},
-                       {10, "Unknown keyword !!"},
-                       {15, "Handle already exists !!"},
-                   }));
-    ASSERT_EQ(table.size(), 5u);
-    EXPECT_EQ(table[1]->mType, DInfo::STRING);
-    // A record is kept even when a line of it was wrong, so that a second
-    // header for it still counts as a repeat.
-    EXPECT_EQ(table[2]->mType, DInfo::LONGINT);
-    EXPECT_EQ(table[3]->mType, DInfo::STRING);
-    EXPECT_EQ(table[4]->mType, DInfo::BYTE);
-    EXPECT_EQ(parser.HighestHandle(), 4);
-    for (DInfo* record : table) delete record;
 }
 
 }  // namespace

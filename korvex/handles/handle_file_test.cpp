@@ -154,23 +154,6 @@ TEST_F(HandleFileTest, ErrorsStopTheLoadWithTheirMessage) {
     }
 }
 
-TEST_F(HandleFileTest, MissingHandleFile) {
-    auto handles = Load("MYHANDLES");
-    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.host.messageBoxes[0].caption, "FILE NOT FOUND !!");
-    EXPECT_EQ(machine.host.messageBoxes[0].text, "MYHANDLES");
-    EXPECT_EQ(handles->LoadResultCode(), Handles::FileNotFound);
-    EXPECT_EQ(machine.host.fatalExits, std::vector<int>{0});
-    EXPECT_FALSE(Handles::IsLoaded());
-}
-
-TEST_F(HandleFileTest, FileNamesAreFoundWithoutRegardToCase) {
-    machine.WriteFile("handles.txt", "A=1\n");
-    auto handles = Load("HANDLES");
-    EXPECT_EQ(handles->LoadResultCode(), Handles::Loaded);
-    EXPECT_TRUE(machine.Exists("HANDLES.BIN"));
-}
-
 TEST_F(HandleFileTest, LongLinesAreReadWhole) {
     const std::string name(255, 'L');
     machine.WriteFile("HANDLES.TXT", name + std::string(300, ' ') + "= 7\nB" +
@@ -179,15 +162,6 @@ TEST_F(HandleFileTest, LongLinesAreReadWhole) {
     auto handles = Load();
     EXPECT_EQ(handles->NameToHandle(name.c_str()), 7);
     EXPECT_EQ(handles->NameToHandle("B"), 8);
-}
-
-TEST_F(HandleFileTest, ProgressFollowsTheNames) {
-    std::string text;
-    for (int i = 0; i < 250; ++i) text += "N" + std::to_string(i) + "=" + std::to_string(i) + "\n";
-    machine.WriteFile("HANDLES.TXT", text);
-    auto handles = Load();
-    EXPECT_EQ(handles->HandlesInContainer(), 250u);
-    EXPECT_EQ(machine.model.hello.Caption(), "DORIX handle interface  [200]");
 }
 
 TEST_F(HandleFileTest, TheCacheIsReadWhileItFitsTheTextFile) {
@@ -417,48 +391,6 @@ TEST_F(HandleFileTest, CacheFileName) {
     global.mMachineDir = std::string(2000, 'd');
     EXPECT_FALSE(korvex::files::CacheFileName(global, "HANDLES", out, sizeof out));
     EXPECT_STREQ(out, "");
-}
-
-// The lint's way through the same checks: every error, and the good entries
-// of the other lines.
-TEST(HandleFileCheckTest, ReportsEveryErrorWhenAskedToGoOn) {
-    class Table : public korvex::files::HandleNameTable {
-      public:
-        bool HasNumber(std::uint16_t n) override {
-            for (auto& e : entries)
-                if (e.second == n) return true;
-            return false;
-        }
-        bool HasName(const char* name) override {
-            for (auto& e : entries)
-                if (strcasecmp(e.first.c_str(), name) == 0) return true;
-            return false;
-        }
-        bool Add(const char* name, std::uint16_t n) override {
-            entries.emplace_back(name, n);
-            return true;
-        }
-        std::vector<std::pair<std::string, std::uint16_t>> entries;
-    } table;
-    std::vector<korvex::files::LoadMessage> messages;
-    const bool clean = korvex::files::CheckHandleFile("A=1\n=2\nB=1\na=3\nC=4\nA=4\n", table,
-                                                      [&](const korvex::files::LoadMessage& m) {
-                                                          messages.push_back(m);
-                                                          return true;
-                                                      });
-    EXPECT_FALSE(clean);
-    ASSERT_EQ(messages.size(), 5u);
-    EXPECT_EQ(messages[0].line, 2u);
-    EXPECT_EQ(messages[0].result, 2);
-    EXPECT_EQ(messages[1].line, 3u);
-    EXPECT_EQ(messages[1].caption, "Handle already exists !!");
-    EXPECT_EQ(messages[2].line, 4u);
-    EXPECT_EQ(messages[2].text, "Line : 4\nName : a");
-    EXPECT_EQ(messages[3].line, 6u);
-    EXPECT_EQ(messages[3].result, 3);
-    EXPECT_EQ(messages[4].line, 6u);
-    EXPECT_EQ(messages[4].result, 4);
-    EXPECT_EQ(table.entries.size(), 2u);  // A and C
 }
 
 }  // namespace

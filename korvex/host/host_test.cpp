@@ -54,62 +54,12 @@ TEST(HostFunctionsTest, CopiesAndSwaps) {
     EXPECT_EQ(Swap(std::uint32_t{0x12345678}), 0x78563412u);
 }
 
-TEST(HostFunctionsTest, PackedStamp) {
-    // 2016-12-16 11:37:28: seconds/2 = 14, minutes 37, hours 11, day 16,
-    // month 12, 36 years since 1980.
-    const std::uint32_t expected = 14u | (37u << 5) | (11u << 11) | (16u << 16) | (12u << 21) |
-                                   (36u << 25);
-    EXPECT_EQ(korvex::host::PackStamp(2016, 12, 16, 11, 37, 28), expected);
-    EXPECT_EQ(korvex::host::PackStamp(2016, 12, 16, 11, 37, 29), expected);  // two-second units
-    EXPECT_EQ(korvex::host::PackStamp(1980, 1, 1, 0, 0, 0), (1u << 21) | (1u << 16));
-}
-
 TEST(HostFunctionsTest, QuotesBytes) {
     using korvex::host::QuoteBytes;
     const std::uint16_t thousand = 1000;
     EXPECT_EQ(QuoteBytes(&thousand, 2), "\"\\xe8\\x03\"");
     EXPECT_EQ(QuoteBytes("a \"b\\~\x7f", 7), "\"a \\x22b\\x5c~\\x7f\"");
     EXPECT_EQ(korvex::host::QuoteText(nullptr), "\"\"");
-}
-
-// Each host call through the frame, the protocol object and the hello
-// dialog, and the line the tool prints for it with --trace.
-TEST(TracingHostTest, OneLinePerCallInTheToolFormat) {
-    korvex::testing::TestMachine machine;
-    korvex::host::HostModel& model = machine.model;
-    machine.host.frameAnswers[{0x490, 36, 1}] = 7;
-    struct Case {
-        std::function<void()> call;
-        const char* line;
-    } cases[] = {
-        {[&] { model.frame.MessageBox("Line : 3", "Syntax - Error !!", MB_OK); },
-         "messagebox \"Syntax - Error !!\" \"Line : 3\""},
-        {[&] { korvex::host::Host().SendMessage(1, 0x490, 1, "T1 \"a\""); },
-         "SendMessage 0x490 1 \"T1 \\x22a\\x22\""},
-        {[&] { ErrorHalt("Hash table full!", "qzhandle", 474); },
-         "ErrorHalt \"Hash table full!\" \"qzhandle\" 474"},
-        {[&] { model.frame.frameMessage(0x490, 36, std::intptr_t{1}); },
-         "frameMessage 0x490 36 1 -> 7"},
-        {[&] { model.frame.frameMessage(0x4AB, 2, "Busy"); },
-         "frameMessage 0x4AB 2 \"Busy\" -> 0"},
-        {[&] { model.frame.frameMessage(0x490, 4000000000u, std::intptr_t{-2}); },
-         "frameMessage 0x490 4000000000 -2 -> 0"},
-        {[&] { model.frame.frameNotify(0x490, 31, std::intptr_t{9}); }, "frameNotify 0x490 31 9"},
-        {[&] { model.frame.frameNotify(0x490, 1, "UPDATE"); }, "frameNotify 0x490 1 \"UPDATE\""},
-        {[&] { model.frame.frameCommandFollowUp("FA1"); }, "frameCommandFollowUp \"FA1\""},
-        {[&] { model.frame.frameCommandEcho("SN"); }, "frameCommandEcho \"SN\""},
-        {[&] { model.frame.frameProtocolLine("COMM SN", 398); },
-         "frameProtocolLine \"COMM SN\" 398"},
-        {[&] { model.protocol.protocolWriteEntry(398, "sample", "COMM SN", 0, 0, 0, 0); },
-         "protocol 398 \"sample\" \"COMM SN\""},
-        {[&] { model.hello.SetCaption("DORIX1 interface  [300]"); },
-         "hello \"DORIX1 interface  [300]\""},
-    };
-    for (const Case& c : cases) {
-        machine.host.lines.clear();
-        c.call();
-        EXPECT_EQ(machine.host.lines, std::vector<std::string>{c.line}) << c.line;
-    }
 }
 
 TEST(ProfileTest, ReadsKeysLikeWindows) {

@@ -14,40 +14,6 @@ namespace {
 using korvex::host::SimDriver;
 using Op = SimDriver::Operation;
 
-TEST(SimDriverTest, ValuesAreKeptPerCncAxisHandleAndIndex) {
-    SimDriver sim;
-    sim.PokeLong(0, 1, 100, 2, 0x12345678);
-    std::int32_t value = -1;
-    EXPECT_EQ(sim.ReadByHandle(0, 1, 100, 2, 4, &value, 0, 1), 0);
-    EXPECT_EQ(value, 0x12345678);
-    // Other selectors are separate and read as zero.
-    for (auto [cnc, axis, index] : {std::tuple{1, 1, 2}, {0, 0, 2}, {0, 1, 3}}) {
-        value = -1;
-        EXPECT_EQ(sim.ReadByHandle(static_cast<std::uint8_t>(cnc), static_cast<std::uint8_t>(axis),
-                                   100, static_cast<std::uint16_t>(index), 4, &value, 0, 1),
-                  0);
-        EXPECT_EQ(value, 0);
-    }
-    // A short read takes the low-order bytes; a write keeps the bytes beyond it.
-    std::uint16_t low = 0;
-    EXPECT_EQ(sim.ReadByHandle(0, 1, 100, 2, 2, &low, 0, 1), 0);
-    EXPECT_EQ(low, 0x5678);
-    const std::uint8_t one = 0xAA;
-    EXPECT_EQ(sim.WriteByHandle(0, 1, 100, 2, 1, &one, 0, 1), 0);
-    EXPECT_EQ(sim.PeekLong(0, 1, 100, 2), 0x123456AA);
-}
-
-TEST(SimDriverTest, LargeFieldsSwapCountAndIndex) {
-    SimDriver sim;
-    sim.SetFieldLength(700, 300);
-    std::string text(300, 'x');
-    EXPECT_EQ(sim.WriteByHandle(0, 0, 700, 300, 5, text.data(), 0, 0), 0);
-    EXPECT_EQ(sim.Peek(0, 0, 700, 5).size(), 300u);
-    // Short fields in mode 0 keep index first.
-    EXPECT_EQ(sim.WriteByHandle(0, 0, 701, 5, 3, "abc", 0, 0), 0);
-    EXPECT_EQ(sim.Peek(0, 0, 701, 5).size(), 3u);
-}
-
 TEST(SimDriverTest, InjectedFailures) {
     SimDriver sim;
     std::int32_t value = 0;
@@ -77,16 +43,6 @@ TEST(SimDriverTest, InjectedFailures) {
     EXPECT_EQ(sim.GetMemoryBase(0), 0u);
     EXPECT_EQ(sim.GetMemoryBase(0), 0x00400000u);
     EXPECT_EQ(sim.Calls(Op::ReadByHandle), 3u);
-}
-
-TEST(SimDriverTest, BusyHandleReadsNonZeroForTheGivenReads) {
-    SimDriver sim;
-    sim.SetBusyReads(2);
-    std::int32_t busy = 0;
-    for (int expected : {1, 1, 0}) {
-        EXPECT_EQ(sim.ReadByHandle(0, 0, SimDriver::kBusyHandle, 0, 4, &busy, 0, 1), 0);
-        EXPECT_EQ(busy, expected);
-    }
 }
 
 TEST(SimDriverTest, MemoryImageCoversTheThreeRoots) {
