@@ -23,22 +23,6 @@ void PutDouble(unsigned char* out, double d) {
     for (int i = 0; i < 8; ++i) out[i] = (bits >> (8 * i)) & 0xFF;
 }
 
-TEST(DInfoTest, EmptyRecord) {
-    const DInfo r;
-    EXPECT_EQ(r.mType, DInfo::NONE);
-    EXPECT_EQ(r.mLength, 0);
-    EXPECT_EQ(r.RealMin(), 2147483647.0);
-    EXPECT_EQ(r.RealMax(), -2147483648.0);
-    EXPECT_EQ(r.RealDef(), 2147483647.0);
-    EXPECT_EQ(r.mUserFactor, 1.0);
-    EXPECT_EQ(r.mVisible, 1);
-    EXPECT_EQ(r.mInchMetric, 0);
-    EXPECT_EQ(r.mWriteDirect, 0);
-    EXPECT_EQ(r.mBase, 10);
-    EXPECT_STREQ(r.mszMetricUnit, "");
-    EXPECT_STREQ(r.mszTabParIdent, "");
-}
-
 TEST(DInfoTest, NumericConstructorsSetTheLengthOfTheTypeCode) {
     struct Case {
         DInfo::DType type;
@@ -61,34 +45,6 @@ TEST(DInfoTest, NumericConstructorsSetTheLengthOfTheTypeCode) {
         const DInfo shortForm(c.type, -5, 5, 1, 10, 3, 10, 4, 1.0, 1, 1, 1, 10);
         EXPECT_EQ(shortForm.mLength, c.length) << c.type;
     }
-}
-
-TEST(DInfoTest, FullIntegerConstructorTakesEveryValue) {
-    const DInfo r(DInfo::QZREAL, -100, 200, 50, 9, 3, 8, 4, 2.5, DInfo::CommValue, 1, 2, 0,
-                  "[mm/min]", "[in/min]", "TA", "IX", "PD", 1, -999, 1, 16);
-    EXPECT_EQ(r.Min(), -100);
-    EXPECT_EQ(r.Max(), 200);
-    EXPECT_EQ(r.Def(), 50);
-    EXPECT_EQ(r.mMetricWidth, 9);
-    EXPECT_EQ(r.mMetricDecimals, 3);
-    EXPECT_EQ(r.mInchWidth, 8);
-    EXPECT_EQ(r.mInchDecimals, 4);
-    EXPECT_EQ(r.mUserFactor, 2.5);
-    EXPECT_EQ(r.mNotDirect, DInfo::CommValue);
-    EXPECT_EQ(r.mWriteDirect, 1);
-    EXPECT_EQ(r.mInchMetric, 2);
-    EXPECT_EQ(r.mVisible, 0);
-    EXPECT_STREQ(r.mszMetricUnit, "[mm/min]");
-    EXPECT_STREQ(r.mszInchUnit, "[in/min]");
-    EXPECT_STREQ(r.mszTabIdent, "TA");
-    EXPECT_STREQ(r.mszTabIndex, "IX");
-    EXPECT_STREQ(r.mszTabParIdent, "PD");
-    EXPECT_EQ(r.mNotValid, 1);
-    EXPECT_EQ(r.mNotValidValue, -999);
-    EXPECT_EQ(r.mZReverse, 1);
-    EXPECT_EQ(r.mBase, 16);
-    EXPECT_EQ(r.mSwapBitmask, 0);
-    EXPECT_EQ(r.mRevertBitmask, 0);
 }
 
 TEST(DInfoTest, RealAndStringConstructors) {
