@@ -140,11 +140,11 @@ std::uint8_t ValueWatch::CheckSet(const std::string& name, const std::string& in
     if (handle == Handles::kNoHandle || !mDaten.ExistHandleAndGetInfo(handle))
         return Daten::HandleNotFound;
     if (!MatchesAny(mWritable, latin1)) return Daten::DirectAccessNotAllowed;
-    unsigned long number = 0;
-    bool digits = !indexText.empty() && indexText.size() <= 5;
+    bool digits = !indexText.empty();
     for (char c : indexText) digits = digits && c >= '0' && c <= '9';
     if (!digits) return Daten::ParameterError;
-    number = std::stoul(indexText);
+    if (indexText.size() > 5) return Daten::ValueOutOfRange;
+    const unsigned long number = std::stoul(indexText);
     if (number >= Elements(mDaten, handle)) return Daten::ValueOutOfRange;
     index = static_cast<std::uint16_t>(number);
     if (payloadSize > kMaxSetText) return Daten::NotEnoughSpace;
