@@ -2,7 +2,8 @@
 # Installs what a fresh Debian machine lacks to build and test KORVEX.
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev gcovr pkg-config
-          libcli11-dev libedit-dev nlohmann-json3-dev python3)
+          libcli11-dev libedit-dev nlohmann-json3-dev python3 libmosquitto-dev mosquitto
+          mosquitto-clients)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

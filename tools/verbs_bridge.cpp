@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -125,7 +126,8 @@ int Bridge(Session& session, const Words& words) {
     settings.port = options.port;
     settings.root = root;
     settings.cnc = cnc;
-    settings.clientId = "korvex-" + root + "-" + std::to_string(cnc);
+    settings.clientId = root + "-" + std::to_string(cnc);
+    std::replace(settings.clientId.begin(), settings.clientId.end(), '/', '-');
     settings.username = options.username;
     settings.tlsCa = options.tlsCa;
     if (!options.passwordFile.empty() && !ReadPassword(options.passwordFile, settings.password))

@@ -148,7 +148,8 @@ std::uint8_t ValueWatch::CheckSet(const std::string& name, const std::string& in
     if (number >= Elements(mDaten, handle)) return Daten::ValueOutOfRange;
     index = static_cast<std::uint16_t>(number);
     if (payloadSize > kMaxSetText) return Daten::NotEnoughSpace;
-    if (!Utf8ToLatin1(payload, text)) return Daten::SyntaxError;
+    // An empty payload is no input (and what clearing a retained message sends).
+    if (payloadSize == 0 || !Utf8ToLatin1(payload, text)) return Daten::SyntaxError;
     return Daten::Ok;
 }
 

@@ -104,6 +104,7 @@ TEST_F(ValueWatchTest, SetsGoThroughCommOrAreRefused) {
         {"r/0/TDiaD/0/set", "", 1 << 20, Daten::NotEnoughSpace, nullptr},
         {"r/0/TDiaD/0/set", std::string(256, '1'), 256, Daten::NotEnoughSpace, nullptr},
         {"r/0/TDiaD/0/set", "\xff", 1, Daten::SyntaxError, nullptr},
+        {"r/0/TDiaD/0/set", "", 0, Daten::SyntaxError, nullptr},
         {"r/0/TDiaD/0/set", "\xe2\x82\xac", 3, Daten::SyntaxError, nullptr},
         {"r/0/TDiaD/0/set", std::string("1\0" "2", 3), 3, Daten::SyntaxError, nullptr},
         // The library's own refusal comes back too: a number above its maximum.

@@ -1,0 +1,254 @@
+#!/usr/bin/env bash
+# End-to-end test of `korvex bridge` against a real Mosquitto broker that it
+# starts on 127.0.0.1 on a free port: publish, change, set, refused and
+# malformed sets, broker restart, broker down at start, clean exit, last will,
+# and a broker with passwords and ACLs (the example configuration).
+#
+# usage: e2e.sh KORVEX SAMPLE_MACHINE_DIR WORK_DIR EXAMPLES_DIR
+set -uo pipefail
+KORVEX=$1
+SAMPLE=$2
+WORK=$3
+EXAMPLES=$4
+MOSQUITTO=${MOSQUITTO:-$(command -v mosquitto || echo /usr/sbin/mosquitto)}
+HOST=127.0.0.1
+
+rm -rf "$WORK"
+mkdir -p "$WORK/m1"
+for file in "$SAMPLE"/*; do
+    case "$file" in *.BIN) ;; *) cp "$file" "$WORK/m1/" ;; esac
+done
+cd "$WORK" || exit 1
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    for log in broker.log bridge.err results.log; do
+        [ -f "$log" ] && { echo "--- $log"; tail -n 30 "$log"; }
+    done
+    exit 1
+}
+
+# start_broker CONF: starts Mosquitto with CONF (its listener line is added
+# here) on $PORT, or on a new free port when PORT is empty.
+start_broker() {
+    local conf=$1 tries=0
+    while :; do
+        [ -n "${KEEP_PORT:-}" ] || PORT=$((20000 + RANDOM % 30000))
+        # As root, Mosquitto would switch to its own user, who cannot read
+        # the files here.
+        { echo "user $(id -un)"; echo "listener $PORT $HOST"; cat "$conf"; } > broker.conf
+        "$MOSQUITTO" -c broker.conf > broker.log 2>&1 &
+        BROKER=$!
+        pids+=("$BROKER")
+        for _ in $(seq 50); do
+            grep -q "running" broker.log && return 0
+            kill -0 "$BROKER" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$BROKER" 2>/dev/null
+        tries=$((tries + 1))
+        [ $tries -lt 20 ] && [ -z "${KEEP_PORT:-}" ] || fail "broker does not start"
+    done
+}
+
+stop_broker() {
+    kill "$BROKER" 2>/dev/null
+    wait "$BROKER" 2>/dev/null
+}
+
+# retained TOPIC [SUB-OPTIONS]: the retained payload of TOPIC, if any.
+retained() {
+    local topic=$1
+    shift
+    mosquitto_sub -h $HOST -p "$PORT" -t "$topic" -C 1 -W 1 "$@" 2>/dev/null
+}
+
+# wait_for TOPIC TEXT: until the retained payload of TOPIC contains TEXT.
+wait_for() {
+    local value
+    for _ in $(seq 50); do
+        value=$(retained "$1")
+        [[ "$value" == *"$2"* ]] && return 0
+        sleep 0.1
+    done
+    fail "$1 is '$value', expected '$2'"
+}
+
+# wait_result TOPIC JSON: until the result subscriber saw JSON on TOPIC.
+wait_result() {
+    for _ in $(seq 50); do
+        grep -qxF "$1 $2" results.log && return 0
+        sleep 0.1
+    done
+    fail "no result '$2' on $1"
+}
+
+# start_bridge [ARGS]: the bridge on machine m1, verbs from the fifo.
+start_bridge() {
+    rm -f in
+    mkfifo in
+    exec 3<>in
+    "$KORVEX" -m m1 --sim state.txt --trace bridge $HOST:"$PORT" --interval 50 "$@" \
+        <&3 >>bridge.out 2>>bridge.err &
+    BRIDGE=$!
+    pids+=("$BRIDGE")
+}
+
+ROOT=korvex/m1
+"$KORVEX" -m m1 --sim state.txt sim table 3001 8 || fail "cannot prepare the simulated controller"
+printf 'allow_anonymous true\npersistence false\n' > open.conf
+start_broker open.conf
+mosquitto_sub -h $HOST -p "$PORT" -t "$ROOT/0/+/+/result" -v > results.log 2>&1 &
+pids+=($!)
+
+# Publish.
+start_bridge --publish TDiaD --publish MachineName --publish MachineSerial --writable 'tdia*' --writable MachineName --writable CmdLine
+wait_for $ROOT/status online
+wait_for $ROOT/0/TDiaD/7 '{"handle":3001,"name":"TDiaD","index":7,"raw":0,"text":"0.000","unit":"[mm]"}'
+wait_for $ROOT/0/MachineName/0 '"raw":""'
+[ -z "$(retained $ROOT/0/TDiaD/8)" ] || fail "an element beyond the table is published"
+
+# A change at the controller.
+echo "sim poke 3001 3 e8030000" >&3
+wait_for $ROOT/0/TDiaD/3 '"raw":1000,"text":"1.000"'
+
+# Sets: the same driver and protocol lines as `input`.
+sleep 0.3  # the result subscriber is surely subscribed by now
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/4/set -m 1.2
+wait_result $ROOT/0/TDiaD/4/result '{"error":0,"text":""}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/CmdLine/0/set -m NOTOL
+wait_result $ROOT/0/CmdLine/0/result '{"error":0,"text":""}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/MachineName/0/set -m 'Fräse 1'
+wait_result $ROOT/0/MachineName/0/result '{"error":0,"text":""}'
+wait_for $ROOT/0/MachineName/0 '"raw":"Fräse 1"'
+mkdir twin && cp -r m1 twin/m1
+# same_as_input ARG...: the bridge traced every line `input ARG...` traces
+# on a twin of the machine.
+same_as_input() {
+    "$KORVEX" -m twin/m1 --trace input "$@" | grep -v '^hello' > expected.trace
+    [ -s expected.trace ] || fail "input $* traced nothing"
+    while IFS= read -r line; do
+        grep -qxF "$line" bridge.out || fail "the set of '$*' lacks: $line"
+    done < expected.trace
+}
+same_as_input TDiaD 1.2 4
+same_as_input CmdLine NOTOL
+same_as_input MachineName "$(printf 'Fr\xe4se 1')"
+
+# Refused and malformed sets answer with an error and write nothing.
+writes=$(grep -c '^WriteByHandle' bridge.out)
+printf '\xff' > not-utf8
+head -c 1048576 /dev/zero | tr '\0' '1' > big
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/MachineSerial/0/set -m X
+wait_result $ROOT/0/MachineSerial/0/result '{"error":2,"text":"Direct access not allowed!"}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/NoSuchName/0/set -m 1
+wait_result $ROOT/0/NoSuchName/0/result '{"error":6,"text":"Handle not found!"}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/x/set -m 1
+wait_result $ROOT/0/TDiaD/x/result '{"error":13,"text":"Parameter error!"}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/8/set -m 1
+wait_result $ROOT/0/TDiaD/8/result '{"error":3,"text":"Value out of range"}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/1/set -f not-utf8
+wait_result $ROOT/0/TDiaD/1/result '{"error":7,"text":"Syntax error!"}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/2/set -f big
+wait_result $ROOT/0/TDiaD/2/result '{"error":4,"text":"Not enough space!"}'
+sleep 0.3
+[ "$(grep -c '^WriteByHandle' bridge.out)" = "$writes" ] || fail "a refused set wrote"
+
+# The broker goes away; a change made meanwhile arrives when it is back
+# (it lost its retained messages: everything is published again).
+stop_broker
+echo "sim poke 3001 5 d0070000" >&3
+sleep 0.5
+KEEP_PORT=1 start_broker open.conf
+wait_for $ROOT/status online
+wait_for $ROOT/0/TDiaD/5 '"raw":2000'
+wait_for $ROOT/0/TDiaD/3 '"raw":1000'
+kill -0 "$BRIDGE" 2>/dev/null || fail "the bridge died with the broker"
+
+# A clean exit leaves "offline" and saves the controller state.
+kill -TERM "$BRIDGE"
+wait "$BRIDGE"
+code=$?
+[ $code = 0 ] || fail "the bridge exited with $code on SIGTERM"
+wait_for $ROOT/status offline
+grep -q "^value 0 0 3001 5 d0070000" state.txt || fail "the controller state was not saved"
+
+# A retained set is an old order: a bridge that starts does not carry it out.
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/5/set -m 7 -r
+start_bridge --publish TDiaD --writable TDiaD
+wait_for $ROOT/status online
+for _ in $(seq 50); do grep -q "dropped a retained set" bridge.err && break; sleep 0.1; done
+grep -q "dropped a retained set" bridge.err || fail "a retained set was not dropped"
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/5/set -r -n
+wait_result $ROOT/0/TDiaD/5/result '{"error":7,"text":"Syntax error!"}'
+grep -q 'T6D' bridge.out && fail "a retained or empty set was carried out"
+kill -TERM "$BRIDGE"
+wait "$BRIDGE"
+
+# Broker down at start; then the last will when the bridge dies.
+stop_broker
+start_bridge --publish TDiaD
+sleep 0.5
+KEEP_PORT=1 start_broker open.conf
+wait_for $ROOT/status online
+wait_for $ROOT/0/TDiaD/5 '"raw":2000'
+kill -9 "$BRIDGE"
+wait "$BRIDGE" 2>/dev/null
+wait_for $ROOT/status offline
+grep -q "unreachable" bridge.err || fail "no log line for the unreachable broker"
+
+# The example configuration: passwords and ACLs for a read-only and a
+# read-write client.
+stop_broker
+mosquitto_passwd -c -b passwords m1 bridge-secret >/dev/null 2>&1
+mosquitto_passwd -b passwords mes-reader reader-secret >/dev/null 2>&1
+mosquitto_passwd -b passwords mes-writer writer-secret >/dev/null 2>&1
+chmod 600 passwords
+cp "$EXAMPLES/acl" acl
+{
+    echo "allow_anonymous false"
+    echo "persistence false"
+    echo "password_file $WORK/passwords"
+    echo "acl_file $WORK/acl"
+} > secure.conf
+start_broker secure.conf
+echo bridge-secret > bridge.password
+start_bridge --publish TDiaD --writable TDiaD --username m1 --password-file bridge.password
+reader=(-h $HOST -p "$PORT" -u mes-reader -P reader-secret)
+writer=(-h $HOST -p "$PORT" -u mes-writer -P writer-secret)
+wait_for_as() {
+    local value
+    for _ in $(seq 50); do
+        value=$(mosquitto_sub "${reader[@]}" -t "$1" -C 1 -W 1 2>/dev/null)
+        [[ "$value" == *"$2"* ]] && return 0
+        sleep 0.1
+    done
+    fail "$1 is '$value' for the reader, expected '$2'"
+}
+wait_for_as $ROOT/status online
+[ -z "$(retained $ROOT/status)" ] || fail "an anonymous client reads"
+mosquitto_pub "${reader[@]}" -t $ROOT/0/TDiaD/6/set -m 3.3
+sleep 0.5
+wait_for_as $ROOT/0/TDiaD/6 '"raw":0'
+grep -q "T7D3.3" bridge.out && fail "a read-only client wrote"
+mosquitto_pub "${writer[@]}" -t $ROOT/0/TDiaD/6/set -m 3.3
+for _ in $(seq 50); do grep -q "T7D3.3" bridge.out && break; sleep 0.1; done
+grep -q "T7D3.3" bridge.out || fail "the read-write client's set did not arrive"
+echo wrong > bad.password
+"$KORVEX" -m m1 bridge $HOST:"$PORT" --username m1 --password-file bad.password \
+    2> refused.err &
+refused=$!
+pids+=("$refused")
+for _ in $(seq 50); do grep -q "refused" refused.err && break; sleep 0.1; done
+grep -q "broker refused the connection" refused.err || fail "a wrong password is not reported"
+kill -TERM "$BRIDGE" "$refused"
+wait "$BRIDGE" "$refused" 2>/dev/null
+
+echo "bridge end-to-end: all passed"
