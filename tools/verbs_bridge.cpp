@@ -7,11 +7,13 @@
 // The network lives on the link's own thread.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -27,44 +29,32 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int gSignalPipe[2] = {-1, -1};
-
-extern "C" void OnStopSignal(int) {
-    const char byte = 1;
-    if (write(gSignalPipe[1], &byte, 1) < 0) {
-        // The pipe is full: a stop is pending already.
-    }
-}
-
-// SIGINT and SIGTERM end the bridge through a pipe the loop watches; the
-// previous handlers come back when it ends.
-class StopSignals {
+// SIGINT and SIGTERM (noted by the tool's handlers, Interrupted()) reach
+// this thread only while it waits in ppoll, so that a stop never slips in
+// between the check and the wait; the network thread, started meanwhile,
+// never takes them. A broken connection must not end the process: SIGPIPE
+// is ignored meanwhile.
+class SignalWindow {
 public:
-    StopSignals() {
-        if (pipe2(gSignalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return;
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &mOldInt);
-        sigaction(SIGTERM, &action, &mOldTerm);
-        // A broken connection must not end the process.
+    SignalWindow() {
+        sigset_t stop;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGINT);
+        sigaddset(&stop, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stop, &mWaitMask);
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         sigaction(SIGPIPE, &ignore, &mOldPipe);
     }
-    ~StopSignals() {
-        sigaction(SIGINT, &mOldInt, nullptr);
-        sigaction(SIGTERM, &mOldTerm, nullptr);
+    ~SignalWindow() {
         sigaction(SIGPIPE, &mOldPipe, nullptr);
-        close(gSignalPipe[0]);
-        close(gSignalPipe[1]);
-        gSignalPipe[0] = gSignalPipe[1] = -1;
+        pthread_sigmask(SIG_SETMASK, &mWaitMask, nullptr);
     }
-    int Fd() const { return gSignalPipe[0]; }
+    // The mask while waiting: the one from before, with the stops open.
+    const sigset_t* WaitMask() const { return &mWaitMask; }
 
 private:
-    struct sigaction mOldInt {};
-    struct sigaction mOldTerm {};
+    sigset_t mWaitMask;
     struct sigaction mOldPipe {};
 };
 
@@ -138,8 +128,7 @@ int Bridge(Session& session, const Words& words) {
     Log("publishing " + std::to_string(values) + " values under " + root + "/" +
         std::to_string(cnc) + ", every " + std::to_string(options.intervalMs) + " ms");
 
-    StopSignals signals;
-    if (signals.Fd() < 0) return UsageError("cannot watch for signals");
+    SignalWindow signals;
     bridge::MqttLink link(settings, Log);
     if (!link.Start(error)) return UsageError(error);
 
@@ -150,7 +139,7 @@ int Bridge(Session& session, const Words& words) {
     std::vector<bridge::MqttLink::Incoming> incoming;
     const auto interval = std::chrono::milliseconds(options.intervalMs);
     Clock::time_point nextPass = Clock::now();
-    while (true) {
+    while (!Interrupted()) {
         Clock::time_point now = Clock::now();
         if (now >= nextPass) {
             watch.Pass(link);
@@ -158,21 +147,21 @@ int Bridge(Session& session, const Words& words) {
             nextPass = std::max(nextPass + interval, Clock::now());
             now = Clock::now();
         }
-        pollfd fds[3] = {{signals.Fd(), POLLIN, 0},
-                         {link.IncomingFd(), POLLIN, 0},
+        pollfd fds[2] = {{link.IncomingFd(), POLLIN, 0},
                          {readInput ? STDIN_FILENO : -1, POLLIN, 0}};
-        const auto wait =
-            std::chrono::duration_cast<std::chrono::milliseconds>(nextPass - now).count() + 1;
-        poll(fds, 3, static_cast<int>(wait));
-        if (fds[0].revents) break;
-        if (fds[1].revents) {
+        const auto wait = std::max(std::chrono::nanoseconds(0),
+                                   std::chrono::duration_cast<std::chrono::nanoseconds>(nextPass - now));
+        const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
+                               static_cast<long>(wait.count() % 1000000000)};
+        if (ppoll(fds, 2, &timeout, signals.WaitMask()) < 0) continue;  // a signal, or EINTR
+        if (fds[0].revents) {
             incoming.clear();
             link.TakeIncoming(incoming);
             for (const auto& message : incoming) watch.Set(message.topic, message.payload, message.size, link);
             // What the sets changed goes out now, not at the next tick.
             if (!incoming.empty()) nextPass = Clock::now();
         }
-        if (fds[2].revents) {
+        if (fds[1].revents) {
             if (!input.ReadAndRun(session)) readInput = false;
             if (session.Ended()) break;
             nextPass = Clock::now();
