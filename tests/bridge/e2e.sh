@@ -107,6 +107,13 @@ printf 'allow_anonymous true\npersistence false\n' > open.conf
 start_broker open.conf
 mosquitto_sub -h $HOST -p "$PORT" -t "$ROOT/0/+/+/result" -v > results.log 2>&1 &
 pids+=($!)
+# The result subscriber is subscribed once it sees a probe.
+for _ in $(seq 100); do
+    mosquitto_pub -h $HOST -p "$PORT" -t "$ROOT/0/probe/0/result" -m probe
+    grep -q probe results.log && break
+    sleep 0.1
+done
+grep -q probe results.log || fail "the result subscriber does not subscribe"
 
 # Publish.
 start_bridge --publish TDiaD --publish MachineName --publish MachineSerial --writable 'tdia*' --writable MachineName --writable CmdLine
@@ -120,7 +127,6 @@ echo "sim poke 3001 3 e8030000" >&3
 wait_for $ROOT/0/TDiaD/3 '"raw":1000,"text":"1.000"'
 
 # Sets: the same driver and protocol lines as `input`.
-sleep 0.3  # the result subscriber is surely subscribed by now
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/4/set -m 1.2
 wait_result $ROOT/0/TDiaD/4/result '{"error":0,"text":""}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/CmdLine/0/set -m NOTOL
