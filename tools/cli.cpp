@@ -1,6 +1,7 @@
 #include "tools/cli.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -26,6 +28,46 @@ std::map<std::string, Verb>& Verbs() {
 VerbRegistration::VerbRegistration(const std::string& name, Verb verb) {
     Verbs().emplace(name, std::move(verb));
 }
+
+namespace {
+
+// What is wrong with a machine directory before the library tries it, as
+// "korvex: PATH: REASON" lines: a directory that is not there, a missing
+// KORVEX.INI, a directory the caches cannot be written to. They are shown
+// only when the load then fails (a read-only directory with valid caches
+// loads).
+// filesAtFault: the directory is there and writable, so a failed load is
+// the machine files' fault.
+std::string DiagnoseMachineDir(const std::string& dir, bool& filesAtFault) {
+    filesAtFault = false;
+    struct stat info {};
+    if (::stat(dir.c_str(), &info) != 0)
+        return "korvex: machine directory " + dir + ": " + std::strerror(errno) + "\n";
+    if (!S_ISDIR(info.st_mode))
+        return "korvex: machine directory " + dir + ": " + std::strerror(ENOTDIR) + "\n";
+    std::string lines;
+    TGlobalData search;
+    search.mMachineDir = dir;
+    char ini[1024];
+    if (!search.SearchFileName(ini, sizeof ini, 1, "KORVEX", "INI"))
+        lines += "korvex: " + std::string(ini) + ": " + std::strerror(ENOENT) +
+                 " (the default file names are used)\n";
+    // The caches are written beside the machine files: try it as the load will.
+    const std::string probe = (std::filesystem::path(dir) / ".korvex-write-XXXXXX").string();
+    std::vector<char> name(probe.begin(), probe.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        lines += "korvex: cannot write the caches in " + dir + ": " + std::strerror(errno) + "\n";
+    } else {
+        filesAtFault = true;
+        ::close(fd);
+        ::unlink(name.data());
+    }
+    return lines;
+}
+
+}  // namespace
 
 Session::Session(const Options& options) : mOptions(options), mHost(options.machineDir) {
     mHost.SetTrace(options.trace);
@@ -60,12 +102,19 @@ bool Session::SaveSim() {
 int Session::Load() {
     if (mLoaded) return mLoadExit;
     mLoaded = true;
+    bool filesAtFault = false;
+    mHost.SetMessagePreamble(DiagnoseMachineDir(mOptions.machineDir, filesAtFault));
     mDaten = InitKorvex(&mHost.Ini(), mHost.Model().Parent(), NewDatenProc);
+    mHost.SetMessagePreamble("");
     if (mHost.FatalExitRequested()) {
         // The load ended the process, as it ends a host.
         mLoadExit = mDaten && mDaten->ConstructionResult()
                         ? static_cast<int>(mDaten->ConstructionResult())
                         : static_cast<int>(Daten::DataOrDriverError);
+        // An error in the machine's files: lint shows all of them at once.
+        if (filesAtFault)
+            ErrorLine("run 'korvex -m " + mOptions.machineDir +
+                      " lint' to list every error in the machine's files");
         return mLoadExit;
     }
     if (!mDaten) {

@@ -37,8 +37,28 @@ void ConsoleHost::Line(const std::string& line) { TraceLine(line); }
 
 int ConsoleHost::MessageBox(const char* text, const char* caption, unsigned style) {
     TracingHost::MessageBox(text, caption, style);
-    std::fprintf(stderr, "%s\n%s\n", caption ? caption : "", text ? text : "");
+    std::fflush(stdout);
+    if (!mPreamble.empty()) std::fputs(mPreamble.c_str(), stderr);
+    mPreamble.clear();
+    // The caption and text may quote a file's bytes: controls are shown
+    // escaped, line breaks kept.
+    std::fprintf(stderr, "%s\n%s\n", Printable(caption).c_str(), Printable(text).c_str());
     return IDOK;
+}
+
+std::string ConsoleHost::Printable(const char* text) {
+    std::string out;
+    for (const char* c = text ? text : ""; *c; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += *c;
+        }
+    }
+    return out;
 }
 
 int ConsoleHost::ErrorHalt(const char* text, const char* source, unsigned line) {

@@ -32,9 +32,15 @@ public:
     void FatalExit(int code) override;
     void FatalAppExit(unsigned action, const char* text) override;
     bool FatalExitRequested() const { return mFatal; }
+    // Lines printed on standard error once, before the next message box
+    // (what the tool found wrong before the library says what failed).
+    void SetMessagePreamble(std::string lines) { mPreamble = std::move(lines); }
 
     HostModel& Model() { return mModel; }
     TQzIniBase& Ini() { return *mIni; }
+
+    // text with its control bytes other than line feeds as \xNN.
+    static std::string Printable(const char* text);
 
 protected:
     void Line(const std::string& line) override;
@@ -44,6 +50,7 @@ private:
     std::unique_ptr<ProfileIni> mIni;
     bool mTrace = false;
     bool mFatal = false;
+    std::string mPreamble;
 };
 
 }  // namespace korvex::host
