@@ -551,7 +551,11 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             CopyCut(r.tabParIdent, value);
             return true;
         case kNotValid:
-            Resolve(first, value);
+            if (!Resolve(first, value) && !SameWord(value, "NO") && mNotices)
+                mNotices({0, mLine, "Unknown constant",
+                          Format("NotValid = %.*s is neither NO, a number nor a constant: "
+                                 "the load reads 0",
+                                 static_cast<int>(value.size()), value.data())});
             if (SameWord(value, "NO")) {
                 r.notValid = 0;
                 r.notValidValue = 0;

@@ -80,8 +80,13 @@ class DefinitionParser {
     bool Parse(std::string_view text);
     // The highest handle that received a record (0 when none did).
     std::uint16_t HighestHandle() const { return mHighestHandle; }
+    // Receives what the load accepts without a word but a reader would not
+    // mean (a NotValid value that is neither NO, a number nor a constant);
+    // the lint reports it.
+    void SetNoticeSink(files::MessageSink notices) { mNotices = std::move(notices); }
 
   private:
+    files::MessageSink mNotices;
     enum Keyword : int {
         kMin,
         kMax,
