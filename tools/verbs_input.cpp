@@ -8,6 +8,28 @@
 namespace korvex::cli {
 namespace {
 
+// Comm answers a text it cannot convert, and a text for a flag handle, with
+// error 15 alone; the conversion's own error says why. Messages stay off for
+// the second conversion so that a host message is not shown twice.
+void ExplainFailedInput(Daten& daten, bool messagesOn, std::uint16_t handle,
+                        const std::string& name, const std::string& text) {
+    const DInfo* record = daten.ExistHandle(handle);
+    if (!record || record->mType == DInfo::STRING) return;
+    if (!daten.DirectWriteMode() && !record->mWriteDirect) {
+        if (record->mNotDirect == DInfo::CommFlag)
+            ErrorLine(name + " is a flag: it takes a number (setraw), not operator input");
+        return;
+    }
+    daten.SetMessagesOn(false);
+    double value = 0;
+    const std::uint8_t why = daten.String2Value(handle, text.c_str(), value);
+    daten.SetMessagesOn(messagesOn);
+    if (why != 0 && why != Daten::DataOrDriverError)
+        ErrorLine("'" + text + "' is not a value for " + name + ": " + Daten::ErrorText(why));
+    else if (why == Daten::DataOrDriverError)
+        ErrorLine("'" + text + "' is not a value for " + name + ": characters after the number");
+}
+
 int Input(Session& session, const Words& words) {
     std::uint16_t handle = 0;
     std::uint16_t index = 0;
@@ -25,7 +47,10 @@ int Input(Session& session, const Words& words) {
     // Comm takes a writable text, as the host's input buffer is.
     std::vector<char> text(words[2].begin(), words[2].end());
     text.push_back('\0');
-    const std::uint8_t result = session.daten()->Comm(text.data(), handle, index, axis);
+    Daten& daten = *session.daten();
+    const std::uint8_t result = daten.Comm(text.data(), handle, index, axis);
+    if (result == Daten::DataOrDriverError) 
+        ExplainFailedInput(daten, session.options().messages, handle, words[1], words[2]);
     return result == 0 ? 0 : LibraryError(result);
 }
 
