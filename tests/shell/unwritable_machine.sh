@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# A machine directory the tool cannot write: without caches the load fails
+# and the tool names the directory and the system's reason first; with valid
+# caches it loads. As root (who may write anywhere) the tool runs as nobody.
+# usage: unwritable_machine.sh KORVEX SAMPLE_MACHINE WORK
+set -euo pipefail
+korvex=$1 sample=$2 work=$3
+rm -rf "$work" && mkdir -p "$work"
+cp -r "$sample" "$work/machine" && rm -f "$work/machine"/*.BIN
+chmod 755 "$work"
+as_user=()
+[ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fail() { echo "unwritable_machine: $*"; exit 1; }
+
+chmod 555 "$work/machine"
+if "${as_user[@]}" "$korvex" -m "$work/machine" check >"$work/out" 2>"$work/err"; then
+    fail "the load succeeded without caches in a read-only directory"
+fi
+head -n 1 "$work/err" | grep -qx "korvex: cannot write the caches in $work/machine: Permission denied" ||
+    fail "no reason first:$(cat "$work/err")"
+
+# Valid caches, written while the directory was writable, are enough.
+chmod 755 "$work/machine"
+"$korvex" -m "$work/machine" check >/dev/null
+touch -d "10 seconds ago" "$work/machine/HANDLES.BIN"
+chmod 555 "$work/machine"
+"${as_user[@]}" "$korvex" -m "$work/machine" check >"$work/out" 2>"$work/err" ||
+    fail "a read-only directory with valid caches did not load:$(cat "$work/err")"
+grep -qx "handles 253 definitions 253 cache handles:read definitions:read" "$work/out" ||
+    fail "unexpected: $(cat "$work/out")"
+[ ! -s "$work/err" ] || fail "a good load said: $(cat "$work/err")"
+chmod 755 "$work/machine"
+echo "unwritable_machine: ok"
