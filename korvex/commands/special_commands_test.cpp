@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "tests/support/command_fixture.h"
 #include "korvex/data/cdata.h"
+#include "tests/support/command_fixture.h"
 
 namespace korvex::commands::testing {
 namespace {
@@ -11,7 +12,7 @@ namespace {
 using Op = korvex::host::SimDriver::Operation;
 
 class SpecialCommandTest : public CommandTest {
-protected:
+  protected:
     void SetUp() override {
         CommandTest::SetUp();
         Machine();
@@ -41,62 +42,25 @@ protected:
 };
 
 TEST_F(SpecialCommandTest, FollowUpOfEveryWordWithFrameAndDriver) {
-    const Events none{};
-    const Events refresh{"frameNotify 0x490 31 0"};
-    const Events block{"frameNotify 0x490 31 1"};
-    const Events zone{"frameNotify 0x490 31 3"};
-    const Events reload{"SendControl 47 0"};
-    const Events units{"units"};
+    const Events reload{"frameNotify 0x490 31 0", "SendControl 47 0"};
     struct Case {
-        const char* text;
+        std::vector<const char*> texts;
         Events expected;
     } cases[] = {
-        {"METR", units},
-        {"INCH", units},
-        {"tmet", units},
-        {"TIN", units},
-        {"HZTP", units},
-        {"ZREV", units},
-        {"NOZREV", units},
-        {"AOF", {"frameCommandFollowUp \"AOF\""}},
-        {"BLKD", block},
-        {"PINN", block},
-        {"PATV,B", block},
-        {"PATV,-B", block},
-        {"PATV", zone},
-        {"PATF", zone},
-        {"PATS", zone},
-        {"MAPC", zone},
-        {"MAPT", zone},
-        {"CHEK-A", zone},
-        {"SZX1Y2", zone},
-        {"SA1X5", refresh},
-        {"SAX5", refresh},
-        {"SAZ", refresh},
-        {"SASR", refresh},
-        {"SN", refresh},
-        {"RA", refresh},
-        {"OPID12", refresh},
-        {"FB", {"frameMessage 0x490 36 0 -> 0", "frameNotify 0x490 31 9"}},
-        {"FT", {"frameMessage 0x490 36 0 -> 0", "frameNotify 0x490 31 9"}},
-        {"FV1", {"frameMessage 0x490 36 1 -> 0", "frameNotify 0x490 31 9"}},
-        {"FA", {"frameMessage 0x490 36 0 -> 0", "frameCommandFollowUp \"FA\""}},
-        {"ZC", refresh},
-        {"CANT", refresh},
-        {"NIB", refresh},
-        {"G1M9XO", refresh},
-        {"TOL", {"frameNotify 0x490 31 0", "SendControl 47 0"}},
-        {"NOTOL", {"frameNotify 0x490 31 0", "SendControl 47 0"}},
-        {"ROUT", {"frameNotify 0x490 31 0", "SendControl 47 0"}},
-        {"OD", {"frameNotify 0x490 31 0", "SendControl 47 0"}},
-        {"TTYP", {"frameNotify 0x490 31 0", "SendControl 47 0"}},
-        {"ANIB", {"frameNotify 0x490 31 0", "SendControl 47 0"}},
-        {"TOLC", {"-"}},
-        {"STON2", {"-"}},
-        {"NO", {"-"}},
-        {"", {"-"}},
+        {{"METR", "INCH", "tmet", "TIN", "HZTP", "ZREV", "NOZREV"}, {"units"}},
+        {{"AOF"}, {"frameCommandFollowUp \"AOF\""}},
+        {{"BLKD", "PINN", "PATV,B", "PATV,-B"}, {"frameNotify 0x490 31 1"}},
+        {{"PATV", "PATF", "PATS", "MAPC", "MAPT", "CHEK-A", "SZX1Y2"}, {"frameNotify 0x490 31 3"}},
+        {{"SA1X5", "SAX5", "SAZ", "SASR", "SN", "RA", "OPID12", "ZC", "CANT", "NIB", "G1M9XO"},
+         {"frameNotify 0x490 31 0"}},
+        {{"FB", "FT"}, {"frameMessage 0x490 36 0 -> 0", "frameNotify 0x490 31 9"}},
+        {{"FV1"}, {"frameMessage 0x490 36 1 -> 0", "frameNotify 0x490 31 9"}},
+        {{"FA"}, {"frameMessage 0x490 36 0 -> 0", "frameCommandFollowUp \"FA\""}},
+        {{"TOL", "NOTOL", "ROUT", "OD", "TTYP", "ANIB"}, reload},
+        {{"TOLC", "STON2", "NO", ""}, {"-"}},
     };
-    for (const Case& c : cases) EXPECT_EQ(Run(c.text), c.expected) << c.text;
+    for (const Case& c : cases)
+        for (const char* text : c.texts) EXPECT_EQ(Run(text), c.expected) << text;
 }
 
 TEST_F(SpecialCommandTest, FeedFollowUps) {
@@ -114,7 +78,7 @@ TEST_F(SpecialCommandTest, StartPointRefreshDependsOnTheMachineState) {
         std::int32_t simulation, teach, type;
         bool refresh;
     } cases[] = {
-        {0, 0, 2000, true},  {0, 0, 48, true},    {0, 0, 3048, true}, {0, 0, 8022, true},
+        {0, 0, 2000, true},  {0, 0, 48, true},    {0, 0, 3048, true},  {0, 0, 8022, true},
         {0, 0, 2022, true},  {0, 0, 9048, false}, {0, 0, 1000, false}, {0, 0, -2022, false},
         {1, 0, 2022, false}, {0, 1, 2022, false},
     };
@@ -160,20 +124,9 @@ TEST_F(SpecialCommandTest, WithoutDriver) {
     EXPECT_EQ(Run("FA"), (Events{"frameMessage 0x490 36 0 -> 0", "frameCommandFollowUp \"FA\""}));
 }
 
-TEST_F(SpecialCommandTest, ReadsTheBusyHandleOnceAndWaits) {
-    Clear();
-    char text[] = "METR";
-    daten->CheckSpecialCommands(text);
-    const auto reads = machine.host.LinesStartingWith("ReadByHandle");
-    ASSERT_EQ(reads.size(), 2u);
-    EXPECT_EQ(reads[0].substr(0, 22), "ReadByHandle 0 0 583 0");
-    EXPECT_EQ(reads[1].substr(0, 23), "ReadByHandle 0 0 1038 0");
-    EXPECT_EQ(machine.host.slept, 151u);
-}
-
 // A data object that writes protocol lines.
 class ProtocolObject : public CData {
-public:
+  public:
     ProtocolObject(Daten* daten, const char* name)
         : CData(daten, name, 0, TDriver::LocationDefault, RegisterNew) {}
     operator std::int32_t() override { return 0; }
@@ -183,7 +136,7 @@ public:
 };
 
 class ProtocolTest : public CommandTest {
-protected:
+  protected:
     void TearDown() override {
         CData::ForgetDaten(daten.get());
         CommandTest::TearDown();
@@ -197,37 +150,33 @@ protected:
 
 TEST_F(ProtocolTest, LinesAndCodes) {
     struct Case {
-        const char* kind;
-        const char* text1;
-        const char* text2;
-        Events expected;
+        const char *kind, *text1, *text2;
+        const char* echo;  // nullptr: no echo of the command
+        int code;          // 0: no line at all
+        const char* line;
     } cases[] = {
-        {"COMM", nullptr, "FA",
-         {"frameCommandEcho \"FA\"", "protocol 398 \"TESTMACHINE\" \"COMM FA\"",
-          "frameProtocolLine \"COMM FA\" 398"}},
-        {"comm", nullptr, "FA",
-         {"frameCommandEcho \"FA\"", "protocol 398 \"TESTMACHINE\" \"comm FA\"",
-          "frameProtocolLine \"comm FA\" 398"}},
-        {nullptr, nullptr, "X",
-         {"protocol 341 \"TESTMACHINE\" \"X\"", "frameProtocolLine \"X\" 341"}},
-        {"COMM", nullptr, "",
-         {"protocol 398 \"TESTMACHINE\" \"COMM \"", "frameProtocolLine \"COMM \" 398"}},
-        {"K", "P", "V",
-         {"protocol 341 \"TESTMACHINE\" \"K P: V\"", "frameProtocolLine \"K P: V\" 341"}},
-        {"K", "P", nullptr,
-         {"protocol 341 \"TESTMACHINE\" \"K P\"", "frameProtocolLine \"K P\" 341"}},
-        {"K", "P", "",
-         {"protocol 341 \"TESTMACHINE\" \"K P \"", "frameProtocolLine \"K P \" 341"}},
-        {nullptr, "P", "V",
-         {"protocol 341 \"TESTMACHINE\" \"P: V\"", "frameProtocolLine \"P: V\" 341"}},
-        {"COMMAND", nullptr, "FA",
-         {"protocol 341 \"TESTMACHINE\" \"COMMAND FA\"", "frameProtocolLine \"COMMAND FA\" 341"}},
-        {nullptr, nullptr, nullptr, {}},
-        {"", nullptr, "", {}},
+        {"COMM", nullptr, "FA", "FA", 398, "COMM FA"},
+        {"comm", nullptr, "FA", "FA", 398, "comm FA"},
+        {nullptr, nullptr, "X", nullptr, 341, "X"},
+        {"COMM", nullptr, "", nullptr, 398, "COMM "},
+        {"K", "P", "V", nullptr, 341, "K P: V"},
+        {"K", "P", nullptr, nullptr, 341, "K P"},
+        {"K", "P", "", nullptr, 341, "K P "},
+        {nullptr, "P", "V", nullptr, 341, "P: V"},
+        {"COMMAND", nullptr, "FA", nullptr, 341, "COMMAND FA"},
+        {nullptr, nullptr, nullptr, nullptr, 0, ""},
+        {"", nullptr, "", nullptr, 0, ""},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Write(c.kind, c.text1, c.text2), c.expected)
-            << (c.kind ? c.kind : "-") << " " << (c.text1 ? c.text1 : "-");
+    for (const Case& c : cases) {
+        Events expected;
+        if (c.echo) expected.push_back("frameCommandEcho \"" + std::string(c.echo) + "\"");
+        const std::string code = std::to_string(c.code), line = c.line;
+        if (c.code)
+            expected.insert(expected.end(),
+                            {"protocol " + code + " \"TESTMACHINE\" \"" + line + "\"",
+                             "frameProtocolLine \"" + line + "\" " + code});
+        EXPECT_EQ(Write(c.kind, c.text1, c.text2), expected) << line;
+    }
 }
 
 TEST_F(ProtocolTest, LineHoldsAtMost256Characters) {
@@ -276,7 +225,7 @@ TEST_F(ProtocolTest, DataObjectsWriteUnderTheirName) {
     Clear();
     object.WriteProtocol("K", "V");
     EXPECT_EQ(Trace(), (Events{"protocol 341 \"TESTMACHINE\" \"K SPINDLE_: V\"",
-                                "frameProtocolLine \"K SPINDLE_: V\" 341"}));
+                               "frameProtocolLine \"K SPINDLE_: V\" 341"}));
     CData::ForgetDaten(daten.get());
     Clear();
     object.WriteProtocol("K", "V");

@@ -269,56 +269,23 @@ TEST_F(DefinitionFileTest, EveryKeywordReachesTheRecord) {
         "WriteDirect = YES\n"
         "Base = Bin\n");
     ASSERT_EQ(daten->ConstructionResult(), 0) << machine.host.messageBoxes.size();
-    const DInfo* a = daten->ExistHandle(1);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->mType, DInfo::QZREAL);
-    EXPECT_EQ(a->Min(), -20);
-    EXPECT_EQ(a->Max(), 750);
-    EXPECT_EQ(a->Def(), 7);
-    EXPECT_EQ(a->mMetricWidth, 10);
-    EXPECT_EQ(a->mMetricDecimals, 3);
-    EXPECT_EQ(a->mInchWidth, 9);
-    EXPECT_EQ(a->mInchDecimals, 4);
-    EXPECT_EQ(a->mUserFactor, 25.4);
-    EXPECT_EQ(a->mWriteDirect, 0);
-    EXPECT_EQ(a->mNotDirect, DInfo::CommValue);
-    EXPECT_EQ(a->mInchMetric, 2);
-    EXPECT_EQ(a->mVisible, 0);
-    EXPECT_EQ(a->mZReverse, 1);
-    EXPECT_STREQ(a->mszMetricUnit, "[mm/min]");
-    EXPECT_STREQ(a->mszInchUnit, "[inch/minute");
-    EXPECT_STREQ(a->mszTabIdent, "TA");
-    EXPECT_STREQ(a->mszTabIndex, "I");
-    EXPECT_STREQ(a->mszTabParIdent, "PD");
-    EXPECT_EQ(a->mNotValid, 1);
-    EXPECT_EQ(a->mNotValidValue, -99);
-    EXPECT_EQ(a->mBase, 16);
-
-    const DInfo* b = daten->ExistHandle(2);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->mType, DInfo::BITMASK);
-    EXPECT_EQ(b->mLength, 16);
-    EXPECT_EQ(b->mSwapBitmask, 1);
-    EXPECT_EQ(b->mRevertBitmask, 1);
-    EXPECT_EQ(b->mNotDirect, DInfo::CommFlag);
-    // The string-and-bitmask record drops everything else.
-    EXPECT_STREQ(b->mszMetricUnit, "");
-    EXPECT_EQ(b->RealMin(), 2147483647.0);
-    EXPECT_EQ(b->mBase, 0);
-    EXPECT_EQ(b->mUserFactor, 0.0);
-
-    const DInfo* c = daten->ExistHandle(3);
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->mType, DInfo::REAL);
-    EXPECT_EQ(c->RealMin(), -1.5);
-    EXPECT_EQ(c->RealMax(), 1000.0);
-    EXPECT_EQ(c->RealDef(), 0.25);
-    EXPECT_EQ(c->mWriteDirect, 1);
-    EXPECT_EQ(c->mBase, 2);
-    // The REAL record takes neither the not-valid value nor Z reverse.
-    EXPECT_EQ(c->mNotValid, 0);
-    EXPECT_EQ(c->mNotValidValue, 0);
-    EXPECT_EQ(c->mZReverse, 0);
+    // What each record should hold, through the constructors whose images the
+    // DInfo tests pin down. The string-and-bitmask record drops everything
+    // else; the REAL record takes neither the not-valid value nor Z reverse.
+    const DInfo expected[] = {
+        DInfo(DInfo::QZREAL, -20, 750, 7, 10, 3, 9, 4, 25.4, DInfo::CommValue, 0, 2, 0, "[mm/min]",
+              "[inch/minute", "TA", "I", "PD", 1, -99, 1, 16),
+        DInfo(DInfo::BITMASK, 16, DInfo::CommFlag, 0, 1, 1, 1),
+        DInfo(-1.5, 1000.0, 0.25, 12, 4, 12, 5, 1.0, DInfo::TPara, 1, 1, 1, "", "", "", "", "", 2),
+    };
+    for (std::uint16_t handle = 1; handle <= 3; ++handle) {
+        ASSERT_NE(daten->ExistHandle(handle), nullptr) << handle;
+        unsigned char actual[DInfo::kImageSize], wanted[DInfo::kImageSize];
+        daten->ExistHandle(handle)->EncodeImage(actual);
+        expected[handle - 1].EncodeImage(wanted);
+        for (int i = 0; i < DInfo::kImageSize; ++i)
+            EXPECT_EQ(actual[i], wanted[i]) << "handle " << handle << " offset " << i;
+    }
 }
 
 TEST_F(DefinitionFileTest, StringRecordAndNotValidNo) {
