@@ -12,8 +12,14 @@ build=build-cov
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVEX_BENCH=OFF \
       -DCMAKE_CXX_FLAGS="--coverage -O0" -DCMAKE_EXE_LINKER_FLAGS="--coverage" >/dev/null
 cmake --build "$build"
-# Counters from an earlier run would add to this one's.
+# Counters from an earlier run would add to this one's, and notes of objects
+# the build no longer makes (a moved or removed source) would be read as
+# sources of their own.
 find "$build" -name '*.gcda' -delete
+ninja -C "$build" -t cleandead >/dev/null
+find "$build" -name '*.gcno' | while read -r notes; do
+    [ -e "${notes%.gcno}.o" ] || rm -f "$notes"
+done
 ctest --test-dir "$build" -j2 >/dev/null || {
     echo "coverage: some tests failed; run ./scripts/test.sh" >&2
     exit 1
