@@ -247,7 +247,7 @@ TEST_F(DisplayTest, IntegerCarriedValues) {
     }
 }
 
-TEST_F(DisplayTest, SurfaceSpeedsUseTheirOwnInchFactor) {
+TEST_F(DisplayTest, SurfaceSpeedsUseTheirOwnInchFactorBothWays) {
     for (std::uint16_t handle : {341, 2060}) {
         Define(handle, {DInfo::QZREAL, 8, 0, 8, 0, 1.0, 10, 1});
         daten->SetInchFlag1();
@@ -256,6 +256,12 @@ TEST_F(DisplayTest, SurfaceSpeedsUseTheirOwnInchFactor) {
     }
     Define(21, {DInfo::QZREAL, 8, 0, 8, 0, 1.0, 10, 1});
     EXPECT_EQ(Display(21, 8333), "3281");
+    // Input takes the same factor; the double road takes 2.54 for every handle.
+    std::int32_t value = 0;
+    double real = 0;
+    EXPECT_EQ(daten->String2Value(341, "1000", value) + daten->String2Value(341, "1000", real), 0);
+    EXPECT_EQ(value, 8333);
+    EXPECT_EQ(real, 2540.0);
 }
 
 TEST_F(DisplayTest, SpecialDisplays) {
@@ -286,7 +292,7 @@ TEST_F(DisplayTest, SpecialDisplays) {
     EXPECT_EQ(Messages(), 4u);
 }
 
-TEST_F(DisplayTest, ZMirror) {
+TEST_F(DisplayTest, ZMirrorBothWays) {
     DInfo* mirrored = Define(1, {DInfo::QZREAL, 12, 3, 12, 4, 1.0, 10, 1});
     mirrored->mZReverse = 1;
     Define(2, kLength);
@@ -295,6 +301,12 @@ TEST_F(DisplayTest, ZMirror) {
     daten->mZReference = 5000;
     EXPECT_EQ(Display(1, 1200), "3.800");
     EXPECT_EQ(Display(2, 1200), "1.200");  // a record without ZReverse
+    // Input is mirrored back on both roads.
+    std::int32_t value = 0;
+    double real = 0;
+    EXPECT_EQ(daten->String2Value(1, "3.8", value) + daten->String2Value(1, "3.8", real), 0);
+    EXPECT_EQ(value, 1200);
+    EXPECT_EQ(real, 1200.0);
     daten->mZReference = INT32_MIN;
     EXPECT_EQ(Display(1, 1), "2147483.647");  // wraps in 32 bits
 }
@@ -436,17 +448,6 @@ TEST_F(DisplayTest, IntegerInput) {
     }
 }
 
-TEST_F(DisplayTest, InputOfSurfaceSpeedsInInch) {
-    Define(341, {DInfo::QZREAL, 8, 0, 8, 0, 1.0, 10, 1});
-    daten->SetInchFlag1();
-    std::int32_t value = 0;
-    EXPECT_EQ(daten->String2Value(341, "1000", value), 0);
-    EXPECT_EQ(value, 8333);
-    double real = 0;
-    EXPECT_EQ(daten->String2Value(341, "1000", real), 0);
-    EXPECT_EQ(real, 2540.0);  // the double road takes 2.54 for every handle
-}
-
 TEST_F(DisplayTest, StarMarksTheValueNotValidForGood) {
     DInfo* record = Define(1, kLength);
     record->mNotValidValue = -1;
@@ -459,19 +460,6 @@ TEST_F(DisplayTest, StarMarksTheValueNotValidForGood) {
     double real = 0;
     EXPECT_EQ(daten->String2Value(1, "*", real), 0);
     EXPECT_EQ(real, -1.0);
-}
-
-TEST_F(DisplayTest, InputWithZMirror) {
-    DInfo* record = Define(1, kLength);
-    record->mZReverse = 1;
-    daten->mZReverse = 1;
-    daten->mZReference = 5000;
-    std::int32_t value = 0;
-    EXPECT_EQ(daten->String2Value(1, "3.8", value), 0);
-    EXPECT_EQ(value, 1200);
-    double real = 0;
-    EXPECT_EQ(daten->String2Value(1, "3.8", real), 0);
-    EXPECT_EQ(real, 1200.0);
 }
 
 TEST_F(DisplayTest, InputOfWrongTypesAndLongTexts) {
