@@ -48,7 +48,12 @@ int Input(Session& session, const Words& words) {
     std::vector<char> text(words[2].begin(), words[2].end());
     text.push_back('\0');
     Daten& daten = *session.daten();
+    const bool busy = session.sim().BusyReads() > 0;
     const std::uint8_t result = daten.Comm(text.data(), handle, index, axis);
+    // The library gives up on a channel that stays busy without a word (and
+    // answers 0 for the command line itself): say that nothing was sent.
+    if (busy && session.sim().BusyReads() > 0)
+        ErrorLine("the command channel stayed busy (CmdBusy read non-zero): nothing was sent");
     if (result == Daten::DataOrDriverError) 
         ExplainFailedInput(daten, session.options().messages, handle, words[1], words[2]);
     return result == 0 ? 0 : LibraryError(result);

@@ -83,6 +83,7 @@ public:
 
     // The command-busy handle reads 1 for the next n reads.
     void SetBusyReads(std::uint32_t reads) { mBusyReads = reads; }
+    std::uint32_t BusyReads() const { return mBusyReads; }
     // The next count calls of the operation fail: the handle operations
     // answer 1, the counting operations a short count, MaxTableElements 0.
     void FailNext(Operation operation, std::uint32_t count = 1);
