@@ -302,6 +302,7 @@ const char* const kDescription =
 std::string VerbTable() {
     std::string table = "Verbs (korvex VERB --help, or help VERB, for one):\n";
     for (const auto& [name, verb] : Verbs()) {
+        if (verb.hidden) continue;
         char line[256];
         std::snprintf(line, sizeof line, "  %-34s %s\n", verb.usage.c_str(), verb.summary.c_str());
         table += line;

@@ -83,6 +83,8 @@ struct Verb {
     std::function<int(Session&, const Words&)> run;
     // The verb prints one JSON document with --json (Session::Json()).
     bool printsJson = false;
+    // Left out of the help (a helper for test scripts).
+    bool hidden = false;
 };
 
 // The verb table; each verb file registers its verbs at start-up.

@@ -186,7 +186,7 @@ const VerbRegistration kList("list", {"list [PATTERN]",
                                       0, 1, true, List, true});
 const VerbRegistration kTouch("touch", {"touch FILE [SECONDS]",
                                         "set a file's modification time to now + SECONDS", 1, 2,
-                                        false, Touch});
+                                        false, Touch, false, true});
 const VerbRegistration kShow("show", {"show NAME", "the definition record of a handle", 1, 1, true,
                                       Show, true});
 
