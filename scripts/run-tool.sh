@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the korvex tool and runs it on the sample machine with the simulated
-# controller. Arguments are passed to the tool (default: check and list the
-# machine); with none and a terminal, it then opens the interactive shell.
+# controller. Arguments are passed to the tool; with none it shows a short
+# tour of the sample machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
