@@ -303,9 +303,14 @@ std::string VerbTable() {
     std::string table = "Verbs (korvex VERB --help, or help VERB, for one):\n";
     for (const auto& [name, verb] : Verbs()) {
         if (verb.hidden) continue;
-        char line[256];
-        std::snprintf(line, sizeof line, "  %-34s %s\n", verb.usage.c_str(), verb.summary.c_str());
-        table += line;
+        // A usage too long for its column puts the summary on a line of its own.
+        constexpr std::size_t kColumn = 34;
+        table += "  " + verb.usage;
+        if (verb.usage.size() > kColumn)
+            table += "\n" + std::string(kColumn + 3, ' ');
+        else
+            table += std::string(kColumn + 1 - verb.usage.size(), ' ');
+        table += verb.summary + "\n";
     }
     table +=
         "\nA NAME is a handle name; digits only are a handle number. INDEX and AXIS\n"
