@@ -1,22 +1,17 @@
 // Filling the definition table of Daten: from the definition cache when it is
 // valid and newer than the handle cache, else by parsing the definition file
-// and writing a fresh cache.
-//
-// Definition cache (after the 256-byte cache header), little endian:
-//   256  4  format version 9 (signed 32 bit)
-//   260  2  number of records = highest defined handle + 1
-//   262     one 100-byte DInfo image per handle from 0 upward; handles
-//           without a definition carry the image of an empty record
+// and writing a fresh cache (its layout: definition_cache.h).
 #include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "korvex/coding.h"
+#include "korvex/definitions/definition_cache.h"
 #include "korvex/definitions/definition_parser.h"
 #include "korvex/handles/cache_file.h"
 #include "korvex/korvex.h"
 
-namespace {
+namespace korvex::definitions {
 
 using namespace korvex::files;
 
@@ -31,13 +26,13 @@ constexpr std::size_t kRecordsStart = kHeaderSize + 4 + 2;
 //  - bytes after the last record: not a cache this loader wrote;
 //  - no record at all, a type code above 14 or a not-direct road above 2:
 //    the parser never writes such records.
-bool DecodeDefinitionCache(const FileBytes& file, std::vector<DInfo*>& table, TAppl* application) {
-    const unsigned char* bytes = file.data();
-    if (file.size() < kRecordsStart) return false;
+bool DecodeDefinitionCache(const unsigned char* bytes, std::size_t size, std::vector<DInfo*>& table,
+                           TAppl* application) {
+    if (size < kRecordsStart) return false;
     if (static_cast<std::int32_t>(korvex::DecodeFixed32(bytes + kHeaderSize)) != kFormatVersion)
         return false;
     const std::uint16_t count = korvex::DecodeFixed16(bytes + kHeaderSize + 4);
-    if (count == 0 || file.size() != kRecordsStart + std::size_t{count} * DInfo::kImageSize)
+    if (count == 0 || size != kRecordsStart + std::size_t{count} * DInfo::kImageSize)
         return false;
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned char* image = bytes + kRecordsStart + i * DInfo::kImageSize;
@@ -73,7 +68,11 @@ std::vector<unsigned char> EncodeDefinitionCache(const char* textFile,
     return bytes;
 }
 
-}  // namespace
+}  // namespace korvex::definitions
+
+using namespace korvex::files;
+using korvex::definitions::DecodeDefinitionCache;
+using korvex::definitions::EncodeDefinitionCache;
 
 void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
     mConstructionResult = Ok;
@@ -113,7 +112,7 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
             case ReadResult::Ok:
                 break;
         }
-        if (DecodeDefinitionCache(bytes, mDefinitions, mApplication)) {
+        if (DecodeDefinitionCache(bytes.data(), bytes.size(), mDefinitions, mApplication)) {
             mDefinitionsFromCache = true;
             return;
         }

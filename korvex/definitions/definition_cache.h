@@ -1,0 +1,33 @@
+// The definition cache: the records of a definition file as 100-byte images.
+//
+// Layout (after the 256-byte cache header), little endian:
+//   256  4  format version 9 (signed 32 bit)
+//   260  2  number of records = highest defined handle + 1
+//   262     one 100-byte DInfo image per handle from 0 upward; handles
+//           without a definition carry the image of an empty record
+#ifndef KORVEX_DEFINITIONS_DEFINITION_CACHE_H_
+#define KORVEX_DEFINITIONS_DEFINITION_CACHE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "korvex/definitions/dinfo.h"
+
+class TAppl;
+
+namespace korvex::definitions {
+
+// The cache of the first count records of table (missing ones empty), with
+// the header of textFile (stamp 0 when its stamp cannot be taken).
+std::vector<unsigned char> EncodeDefinitionCache(const char* textFile,
+                                                 const std::vector<DInfo*>& table,
+                                                 std::uint16_t count);
+// Appends the records of a whole cache file to table; false, with table
+// untouched, for a damaged cache. application, when given, shows progress.
+bool DecodeDefinitionCache(const unsigned char* bytes, std::size_t size, std::vector<DInfo*>& table,
+                           TAppl* application);
+
+}  // namespace korvex::definitions
+
+#endif  // KORVEX_DEFINITIONS_DEFINITION_CACHE_H_
