@@ -362,8 +362,8 @@ void CatchInterrupts() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// Runs the lines of a script named name ("<stdin>" for standard input);
-// errors name FILE:LINE. Answers the exit code.
+}  // namespace
+
 int RunScript(Session& session, std::istream& in, const std::string& name, bool keepGoing) {
     int firstFailure = 0;
     std::string line;
@@ -385,8 +385,6 @@ int RunScript(Session& session, std::istream& in, const std::string& name, bool 
     if (Interrupted() && firstFailure == 0) return kExitInterrupted;
     return firstFailure;
 }
-
-}  // namespace
 
 int Main(int argc, char** argv) {
     Options options;

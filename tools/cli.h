@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <istream>
 #include <map>
 #include <memory>
 #include <string>
@@ -115,6 +116,9 @@ void SetLocation(const std::string& location);
 
 // Runs one verb line.
 int RunVerb(Session& session, const Words& words);
+// Runs the lines of a script named name ("<stdin>" for standard input);
+// errors name FILE:LINE. Answers the exit code.
+int RunScript(Session& session, std::istream& in, const std::string& name, bool keepGoing);
 // The interactive shell on a terminal (line editing, history, completion).
 // Answers 0 at end of input or "quit", 130 after Ctrl-C.
 int RunShell(Session& session);
