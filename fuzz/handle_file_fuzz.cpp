@@ -1,18 +1,35 @@
-// Any bytes as a handle file: checked line by line, every error reported,
-// nothing overrun.
+// Any bytes as a handle file, through the real load of the registry: a file
+// with an error is refused with its message box and ends the process; a file
+// that loads writes the handle cache, and the registry read back from that
+// cache must hold the same entries in the same order, with the same checksum.
+// The first byte also runs the lint over the file (every error reported).
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "fuzz/fuzz_machine.h"
 #include "korvex/handles/handle_file.h"
+#include "korvex/handles/handles.h"
 
 namespace {
 
-class Table : public korvex::files::HandleNameTable {
-public:
+using Entries = std::vector<std::pair<std::uint16_t, std::string>>;
+
+Entries RegistryEntries() {
+    Entries entries;
+    Handles::ForEach([&entries](std::uint16_t handle, std::string_view name) {
+        entries.emplace_back(handle, std::string(name));
+    });
+    return entries;
+}
+
+// The lint's own name table, as the tool keeps it.
+class LintTable : public korvex::files::HandleNameTable {
+  public:
     bool HasNumber(std::uint16_t number) override { return numbers.count(number) != 0; }
     bool HasName(const char* name) override { return names.count(name) != 0; }
     bool Add(const char* name, std::uint16_t number) override {
@@ -27,12 +44,51 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    Table table;
-    // The first byte chooses between the load (stop at the first error) and
-    // the lint (go on after each).
-    const bool goOn = size > 0 && (data[0] & 1);
-    korvex::files::CheckHandleFile(text, table,
-                                   [goOn](const korvex::files::LoadMessage&) { return goOn; });
+    static korvex::fuzzing::FuzzMachine machine(false);
+    machine.ClearHost();
+    const std::string text(reinterpret_cast<const char*>(data), size);
+
+    if (size > 0 && (data[0] & 1)) {
+        LintTable table;
+        korvex::files::CheckHandleFile(text, table,
+                                       [](const korvex::files::LoadMessage&) { return true; });
+    }
+
+    machine.Write("HANDLES.TXT", text);
+    machine.Remove("HANDLES.BIN");
+    Handles::DropRegistry();
+    std::uint8_t result;
+    {
+        Handles handles(machine.model.Parent(), "HANDLES");
+        result = handles.LoadResultCode();
+    }
+    if (result != Handles::Loaded) {
+        if (machine.host.messageBoxes.empty() && !machine.host.fatalExits.empty())
+            korvex::fuzzing::Fail("refused handle file without a message");
+        if (machine.host.fatalExits.empty()) korvex::fuzzing::Fail("refused handle file went on");
+        return 0;
+    }
+    if (!machine.host.messageBoxes.empty()) korvex::fuzzing::Fail("loaded file with a message");
+    if (Handles::LoadedFromCache()) korvex::fuzzing::Fail("text load counted as cache load");
+    const Entries loaded = RegistryEntries();
+    const std::uint32_t checksum = Handles(nullptr, "").MakeChecksum();
+
+    // The cache written by the load must give the same registry.
+    Handles::DropRegistry();
+    {
+        Handles handles(machine.model.Parent(), "HANDLES");
+        if (handles.LoadResultCode() != Handles::Loaded) korvex::fuzzing::Fail("cache read-back failed");
+    }
+    if (!Handles::LoadedFromCache()) korvex::fuzzing::Fail("cache was not used on the second load");
+    if (RegistryEntries() != loaded) korvex::fuzzing::Fail("cache holds other entries");
+    if (Handles(nullptr, "").MakeChecksum() != checksum)
+        korvex::fuzzing::Fail("cache changes the checksum");
+    // Every name answers its own number, and the number a name.
+    char buffer[Handles::kNameBufferSize];
+    Handles front(nullptr, "");
+    for (const auto& [handle, name] : loaded) {
+        if (!front.existName(name.c_str())) korvex::fuzzing::Fail("name lost");
+        if (!front.HandleToName(handle, buffer, 0xFFFF)) korvex::fuzzing::Fail("number lost");
+    }
     return 0;
 }
