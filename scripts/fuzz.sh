@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# A fuzzing campaign over the libFuzzer targets of fuzz/, under AddressSanitizer
+# and UndefinedBehaviorSanitizer, with a time budget per target. Each target
+# starts from its checked-in seeds (fuzz/corpus/TARGET) and its dictionary
+# (fuzz/dict/TARGET.dict) and keeps what it finds in build-fuzz/work/TARGET;
+# findings land in build-fuzz/findings/TARGET. Prints executions, coverage and
+# findings per target; exits 1 when there is a finding.
+#
+#   scripts/fuzz.sh [-t SECONDS] [--no-build] [TARGET...]    (default 300 s, all)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=300
+build=yes
+targets=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        -t) seconds="$2"; shift 2 ;;
+        --no-build) build=no; shift ;;
+        -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+        *) targets+=("$1"); shift ;;
+    esac
+done
+out=build-fuzz
+if [ "$build" = yes ]; then
+    CXX="${CXX:-clang++}" cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DKORVEX_BUILD_FUZZ=ON -DKORVEX_SANITIZE=ON -DKORVEX_BUILD_TESTS=OFF \
+        -DKORVEX_BUILD_BENCH=OFF -DKORVEX_BUILD_TOOLS=OFF -DKORVEX_BUILD_EXAMPLES=OFF \
+        -DKORVEX_INSTALL=OFF >/dev/null
+    nice cmake --build "$out"
+fi
+if [ ${#targets[@]} -eq 0 ]; then
+    for source in fuzz/*_fuzz.cpp; do targets+=("$(basename "$source" .cpp)"); done
+fi
+
+status=0
+printf '%-20s %6s %12s %9s %7s %7s %7s %8s\n' target seconds executions exec/s cov features corpus findings
+for target in "${targets[@]}"; do
+    work="$out/work/$target"
+    findings="$out/findings/$target"
+    mkdir -p "$work" "$findings"
+    dict=()
+    [ -f "fuzz/dict/$target.dict" ] && dict=(-dict="fuzz/dict/$target.dict")
+    log="$out/work/$target.log"
+    # Standard output and error of the library go to /dev/null; libFuzzer and
+    # the sanitizers still report on the terminal's standard error.
+    nice "$out/$target" "${dict[@]}" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+        -print_final_stats=1 -close_fd_mask=3 -artifact_prefix="$findings/" \
+        "$work" "fuzz/corpus/$target" >"$log" 2>&1 || true
+    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+    last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
+    cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
+    features=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
+    corpus=$(find "$work" -type f | wc -l)
+    found=$(find "$findings" -type f | wc -l)
+    printf '%-20s %6s %12s %9s %7s %7s %7s %8s\n' "$target" "$seconds" "${executions:-?}" \
+        "${rate:-?}" "${cov:-?}" "${features:-?}" "$corpus" "$found"
+    if [ "$found" -gt 0 ] || grep -q 'ERROR: libFuzzer\|SUMMARY: .*Sanitizer' "$log"; then
+        echo "  finding: see $log and $findings" >&2
+        status=1
+    fi
+done
+exit $status
