@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "korvex/data/cdata.h"
 #include "korvex/korvex.h"
 
 namespace {
@@ -112,6 +113,8 @@ Daten::Daten(OWL::TWindow* parent, const char* datenName, const char* handleName
 }
 
 Daten::~Daten() {
+    // Data objects made later belong to the next Daten, not to this one.
+    CData::ForgetDaten(this);
     delete mHandles;
     ClearDefinitions();
     delete[] mLastCommandText;

@@ -112,6 +112,21 @@ TEST_F(CDataTest, AnotherDatenIsRefused) {
     EXPECT_EQ(CData::gpDat, daten.get());
     EXPECT_EQ(theirs.Handle(), 15001);  // it belongs to the first Daten
     EXPECT_EQ(daten->GetCDataPtr(15001), &theirs);
+
+    // Once the first Daten is gone (a host shut it down), the next one takes
+    // the objects: nothing points at the destroyed one.
+    CData::ForgetDaten(nullptr);
+    {
+        korvex::testing::CommRecordingDaten first(machine.model.Parent(), "QZ_DATEN", "HANDLES");
+        Cells gone(&first, "Gone", 1);
+        EXPECT_EQ(CData::gpDat, &first);
+    }
+    EXPECT_EQ(CData::gpDat, nullptr);
+    Cells next(&other, "Next", 1);
+    EXPECT_EQ(host().halts.size(), 1u);
+    EXPECT_EQ(CData::gpDat, &other);
+    EXPECT_EQ(other.GetCDataPtr(next.Handle()), &next);
+    CData::ForgetDaten(nullptr);
 }
 
 TEST_F(CDataTest, ElementSelection) {
