@@ -32,8 +32,8 @@ struct FuzzMachine {
     explicit FuzzMachine(bool withSample) {
         char pattern[] = "/tmp/korvex-fuzz-XXXXXX";
         dir = ::mkdtemp(pattern);
-        std::atexit(RemoveDirs);
         Dirs().push_back(dir);
+        std::atexit(RemoveDirs);
         if (withSample)
             for (const char* file : {"HANDLES.TXT", "QZ_DATEN.TXT", "COMM.TXT", "KORVEX.INI"})
                 std::filesystem::copy_file(std::string(KORVEX_SAMPLE_MACHINE) + "/" + file,
@@ -72,8 +72,8 @@ struct FuzzMachine {
 
   private:
     static std::vector<std::string>& Dirs() {
-        static std::vector<std::string> dirs;
-        return dirs;
+        static auto* dirs = new std::vector<std::string>;  // outlives the exit handlers
+        return *dirs;
     }
     static void RemoveDirs() {
         std::error_code ignored;
