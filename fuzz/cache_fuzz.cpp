@@ -111,7 +111,7 @@ void UseEverything(Daten& daten, std::uint8_t seed, korvex::host::SimDriver& sim
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Machine machine;
+    static Machine& machine = *new Machine;  // lives as long as the process
     if (size < 2) return 0;
     machine.ClearHost();
     const bool definitions = data[0] & 1;

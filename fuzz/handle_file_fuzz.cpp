@@ -44,7 +44,7 @@ class LintTable : public korvex::files::HandleNameTable {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static korvex::fuzzing::FuzzMachine machine(false);
+    static auto& machine = *new korvex::fuzzing::FuzzMachine(false);
     machine.ClearHost();
     const std::string text(reinterpret_cast<const char*>(data), size);
 

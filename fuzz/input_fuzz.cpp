@@ -61,7 +61,7 @@ struct Machine : korvex::fuzzing::FuzzMachine {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Machine machine;
+    static Machine& machine = *new Machine;  // lives as long as the process
     if (size < 10 || machine.handles.empty()) return 0;
     machine.ClearHost();
     Daten& daten = *machine.daten;

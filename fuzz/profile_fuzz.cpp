@@ -95,7 +95,7 @@ void Commands(Machine& machine, const std::uint8_t* data, const std::string& byt
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Machine machine;
+    static Machine& machine = *new Machine;  // lives as long as the process
     if (size < 4) return 0;
     machine.ClearHost();
     const std::string bytes(reinterpret_cast<const char*>(data + 4), size - 4);

@@ -2,8 +2,8 @@
 // malformed file is refused with the line it failed on and leaves the state
 // as it was; a file that loads is saved again, and the saved file must load
 // to the same state (the second save equals the first). The loaded state is
-// then used: every handle of the sample machine is read through Daten and
-// shown, and memory and offset reads cover the image.
+// then used: every handle of the sample machine that it gives a value is
+// read through Daten and shown, and memory and offset reads cover the image.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,7 +27,7 @@ struct Machine : korvex::fuzzing::FuzzMachine {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Machine machine;
+    static Machine& machine = *new Machine;  // lives as long as the process
     machine.ClearHost();
     machine.Write("STATE", std::string(reinterpret_cast<const char*>(data), size));
     std::string error;
@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char field[256];
     for (std::size_t i = 0; i < daten.DefinitionCount(); ++i) {
         const auto handle = static_cast<std::uint16_t>(i);
-        if (!daten.ExistHandle(handle)) continue;
+        // The handles the state gave a value (the others read as zeros).
+        if (!daten.ExistHandle(handle) || sim.Peek(0, 0, handle, 0).empty()) continue;
         std::int32_t number = 0;
         if (daten.GetValue(handle, number, 0, 0) == 0)
             daten.Value2String(handle, number, text, sizeof text);
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     unsigned char memory[4096];
     const std::uint32_t base = korvex::host::SimDriver::kImageStart;
-    for (std::uint32_t address = base; address < base + 64 * 1024; address += sizeof memory)
+    for (std::uint32_t address = base; address < base + 16 * 1024; address += sizeof memory)
         sim.ReadMemory(0, address, sizeof memory, 150, 0, memory, TDriver::LocationDefault);
     daten.GetOfsValue(memory, 0, 512);
     return 0;

@@ -57,7 +57,7 @@ class FakeClockHost : public korvex::host::HostServices {
 };
 
 std::string MachineCopy() {
-    static korvex::fuzzing::FuzzMachine machine(true);
+    static auto& machine = *new korvex::fuzzing::FuzzMachine(true);
     return machine.dir;
 }
 

@@ -335,7 +335,14 @@ bool SimDriver::SaveState(const std::string& path) const {
     for (const auto& [handle, length] : sorted) out << "field " << handle << ' ' << length << "\n";
     // Non-zero runs of the memory image and the offset area, 64 bytes a line.
     auto runs = [&out](const char* word, const std::vector<std::uint8_t>& area, std::uint32_t base) {
+        // Most of the image is zero: whole zero blocks are skipped at once.
+        static const std::uint8_t kZeros[256] = {};
         for (std::size_t i = 0; i < area.size();) {
+            if (i % sizeof kZeros == 0 && area.size() - i >= sizeof kZeros &&
+                std::memcmp(area.data() + i, kZeros, sizeof kZeros) == 0) {
+                i += sizeof kZeros;
+                continue;
+            }
             if (area[i] == 0) {
                 ++i;
                 continue;
