@@ -15,7 +15,7 @@ export CXX
 out=build-fuzz
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVEX_BUILD_FUZZ=ON \
     -DKORVEX_SANITIZE=ON -DKORVEX_BUILD_TESTS=OFF -DKORVEX_BUILD_BENCH=OFF \
-    -DKORVEX_BUILD_TOOLS=OFF -DKORVEX_BUILD_EXAMPLES=OFF -DKORVEX_INSTALL=OFF >/dev/null
+    -DKORVEX_BUILD_TOOLS=ON -DKORVEX_BUILD_EXAMPLES=OFF -DKORVEX_INSTALL=OFF >/dev/null
 cmake --build "$out"
 for source in fuzz/*_fuzz.cpp; do
     target=$(basename "$source" .cpp)

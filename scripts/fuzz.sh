@@ -24,7 +24,7 @@ out=build-fuzz
 if [ "$build" = yes ]; then
     CXX="${CXX:-clang++}" cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DKORVEX_BUILD_FUZZ=ON -DKORVEX_SANITIZE=ON -DKORVEX_BUILD_TESTS=OFF \
-        -DKORVEX_BUILD_BENCH=OFF -DKORVEX_BUILD_TOOLS=OFF -DKORVEX_BUILD_EXAMPLES=OFF \
+        -DKORVEX_BUILD_BENCH=OFF -DKORVEX_BUILD_TOOLS=ON -DKORVEX_BUILD_EXAMPLES=OFF \
         -DKORVEX_INSTALL=OFF >/dev/null
     nice cmake --build "$out"
 fi
