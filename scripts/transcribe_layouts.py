@@ -128,8 +128,8 @@ HEADER = """\
 #                           table object; a class: n nested proxies)
 #   CLASS                   a nested structure or union
 #   P:T                     a pointer (4 bytes, LONGINT) whose value object is
-#                           a LONGINT of the length of the scalar T (B, W, I,
-#                           L or C)
+#                           the scalar T (B, W, I, L, C or E), of T's length
+#                           and type (a one-byte LONGINT would be refused)
 #
 # Choices where the layouts leave a thing open:
 # - Pointer targets are not given by the layouts. The controller's character

@@ -23,5 +23,18 @@ add_custom_command(
   DEPENDS korvex_generate_proxies ${KORVEX_LAYOUTS}
   COMMENT "Checking the structure layouts and generating the proxies"
   VERBATIM)
-# The layouts are checked in every build.
-add_custom_target(korvex_proxies ALL DEPENDS ${KORVEX_GENERATED_DIR}/korvex/structures/proxies.h)
+target_sources(korvex_lib PRIVATE ${KORVEX_GENERATED_SOURCES})
+target_include_directories(korvex_lib PUBLIC $<BUILD_INTERFACE:${KORVEX_GENERATED_DIR}>)
+if(KORVEX_INSTALL)
+  install(FILES ${KORVEX_GENERATED_DIR}/korvex/structures/proxies.h
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvex/structures)
+endif()
+
+# `korvex tree` lists 56,533 lines: checked by count and a few lines.
+if(KORVEX_BUILD_TESTS AND KORVEX_BUILD_TOOLS)
+  add_test(NAME cli.tree
+           COMMAND ${CMAKE_COMMAND} -DKORVEX=$<TARGET_FILE:korvex>
+                   -DSAMPLE=${PROJECT_SOURCE_DIR}/machines/sample
+                   -DWORK=${PROJECT_BINARY_DIR}/cli-work/tree
+                   -P ${PROJECT_SOURCE_DIR}/tests/cli/tree_check.cmake)
+endif()

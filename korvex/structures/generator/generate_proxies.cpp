@@ -141,7 +141,9 @@ void Table(std::ostream& out, const Layouts& layouts, const Class& cls) {
                 case Kind::Pointer:
                     kind = "Pointer";
                     length = ScalarLength(field.scalar);
-                    type = 5;  // the value object is a LONGINT of the target's length
+                    // The value object has its scalar's type: a LONGINT of one
+                    // byte would be refused as a wrong definition.
+                    type = ScalarType(field.scalar);
                     break;
                 case Kind::Nested:
                 case Kind::NestedArray: {
