@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "korvex/structures/cmotdirect.h"
 #include "korvex/version.h"
 
 namespace korvex::cli {
@@ -89,7 +91,14 @@ Session::Session(const Options& options) : mOptions(options), mHost(options.mach
 }
 
 Session::~Session() {
+    for (auto it = mKept.rbegin(); it != mKept.rend(); ++it) (*it)();
     if (mDaten) ShutDownKorvex(mDaten);
+}
+
+bool Session::UseStructures() {
+    if (mLoaded) return mOptions.structures;
+    mOptions.structures = true;
+    return true;
 }
 
 bool Session::SaveSim() {
@@ -104,7 +113,8 @@ int Session::Load() {
     mLoaded = true;
     bool filesAtFault = false;
     mHost.SetMessagePreamble(DiagnoseMachineDir(mOptions.machineDir, filesAtFault));
-    mDaten = InitKorvex(&mHost.Ini(), mHost.Model().Parent(), NewDatenProc);
+    mDaten = InitKorvex(&mHost.Ini(), mHost.Model().Parent(),
+                        mOptions.structures ? NewMotDirectProc : NewDatenProc);
     mHost.SetMessagePreamble("");
     if (mHost.FatalExitRequested()) {
         // The load ended the process, as it ends a host.
@@ -127,7 +137,8 @@ int Session::Load() {
 }
 
 bool Session::ResolveHandle(const std::string& word, std::uint16_t& handle,
-                            std::uint16_t& index) {
+                            std::uint16_t& index, CData** object) {
+    if (object) *object = nullptr;
     index = 0;
     unsigned long number = 0;
     if (ParseNumber(word, 0xFFFF, number)) {
@@ -137,6 +148,7 @@ bool Session::ResolveHandle(const std::string& word, std::uint16_t& handle,
     handle = mDaten && mDaten->GetHandles() ? mDaten->GetHandles()->NameToHandle(word.c_str(), index)
                                             : Handles::kNoHandle;
     if (handle != Handles::kNoHandle) return true;
+    if (object && mDaten && (*object = mDaten->FindRegistered(word.c_str()))) return true;
     // The name first, for the reader of a long script; then the library's
     // text that goes with the exit code.
     ErrorLine("unknown handle name '" + word + "'");
@@ -169,6 +181,16 @@ bool SplitWords(const std::string& line, Words& words, std::string& error) {
         }
         words.push_back(word);
     }
+    return true;
+}
+
+bool ParseAddress(const std::string& text, std::uint32_t& address) {
+    if (text.empty() || text.size() > 10) return false;
+    char* end = nullptr;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned long long value = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
+    if (*end || text[0] == '-' || text[0] == '+' || text[0] == ' ' || value > 0xFFFFFFFFull) return false;
+    address = static_cast<std::uint32_t>(value);
     return true;
 }
 
@@ -412,6 +434,8 @@ int Main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_flag("-k", options.keepGoing, "keep going after a failed verb (exit code: the first failure)");
     app.add_flag("--json", options.json, "print one JSON document per verb that prints data");
+    app.add_flag("--structures", options.structures,
+                 "build the controller structure tree (CMotDirect): every field by name");
     // Everything from the verb on belongs to the verb, so that its arguments
     // may look like options (a negative value, a text "-x").
     app.prefix_command();

@@ -30,6 +30,8 @@ struct Options {
     std::string scriptFile;
     bool keepGoing = false;
     bool json = false;
+    // The factory builds a CMotDirect (the controller structure tree).
+    bool structures = false;
 };
 
 // One run of the tool: the console host, the simulated controller and the
@@ -59,7 +61,16 @@ public:
     // Resolves NAME (or a handle number written in digits) to a handle.
     // Answers false after printing the name and the library's text for
     // error 6 when the name is unknown; the verb then exits with 6.
-    bool ResolveHandle(const std::string& word, std::uint16_t& handle, std::uint16_t& index);
+    // With object given, a name registered without a handle number (past
+    // the 16-bit numbers) resolves to handle 0xFFFF and its data object.
+    bool ResolveHandle(const std::string& word, std::uint16_t& handle, std::uint16_t& index,
+                       CData** object = nullptr);
+    // Asks for the structure tree; false when the machine is already loaded
+    // without it.
+    bool UseStructures();
+    // Runs release when the session ends, before the machine is released
+    // (objects that verbs built for the rest of the run).
+    void Keep(std::function<void()> release) { mKept.push_back(std::move(release)); }
 
 private:
     Options mOptions;
@@ -69,6 +80,7 @@ private:
     bool mLoaded = false;
     int mLoadExit = 0;
     bool mSimLoadFailed = false;
+    std::vector<std::function<void()>> mKept;
     bool mJsonVerb = false;
 };
 
@@ -101,6 +113,10 @@ bool ParseNumber(const std::string& text, unsigned long max, unsigned long& valu
 // Prints "korvex: <message>" on standard error; while a script runs,
 // "korvex: FILE:LINE: <message>". Control bytes are shown escaped.
 void ErrorLine(const std::string& message);
+// The definition file's keyword of a DInfo::DType.
+const char* TypeKeyword(unsigned type);
+// Parses a controller address, decimal or 0x hex, up to 32 bits.
+bool ParseAddress(const std::string& text, std::uint32_t& address);
 // Prints "korvex: <library text>" and answers the code.
 int LibraryError(std::uint8_t code);
 // Prints "korvex: <message>" and answers kExitUsage.

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "korvex/data/cdata.h"
 #include "tools/cli.h"
 
 namespace korvex::cli {
@@ -33,7 +34,8 @@ void ExplainFailedInput(Daten& daten, bool messagesOn, std::uint16_t handle,
 int Input(Session& session, const Words& words) {
     std::uint16_t handle = 0;
     std::uint16_t index = 0;
-    if (!session.ResolveHandle(words[1], handle, index)) return Daten::HandleNotFound;
+    CData* object = nullptr;
+    if (!session.ResolveHandle(words[1], handle, index, &object)) return Daten::HandleNotFound;
     unsigned long number = 0;
     if (words.size() > 3) {
         if (!ParseNumber(words[3], 0xFFFF, number)) return UsageError("bad INDEX '" + words[3] + "'");
@@ -49,12 +51,14 @@ int Input(Session& session, const Words& words) {
     text.push_back('\0');
     Daten& daten = *session.daten();
     const bool busy = session.sim().BusyReads() > 0;
-    const std::uint8_t result = daten.Comm(text.data(), handle, index, axis);
+    // An object without a handle number takes the input itself.
+    const std::uint8_t result = object ? object->Comm(text.data(), index, axis)
+                                       : daten.Comm(text.data(), handle, index, axis);
     // The library gives up on a channel that stays busy without a word (and
     // answers 0 for the command line itself): say that nothing was sent.
     if (busy && session.sim().BusyReads() > 0)
         ErrorLine("the command channel stayed busy (CmdBusy read non-zero): nothing was sent");
-    if (result == Daten::DataOrDriverError) 
+    if (result == Daten::DataOrDriverError && !object)
         ExplainFailedInput(daten, session.options().messages, handle, words[1], words[2]);
     return result == 0 ? 0 : LibraryError(result);
 }

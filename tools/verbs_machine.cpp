@@ -12,10 +12,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "korvex/data/cdata.h"
 #include "tools/cli.h"
 
 namespace korvex::cli {
-namespace {
 
 const char* TypeKeyword(unsigned type) {
     static const char* const kKeywords[] = {
@@ -25,6 +25,9 @@ const char* TypeKeyword(unsigned type) {
     };
     return type < sizeof kKeywords / sizeof kKeywords[0] ? kKeywords[type] : "UNKNOWN";
 }
+
+namespace {
+
 
 const char* YesNo(char flag) {
     return flag ? "YES" : "NO";
@@ -134,12 +137,15 @@ std::vector<Field> RecordFields(std::uint16_t handle, const char* name, const DI
 
 int Show(Session& session, const Words& words) {
     std::uint16_t handle, index;
-    if (!session.ResolveHandle(words[1], handle, index)) return Daten::HandleNotFound;
+    CData* object = nullptr;
+    if (!session.ResolveHandle(words[1], handle, index, &object)) return Daten::HandleNotFound;
     Daten& daten = *session.daten();
-    const DInfo* record = daten.ExistHandle(handle);
+    // A registered object shows its own record.
+    const DInfo* record = object ? &object->Info() : daten.ExistHandleAndGetInfo(handle);
     if (!record) return LibraryError(Daten::HandleNotFound);
     char name[Handles::kNameBufferSize];
-    const char* shown = daten.GetHandles()->HandleToName(handle, name, Handles::kNoHandle);
+    const char* shown = object ? object->Name()
+                               : daten.GetHandles()->HandleToName(handle, name, Handles::kNoHandle);
     const std::vector<Field> fields = RecordFields(handle, shown ? shown : "", *record);
     if (session.Json()) {
         nlohmann::json document = nlohmann::json::object();

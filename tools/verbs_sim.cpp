@@ -1,4 +1,5 @@
 // Verbs that set up the simulated controller, bypassing the library.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -59,6 +60,38 @@ int Sim(Session& session, const Words& words) {
                  bytes.data(), bytes.size());
         return 0;
     }
+    if (what == "mem" || what == "peek") {
+        // The controller's memory image, at the library's own addresses.
+        if (words.size() < 4 || words.size() > 5)
+            return UsageError(what == "mem" ? "usage: sim mem ADDRESS HEXBYTES [LOCATION]"
+                                            : "usage: sim peek ADDRESS LENGTH [LOCATION]");
+        std::uint32_t address = 0;
+        if (!ParseAddress(words[2], address)) return UsageError("bad ADDRESS '" + words[2] + "'");
+        std::vector<std::uint8_t> bytes;
+        if (what == "mem" && !ParseHex(words[3], bytes))
+            return UsageError("bad HEXBYTES '" + words[3] + "'");
+        if (what == "peek" && (!ParseNumber(words[3], 0xFFFF, number) || number == 0))
+            return UsageError("bad LENGTH '" + words[3] + "'");
+        if (words.size() == 5 && !ParseNumber(words[4], 255, number))
+            return UsageError("bad LOCATION '" + words[4] + "'");
+        const std::size_t length = what == "mem" ? bytes.size() : std::stoul(words[3]);
+        if (!sim.Image(address) || !sim.Image(address + static_cast<std::uint32_t>(length) - 1))
+            return UsageError("ADDRESS outside the controller's memory image");
+        std::uint8_t* image = sim.Image(address);
+        if (what == "mem") {
+            std::copy(bytes.begin(), bytes.end(), image);
+            return 0;
+        }
+        for (std::size_t i = 0; i < length; ++i) std::printf(i ? " %02x" : "%02x", image[i]);
+        std::printf("\n");
+        return 0;
+    }
+    if (what == "base") {
+        if (words.size() != 3 || !ParseNumber(words[2], 0xFFFFFFFFul, number))
+            return UsageError("usage: sim base N");
+        sim.SetMemoryBase(static_cast<std::uint32_t>(number));
+        return 0;
+    }
     if (what == "table") {
         if (words.size() != 4) return UsageError("usage: sim table HANDLE N");
         std::uint16_t handle;
@@ -87,8 +120,9 @@ int Sim(Session& session, const Words& words) {
     return UsageError("unknown sim verb '" + what + "'");
 }
 
-const VerbRegistration kSim("sim", {"sim poke|table|busy|fail ...",
+const VerbRegistration kSim("sim", {"sim poke|mem|peek|base|table|busy|fail ...",
                                     "the simulated controller: poke HANDLE INDEX HEXBYTES [AXIS], "
+                                    "mem ADDRESS HEXBYTES, peek ADDRESS LENGTH, base N, "
                                     "table HANDLE N, busy N, fail CALL [N]",
                                     1, 5, false, Sim});
 

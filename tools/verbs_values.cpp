@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "korvex/data/cdata.h"
 #include "tools/cli.h"
 
 namespace korvex::cli {
@@ -20,11 +21,13 @@ struct Target {
     std::uint16_t handle = 0;
     std::uint16_t index = 0;
     std::uint8_t axis = 255;
+    // A data object registered without a handle number, reached directly.
+    CData* object = nullptr;
 };
 
 // Answers 0, or the exit code of what was wrong.
 int ParseTarget(Session& session, const Words& words, std::size_t first, Target& target) {
-    if (!session.ResolveHandle(words[first], target.handle, target.index))
+    if (!session.ResolveHandle(words[first], target.handle, target.index, &target.object))
         return Daten::HandleNotFound;
     unsigned long number = 0;
     if (words.size() > first + 1) {
@@ -53,17 +56,36 @@ struct Reading {
     bool shown = false;   // the display stands even when result is an error
 };
 
+// Reads through Daten, or through the object itself when it has no handle
+// number, as Daten does for a registered handle.
+std::uint8_t ReadLong(Daten& daten, const Target& target, std::int32_t& value) {
+    if (!target.object) return daten.GetValue(target.handle, value, target.index, target.axis);
+    value = target.object->GetValue(target.index, target.axis);
+    return target.object->LastError();
+}
+std::uint8_t ReadText(Daten& daten, const Target& target, char* text, std::uint16_t size) {
+    if (!target.object) return daten.GetValue(target.handle, text, size, target.index, target.axis);
+    target.object->GetString(text, size, target.index, target.axis);
+    return target.object->LastError();
+}
+std::uint8_t Display(Daten& daten, const Target& target, std::int32_t value, char* text,
+                     std::uint16_t size) {
+    return target.object ? target.object->Value2String(value, text, size)
+                         : daten.Value2String(target.handle, value, text, size);
+}
+
 Reading Read(Daten& daten, const Target& target, bool display) {
     Reading reading;
-    const std::uint16_t type = daten.DatenTyp(target.handle);
+    const std::uint16_t type =
+        target.object ? target.object->DatenTyp() : daten.DatenTyp(target.handle);
     char text[kTextRead + 1] = "";
     if (type == DInfo::STRING) {
-        reading.result = daten.GetValue(target.handle, text, kTextRead, target.index, target.axis);
+        reading.result = ReadText(daten, target, text, kTextRead);
         if (reading.result == 0) {
             reading.raw = reading.rawText = reading.text = text;
             reading.shown = true;
         }
-    } else if (type == DInfo::REAL) {
+    } else if (type == DInfo::REAL && !target.object) {
         double value = 0;
         reading.result = daten.GetValue(target.handle, value, target.index, target.axis);
         if (reading.result != 0) return reading;
@@ -79,7 +101,7 @@ Reading Read(Daten& daten, const Target& target, bool display) {
                         (reading.result == Daten::ValueOutOfRange && value == Daten::kInvalidReal);
     } else {
         std::int32_t value = 0;
-        reading.result = daten.GetValue(target.handle, value, target.index, target.axis);
+        reading.result = ReadLong(daten, target, value);
         if (reading.result != 0) return reading;
         // The unsigned type shows the number its bit pattern stands for.
         if (type == DInfo::QZLONGCARD)
@@ -88,7 +110,7 @@ Reading Read(Daten& daten, const Target& target, bool display) {
             reading.raw = value;
         reading.rawText = reading.raw.dump();
         if (!display) return reading;
-        reading.result = daten.Value2String(target.handle, value, text, sizeof text);
+        reading.result = Display(daten, target, value, text, sizeof text);
         reading.shown = reading.result == 0 || reading.result == Daten::NotEnoughSpace;
     }
     if (reading.shown && type != DInfo::STRING) reading.text = text;
@@ -96,6 +118,11 @@ Reading Read(Daten& daten, const Target& target, bool display) {
 }
 
 nlohmann::json Document(Daten& daten, const Target& target) {
+    if (target.object)
+        return {{"handle", nullptr},
+                {"name", target.object->Name() ? target.object->Name() : ""},
+                {"index", target.index},
+                {"axis", target.axis}};
     char name[Handles::kNameBufferSize];
     const char* found = daten.GetHandles()->HandleToName(target.handle, name, Handles::kNoHandle);
     return {{"handle", target.handle},
@@ -110,7 +137,8 @@ int Get(Session& session, const Words& words) {
     Daten& daten = *session.daten();
     const Reading reading = Read(daten, target, true);
     if (!reading.shown) return LibraryError(reading.result);
-    const char* unit = daten.GetUnitString(target.handle);
+    const char* unit =
+        target.object ? target.object->GetUnitString() : daten.GetUnitString(target.handle);
     if (session.Json()) {
         nlohmann::json document = Document(daten, target);
         document["raw"] = reading.raw;
@@ -170,6 +198,17 @@ int SetRaw(Session& session, const Words& words) {
     const std::string& text = words[2];
     Daten& daten = *session.daten();
     std::uint8_t result = 0;
+    if (CData* object = target.object) {
+        std::int32_t value = 0;
+        if (object->DatenTyp() == DInfo::STRING) {
+            object->SetString(text.c_str(), target.index, target.axis);
+        } else if (!ParseInteger(text, value)) {
+            return UsageError("bad VALUE '" + text + "'");
+        } else {
+            object->SetValue(value, target.index, target.axis);
+        }
+        return object->LastError() == 0 ? 0 : LibraryError(object->LastError());
+    }
     if (daten.DatenTyp(target.handle) == DInfo::STRING) {
         result = daten.SetValue(target.handle, text.c_str(), target.index, target.axis);
     } else if (text.find_first_of(".eE") != std::string::npos) {

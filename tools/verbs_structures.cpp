@@ -1,0 +1,66 @@
+// Verbs of the controller structure tree: tree lists what a CMotDirect
+// registers, struct builds one proxy of any class at any address. The
+// value verbs reach the fields through the ordinary names.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "korvex/structures/cmotdirect.h"
+#include "korvex/structures/proxy.h"
+#include "tools/cli.h"
+
+namespace korvex::cli {
+namespace {
+
+using korvex::structures::ClassLayout;
+
+void PrintObject(CData& object) {
+    char handle[8] = "-";
+    if (object.Handle() != Handles::kNoHandle)
+        std::snprintf(handle, sizeof handle, "%u", static_cast<unsigned>(object.Handle()));
+    std::uint32_t address = 0;
+    if (const auto* number = dynamic_cast<const CDrvNumber*>(&object))
+        address = number->getAddress();
+    else if (const auto* text = dynamic_cast<const CDrvStr*>(&object))
+        address = text->getAddress();
+    std::printf("%s %s 0x%05X %u %s %u\n", handle, object.Name() ? object.Name() : "",
+                static_cast<unsigned>(address), static_cast<unsigned>(object.DatenLaenge()),
+                TypeKeyword(object.DatenTyp()), static_cast<unsigned>(object.getTabSize()));
+}
+
+int Tree(Session& session, const Words&) {
+    if (!session.UseStructures())
+        return UsageError("tree must build the structure tree: run it before any verb that loads "
+                          "the machine, or give --structures");
+    if (const int code = session.Load()) return code;
+    auto* mot = dynamic_cast<CMotDirect*>(session.daten());
+    if (!mot) return UsageError("the machine was loaded without the structure tree");
+    korvex::structures::Visit(SPC_SDoInit::Layout(), &mot->DoInit(), PrintObject);
+    korvex::structures::Visit(SPC_SNotInit::Layout(), &mot->NotInit(), PrintObject);
+    korvex::structures::Visit(SPC_LowData_Typ::Layout(), &mot->LowData(), PrintObject);
+    return 0;
+}
+
+int Struct(Session& session, const Words& words) {
+    const ClassLayout* cls = korvex::structures::FindClass(words[1]);
+    if (!cls) return UsageError("unknown structure class '" + words[1] + "'");
+    std::uint32_t address = 0;
+    if (!ParseAddress(words[2], address)) return UsageError("bad ADDRESS '" + words[2] + "'");
+    const TApplString prefix(words.size() > 3 ? words[3].c_str() : "");
+    void* proxy = cls->build(session.daten(), prefix, address, CData::RegisterNew);
+    // The proxy lives as long as the run, so later verbs reach its fields.
+    session.Keep([cls, proxy] { cls->destroy(proxy); });
+    korvex::structures::Visit(*cls, proxy, PrintObject);
+    return 0;
+}
+
+const VerbRegistration kTree("tree", {"tree",
+                                      "build the structure tree (CMotDirect); one line per data object",
+                                      0, 0, false, Tree});
+const VerbRegistration kStruct("struct", {"struct CLASS ADDRESS [PREFIX]",
+                                          "build one structure or union proxy; one line per data object",
+                                          2, 3, true, Struct});
+
+}  // namespace
+}  // namespace korvex::cli
