@@ -2,6 +2,7 @@
 // points.
 #include <strings.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -173,7 +174,9 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     char bare[Handles::kMaxNameLength + 1];
     std::memcpy(bare, begin, length);
     bare[length] = '\0';
-    if (mHandles->existName(bare) || mUnnumbered.count(bare)) return Handles::kNoHandle;
+    if (mHandles->existName(bare) ||
+        (!mUnnumbered.empty() && mUnnumbered.find(std::string_view(bare, length)) != mUnnumbered.end()))
+        return Handles::kNoHandle;
     // Handles run from 15000 up to the last number; 0xFFFF means none.
     const std::size_t numbers =
         mLastNumber >= kFirstRegisteredHandle ? mLastNumber - kFirstRegisteredHandle + 1u : 0u;
@@ -204,15 +207,23 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     return handle;
 }
 
-bool Daten::NameEqual::operator()(const std::string& a, const std::string& b) const {
-    return strcasecmp(a.c_str(), b.c_str()) == 0;
+// FNV-1a over the upper-cased name: the registry's own name hash keeps only
+// the last characters, which the tree's long names often share.
+std::size_t Daten::NameHash::operator()(std::string_view name) const {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (unsigned char c : name) hash = (hash ^ static_cast<unsigned char>(std::toupper(c))) * 0x100000001b3ull;
+    return static_cast<std::size_t>(hash);
+}
+
+bool Daten::NameEqual::operator()(std::string_view a, std::string_view b) const {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 CData* Daten::FindRegistered(const char* name) {
     if (!name) return nullptr;
     const std::uint16_t handle = mHandles ? mHandles->NameToHandle(name) : Handles::kNoHandle;
     if (handle != Handles::kNoHandle) return GetCDataPtr(handle);
-    const auto found = mUnnumbered.find(name);
+    const auto found = mUnnumbered.find(std::string_view(name));
     return found == mUnnumbered.end() ? nullptr : found->second;
 }
 

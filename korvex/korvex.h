@@ -297,10 +297,12 @@ protected:
     std::vector<CData*> mRegistered;
     // Registrations past the last number, by name (without regard to case).
     struct NameHash {
-        std::size_t operator()(const std::string& name) const { return Handles::NameHash(name); }
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const;
     };
     struct NameEqual {
-        bool operator()(const std::string& a, const std::string& b) const;
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
     };
     std::unordered_map<std::string, CData*, NameHash, NameEqual> mUnnumbered;
     const char* mLastUnnumbered = nullptr;

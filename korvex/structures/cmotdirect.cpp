@@ -11,7 +11,15 @@ CData::ERegisterHandle TreeMode(const Daten& daten) {
 }  // namespace
 
 CMotDirect::TreeStart::TreeStart(CMotDirect& mot) {
-    mot.SetLastNumber(static_cast<std::uint16_t>(Daten::kLastHandleNumber - kNumbersLeftToHost));
+    const std::uint16_t last = Daten::kLastHandleNumber - kNumbersLeftToHost;
+    mot.SetLastNumber(last);
+    // Room for every number the tree takes, at once rather than by doubling.
+    const std::size_t numbers = last + 1u - Daten::kFirstRegisteredHandle;
+    if (mot.mRegistered.size() < numbers) {
+        mot.mRegistered.reserve(numbers);
+        if (Handles* handles = mot.GetHandles())
+            Handles::ReserveRegistry(handles->HandlesInContainer() + numbers - mot.mRegistered.size());
+    }
 }
 
 CMotDirect::CMotDirect(OWL::TWindow* parent, char* datenName, char* handleName, TQzIniBase*)
