@@ -1,7 +1,6 @@
 #include "korvex/structures/proxy.h"
 
 #include <algorithm>
-#include <cstring>
 #include <deque>
 #include <new>
 
@@ -103,6 +102,10 @@ void BindMembers(const ClassLayout& cls, void* proxy, Daten* daten, std::string&
                 BindMembers(*entry.nested, ElementAt(proxy, entry, 0), daten, name, at, mode);
                 break;
             case MemberKind::NestedArray:
+                // Each element is bound in place, after every other member:
+                // the order, and so the handles, that building a temporary
+                // and handing it over by replaceObject gives, without a
+                // temporary whose pointers' value objects would be freed.
                 for (std::uint32_t i = 0; i < entry.count; ++i) {
                     const std::size_t element = name.size();
                     name += std::to_string(i);
