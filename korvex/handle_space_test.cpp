@@ -14,7 +14,7 @@ using korvex::testing::ValuesTest;
 class Named : public CData {
   public:
     Named(Daten* daten, const char* name) : CData(daten, name, 0, TDriver::LocationDefault, RegisterNew) {}
-    operator std::int32_t() override { return 0; }
+    operator std::int32_t() override { return 42; }
     operator const char*() override { return ""; }
     void SetValue(std::int32_t, std::uint16_t, std::uint8_t) override {}
     void SetString(const char*, std::uint16_t, std::uint8_t) override {}
@@ -45,6 +45,10 @@ TEST_F(HandleSpaceTest, ObjectsPastTheLastNumberAreKeptByNameAndTheHostIsToldOnc
     // The kept name outlives the text it was built from.
     EXPECT_STREQ(objects[3]->Name(), "Past1_");
     EXPECT_EQ(daten->GetHandles()->NameToHandle("Past1_"), 0xFFFF);
+    // Texts that name a field read it, numbered or not.
+    char text[32] = "";
+    daten->CheckAndGetValue(1, 0, 255, "past1_", "self", text, "P=", sizeof text);
+    EXPECT_STREQ(text, "P=42");
 
     // A name kept without a number is still taken.
     Named again(daten.get(), "Past0_");

@@ -480,6 +480,16 @@ void Daten::CheckAndGetValue(std::uint16_t handle, std::uint16_t index, std::uin
     append(prefix);
     const std::uint16_t found =
         mHandles && name ? mHandles->NameToHandle(name) : Handles::kNoHandle;
+    CData* const unnumbered = found == Handles::kNoHandle && name ? FindRegistered(name) : nullptr;
+    if (unnumbered) {
+        // A field kept without a handle number reads through its object.
+        std::int32_t value = unnumbered->GetValue(index, axis);
+        if (unnumbered->LastError() != Ok) value = 0;
+        char text[256] = "";
+        unnumbered->Value2String(value, text, sizeof text);
+        append(text);
+        return;
+    }
     if (found == handle) {
         append(selfText);
         return;
