@@ -77,7 +77,7 @@ std::uint8_t Display(Daten& daten, const Target& target, std::int32_t value, cha
 Reading Read(Daten& daten, const Target& target, bool display) {
     Reading reading;
     const std::uint16_t type =
-        target.object ? target.object->DatenTyp() : daten.DatenTyp(target.handle);
+        target.object ? static_cast<std::uint16_t>(target.object->DatenTyp()) : daten.DatenTyp(target.handle);
     char text[kTextRead + 1] = "";
     if (type == DInfo::STRING) {
         reading.result = ReadText(daten, target, text, kTextRead);
