@@ -174,12 +174,23 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     char bare[Handles::kMaxNameLength + 1];
     std::memcpy(bare, begin, length);
     bare[length] = '\0';
-    if (mHandles->existName(bare) ||
-        (!mUnnumbered.empty() && mUnnumbered.find(std::string_view(bare, length)) != mUnnumbered.end()))
+    if (!mUnnumbered.empty() && mUnnumbered.find(std::string_view(bare, length)) != mUnnumbered.end())
         return Handles::kNoHandle;
     // Handles run from 15000 up to the last number; 0xFFFF means none.
     const std::size_t numbers =
         mLastNumber >= kFirstRegisteredHandle ? mLastNumber - kFirstRegisteredHandle + 1u : 0u;
+    const std::uint16_t known = mHandles->NameToHandle(bare);
+    if (known != Handles::kNoHandle) {
+        // Names stay registered for the life of the process. The same name
+        // at the very number it would get now is the same object built again
+        // (a later Daten's structure tree, or another CNC's): it takes its
+        // number back. Any other known name is refused.
+        if (known != kFirstRegisteredHandle + mRegistered.size() || mRegistered.size() >= numbers)
+            return Handles::kNoHandle;
+        mRegistered.push_back(object);
+        viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(mRegistered.size()));
+        return known;
+    }
     if (mRegistered.size() >= numbers) {
         // Past the numbers the object is still kept, by name; the host hears
         // of it once, not once per object.

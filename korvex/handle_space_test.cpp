@@ -66,4 +66,24 @@ TEST_F(HandleSpaceTest, ObjectsPastTheLastNumberAreKeptByNameAndTheHostIsToldOnc
     EXPECT_EQ(host().messageBoxes.size(), 1u);
 }
 
+TEST_F(HandleSpaceTest, ALaterDatenRegisteringTheSameNamesInOrderTakesTheirNumbersBack) {
+    auto first = std::make_unique<Named>(daten.get(), "Again0_");
+    auto second = std::make_unique<Named>(daten.get(), "Again1_");
+    first.reset();
+    second.reset();
+    TearDown();
+    SetUp();
+    // The registry keeps the names; a new Daten numbers from 15000 again.
+    Named again0(daten.get(), "Again0_");
+    Named again1(daten.get(), "again1_");
+    EXPECT_EQ(again0.Handle(), 15000);
+    EXPECT_EQ(again1.Handle(), 15001);
+    EXPECT_EQ(daten->GetCDataPtr(15001), &again1);
+    EXPECT_TRUE(host().halts.empty());
+    // Out of order, a known name is still refused.
+    Named third(daten.get(), "Again0_");
+    EXPECT_EQ(third.Handle(), 0xFFFF);
+    ASSERT_EQ(host().halts.size(), 1u);
+}
+
 }  // namespace

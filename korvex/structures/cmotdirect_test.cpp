@@ -99,14 +99,17 @@ TEST_F(CMotDirectTest, TheLastFieldsOfTheLowLevelDataReadTheirBytesByName) {
 }
 
 TEST_F(CMotDirectTest, BuiltAndDestroyedTwiceInOneProcess) {
+    const std::uint16_t lastNumbered = mot->LowData().SPFAC_DATA_.SPF_HMEMUSED_.Handle();
     mot.reset();
-    // A new process-wide registry, as a reloaded library starts with.
-    Handles::DropRegistry();
-    CData::ForgetDaten(nullptr);
+    // The registry keeps the tree's names: the new tree takes their numbers
+    // back, and the names without a number are kept again.
     mot = std::make_unique<CMotDirect>(machine.model.Parent(), const_cast<char*>("QZ_DATEN"),
                                        const_cast<char*>("HANDLES"), nullptr);
     EXPECT_EQ(mot->ConstructionResult(), 0);
     EXPECT_EQ(mot->DoInit().mFILEOPER_.Handle(), 15000);
+    EXPECT_EQ(mot->LowData().SPFAC_DATA_.SPF_HMEMUSED_.Handle(), lastNumbered);
+    EXPECT_EQ(mot->FindRegistered("Sl_ErrorQue_49_SlErrorQueTime_"),
+              &mot->LowData().Sl_ErrorQue_[49].SlErrorQueTime_);
     EXPECT_TRUE(host().halts.empty());
 }
 
