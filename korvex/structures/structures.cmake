@@ -25,10 +25,6 @@ add_custom_command(
   VERBATIM)
 target_sources(korvex_lib PRIVATE ${KORVEX_GENERATED_SOURCES})
 target_include_directories(korvex_lib PUBLIC $<BUILD_INTERFACE:${KORVEX_GENERATED_DIR}>)
-if(KORVEX_INSTALL)
-  install(FILES ${KORVEX_GENERATED_DIR}/korvex/structures/proxies.h
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvex/structures)
-endif()
 
 # `korvex tree` lists 56,533 lines: checked by count and a few lines.
 if(KORVEX_BUILD_TESTS AND KORVEX_BUILD_TOOLS)
