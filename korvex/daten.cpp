@@ -2,7 +2,6 @@
 // points.
 #include <strings.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -222,7 +221,10 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
 // the last characters, which the tree's long names often share.
 std::size_t Daten::NameHash::operator()(std::string_view name) const {
     std::uint64_t hash = 0xcbf29ce484222325ull;
-    for (unsigned char c : name) hash = (hash ^ static_cast<unsigned char>(std::toupper(c))) * 0x100000001b3ull;
+    for (unsigned char c : name) {
+        const unsigned char upper = c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
+        hash = (hash ^ upper) * 0x100000001b3ull;
+    }
     return static_cast<std::size_t>(hash);
 }
 
