@@ -23,6 +23,9 @@ std::vector<std::string> gCandidates;
 int ReadByte(FILE*) {
     unsigned char byte = 0;
     for (;;) {
+        // A Ctrl-C that came before the read (while the last verb ran or the
+        // prompt was drawn) must not leave the read waiting for more keys.
+        if (Interrupted()) return EOF;
         const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
         if (got == 1) return byte;
         if (got < 0 && errno == EINTR && !Interrupted()) continue;
