@@ -106,6 +106,12 @@ public:
     // nullptr when there is none.
     CData* FindRegistered(const char* name);
     std::size_t UnnumberedCount() const { return mUnnumbered.size(); }
+    // Visits every object registered without a number, with the name it is
+    // found by.
+    template <typename Visit>
+    void ForEachUnnumbered(Visit&& visit) const {
+        for (const auto& [name, object] : mUnnumbered) visit(name, object);
+    }
     void flush(const char* fileName);
     Handles* GetHandles() const { return mHandles; }
 

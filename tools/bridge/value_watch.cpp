@@ -1,8 +1,11 @@
 #include "tools/bridge/value_watch.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <utility>
 
+#include "korvex/data/cdata.h"
 #include "korvex/korvex.h"
 
 namespace korvex::bridge {
@@ -65,28 +68,64 @@ std::uint8_t ValueWatch::Read(Daten& daten, std::uint16_t handle, std::uint16_t 
     return 0;
 }
 
+std::uint8_t ValueWatch::Read(CData& object, std::uint16_t index, Reading& reading) {
+    char text[256] = "";
+    if (object.DatenTyp() == DInfo::STRING) {
+        object.GetString(text, sizeof text, index, 255);
+        if (object.LastError() != 0) return object.LastError();
+        reading.kind = Reading::Kind::Text;
+        reading.text = text;
+        reading.display = text;
+    } else {
+        const std::int32_t value = object.GetValue(index, 255);
+        if (object.LastError() != 0) return object.LastError();
+        reading.kind = Reading::Kind::Integer;
+        reading.integer = object.DatenTyp() == DInfo::QZLONGCARD
+                              ? static_cast<std::int64_t>(static_cast<std::uint32_t>(value))
+                              : value;
+        if (object.Value2String(value, text, sizeof text) > Daten::NotEnoughSpace) text[0] = '\0';
+        reading.display = text;
+    }
+    const char* unit = object.GetUnitString();
+    reading.unit = unit ? unit : "";
+    return 0;
+}
+
 std::size_t ValueWatch::Collect() {
     mItems.clear();
     mNames.clear();
+    struct Found {
+        std::uint16_t handle;
+        CData* object;  // an object without a number
+        std::string name;
+    };
+    std::vector<Found> found;
     std::size_t unfit = 0;
     const std::vector<std::string> all = {"*"};
     const std::vector<std::string>& patterns = mPublish.empty() ? all : mPublish;
-    std::vector<std::pair<std::uint16_t, std::string>> handles;
-    Handles::ForEach([&](std::uint16_t handle, std::string_view name) {
-        if (!MatchesAny(patterns, name) || !mDaten.ExistHandleAndGetInfo(handle)) return;
+    auto take = [&](std::uint16_t handle, CData* object, std::string_view name) {
+        if (!MatchesAny(patterns, name)) return;
         if (!NameFitsTopic(name)) {
             ++unfit;
             return;
         }
-        handles.emplace_back(handle, std::string(name));
+        found.push_back({handle, object, std::string(name)});
+    };
+    Handles::ForEach([&](std::uint16_t handle, std::string_view name) {
+        if (mDaten.ExistHandleAndGetInfo(handle)) take(handle, nullptr, name);
     });
-    for (auto& [handle, name] : handles) {
-        const unsigned elements = Elements(mDaten, handle);
-        const std::string topicName = Latin1ToUtf8(name);
-        mNames.push_back(std::move(name));
+    mDaten.ForEachUnnumbered([&](const std::string& name, CData* object) {
+        if (object) take(Handles::kNoHandle, object, name);
+    });
+    for (Found& one : found) {
+        const unsigned elements = one.object ? std::max<unsigned>(1, one.object->GetMaxTabElemAnz())
+                                             : Elements(mDaten, one.handle);
+        const std::string topicName = Latin1ToUtf8(one.name);
+        mNames.push_back(std::move(one.name));
         for (unsigned index = 0; index < elements; ++index) {
             Item item;
-            item.handle = handle;
+            item.object = one.object;
+            item.handle = one.handle;
             item.index = static_cast<std::uint16_t>(index);
             item.name = static_cast<std::uint32_t>(mNames.size() - 1);
             item.topic = ValueTopic(mRoot, mCnc, topicName, index);
@@ -104,14 +143,15 @@ std::size_t ValueWatch::Pass(Outbox& outbox) {
     std::uint8_t firstCode = 0;
     Reading reading;
     for (Item& item : mItems) {
-        const std::uint8_t code = Read(mDaten, item.handle, item.index, reading);
+        const std::uint8_t code = item.object ? Read(*item.object, item.index, reading)
+                                              : Read(mDaten, item.handle, item.index, reading);
         if (code != 0) {
             if (!failed++) firstFailure = &item, firstCode = code;
             continue;
         }
         if (item.known && SameReading(item.last, reading)) continue;
-        outbox.PublishValue(item.topic,
-                            ValuePayload(item.handle, mNames[item.name], item.index, reading));
+        const auto number = item.object ? std::nullopt : std::optional<std::uint16_t>(item.handle);
+        outbox.PublishValue(item.topic, ValuePayload(number, mNames[item.name], item.index, reading));
         std::swap(item.last, reading);
         item.known = true;
         ++published;
@@ -131,13 +171,19 @@ std::size_t ValueWatch::Pass(Outbox& outbox) {
 
 std::uint8_t ValueWatch::CheckSet(const std::string& name, const std::string& indexText,
                                   const std::string& payload, std::size_t payloadSize,
-                                  std::uint16_t& handle, std::uint16_t& index,
+                                  std::uint16_t& handle, CData*& object, std::uint16_t& index,
                                   std::string& text) {
     std::string latin1;
     handle = Handles::kNoHandle;
+    object = nullptr;
     if (Utf8ToLatin1(name, latin1) && mDaten.GetHandles())
         handle = mDaten.GetHandles()->NameToHandle(latin1.c_str());
-    if (handle == Handles::kNoHandle || !mDaten.ExistHandleAndGetInfo(handle))
+    // An object without a number is found by its name.
+    if (handle == Handles::kNoHandle && !latin1.empty()) {
+        object = mDaten.FindRegistered(latin1.c_str());
+        if (!object || object->Handle() != Handles::kNoHandle) object = nullptr;
+    }
+    if (!object && (handle == Handles::kNoHandle || !mDaten.ExistHandleAndGetInfo(handle)))
         return Daten::HandleNotFound;
     if (!MatchesAny(mWritable, latin1)) return Daten::DirectAccessNotAllowed;
     bool digits = !indexText.empty();
@@ -145,7 +191,9 @@ std::uint8_t ValueWatch::CheckSet(const std::string& name, const std::string& in
     if (!digits) return Daten::ParameterError;
     if (indexText.size() > 5) return Daten::ValueOutOfRange;
     const unsigned long number = std::stoul(indexText);
-    if (number >= Elements(mDaten, handle)) return Daten::ValueOutOfRange;
+    const unsigned elements =
+        object ? std::max<unsigned>(1, object->GetMaxTabElemAnz()) : Elements(mDaten, handle);
+    if (number >= elements) return Daten::ValueOutOfRange;
     index = static_cast<std::uint16_t>(number);
     if (payloadSize > kMaxSetText) return Daten::NotEnoughSpace;
     // An empty payload is no input (and what clearing a retained message sends).
@@ -161,13 +209,15 @@ std::uint8_t ValueWatch::Set(const std::string& topic, const std::string& payloa
         return kDropped;
     }
     std::uint16_t handle = 0, index = 0;
+    CData* object = nullptr;
     std::string text;
-    std::uint8_t code = CheckSet(name, indexText, payload, payloadSize, handle, index, text);
+    std::uint8_t code = CheckSet(name, indexText, payload, payloadSize, handle, object, index, text);
     if (code == Daten::Ok) {
         // Comm takes a writable text, as the host's input buffer is.
         std::vector<char> buffer(text.begin(), text.end());
         buffer.push_back('\0');
-        code = mDaten.Comm(buffer.data(), handle, index, 255);
+        code = object ? object->Comm(buffer.data(), index, 255)
+                      : mDaten.Comm(buffer.data(), handle, index, 255);
     }
     outbox.PublishResult(ResultTopic(topic), ResultPayload(code));
     mLog("set " + topic + " (" + std::to_string(payloadSize) + " bytes): " +

@@ -13,6 +13,7 @@
 
 #include "tools/bridge/bridge_format.h"
 
+class CData;
 class Daten;
 
 namespace korvex::bridge {
@@ -38,9 +39,10 @@ public:
     ValueWatch(Daten& daten, std::string root, unsigned cnc, std::vector<std::string> publish,
                std::vector<std::string> writable, LogSink log);
 
-    // Builds the list of published values from the registry: every element
-    // of every handle that has a definition and matches a publish pattern.
-    // Answers the number of values.
+    // Builds the list of published values: every element of every handle
+    // that has a definition, and of every data object registered without a
+    // number, whose name matches a publish pattern. Answers the number of
+    // values.
     std::size_t Collect();
     std::size_t Values() const { return mItems.size(); }
 
@@ -63,19 +65,23 @@ public:
     // Reads one value as `get` shows it; answers the library's code.
     static std::uint8_t Read(Daten& daten, std::uint16_t handle, std::uint16_t index,
                              Reading& reading);
+    // The same for a data object that has no handle number.
+    static std::uint8_t Read(CData& object, std::uint16_t index, Reading& reading);
 
 private:
     struct Item {
         std::uint16_t handle = 0;
         std::uint16_t index = 0;
-        std::uint32_t name = 0;  // into mNames
+        std::uint32_t name = 0;     // into mNames
+        CData* object = nullptr;    // an object without a number (handle unused)
         bool known = false;  // last is what subscribers have
         std::string topic;
         Reading last;
     };
     std::uint8_t CheckSet(const std::string& name, const std::string& indexText,
                           const std::string& payload, std::size_t payloadSize,
-                          std::uint16_t& handle, std::uint16_t& index, std::string& text);
+                          std::uint16_t& handle, CData*& object, std::uint16_t& index,
+                          std::string& text);
 
     Daten& mDaten;
     std::string mRoot;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "korvex/data/numbers.h"
 #include "tests/support/test_machine.h"
 
 namespace korvex::bridge {
@@ -127,6 +128,26 @@ TEST_F(ValueWatchTest, SetsGoThroughCommOrAreRefused) {
         for (const std::string& line : machine.sim.TraceLines()) found = found || line == c.written;
         EXPECT_TRUE(found) << c.topic << " did not write " << c.written;
     }
+}
+
+TEST_F(ValueWatchTest, ObjectsWithoutNumbersArePublishedAndSetByName) {
+    daten->SetLastNumber(Daten::kFirstRegisteredHandle);
+    CPrivNumber numbered(daten.get(), "PrivA", 2, 10, 3, "[mm]", 0, 10, 3, "[mm]");
+    CPrivNumber unnumbered(daten.get(), "PrivB", 2, 10, 3, "[mm]", 0, 10, 3, "[mm]");
+    ASSERT_EQ(unnumbered.Handle(), Handles::kNoHandle);
+    ValueWatch objects(*daten, "r", 0, {"priv*"}, {"PrivB"}, [](const std::string&) {});
+    EXPECT_EQ(objects.Collect(), 4u);
+    EXPECT_EQ(objects.Pass(outbox), 4u);
+    EXPECT_EQ(objects.Set("r/0/privb/1/set", "1.5", 3, outbox), 0);
+    EXPECT_EQ(objects.Set("r/0/PrivB/2/set", "1", 1, outbox), Daten::ValueOutOfRange);
+    EXPECT_EQ(objects.Set("r/0/PrivA/0/set", "1", 1, outbox), Daten::DirectAccessNotAllowed);
+    EXPECT_EQ(unnumbered.GetValue(1, 255), 1500);
+    outbox.values.clear();
+    EXPECT_EQ(objects.Pass(outbox), 1u);
+    ASSERT_EQ(outbox.values.size(), 1u);
+    EXPECT_EQ(outbox.values[0].first, "r/0/PrivB/1");
+    EXPECT_EQ(outbox.values[0].second,
+              R"({"handle":null,"name":"PrivB","index":1,"raw":1500,"text":"1.500","unit":"[mm]"})");
 }
 
 TEST_F(ValueWatchTest, ForeignMessagesAreDroppedWithoutAnswer) {
