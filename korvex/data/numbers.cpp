@@ -31,17 +31,18 @@ bool UnsignedType(DInfo::DType type) {
 }
 
 // Little-endian bytes of the controller's word, reversed where it stores
-// them swapped.
-std::uint32_t DecodeWord(const std::uint8_t* bytes, unsigned length, bool swapped) {
-    std::uint32_t word = 0;
-    for (unsigned i = 0; i < length; ++i) {
-        const unsigned shift = swapped ? 8 * (length - 1 - i) : 8 * i;
-        word |= static_cast<std::uint32_t>(bytes[i]) << shift;
-    }
-    return word;
+// them swapped (lengths 1, 2 and 4).
+inline std::uint32_t DecodeWord(const std::uint8_t* b, unsigned length, bool swapped) {
+    if (length == 4)
+        return swapped ? (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) |
+                             (std::uint32_t{b[2]} << 8) | b[3]
+                       : (std::uint32_t{b[3]} << 24) | (std::uint32_t{b[2]} << 16) |
+                             (std::uint32_t{b[1]} << 8) | b[0];
+    if (length == 2) return swapped ? (b[0] << 8) | b[1] : (b[1] << 8) | b[0];
+    return b[0];
 }
 
-void EncodeWord(std::uint32_t word, std::uint8_t* bytes, unsigned length, bool swapped) {
+inline void EncodeWord(std::uint32_t word, std::uint8_t* bytes, unsigned length, bool swapped) {
     for (unsigned i = 0; i < length; ++i) {
         const unsigned shift = swapped ? 8 * (length - 1 - i) : 8 * i;
         bytes[i] = static_cast<std::uint8_t>(word >> shift);
@@ -547,7 +548,7 @@ CDrvNumber::operator std::int32_t() {
 
 void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
     if (mpMirror) {
-        Select(index, axis);
+        Pick(index, axis);
         mpMirror->SetValue(value, mIndex, mAxis);
         mLastError = mpMirror->LastError();
         if (mLastError == Daten::Ok) {
@@ -557,7 +558,7 @@ void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t 
         return;
     }
     if (!mBound || !mpDriver) return;
-    Select(index, axis);
+    Pick(index, axis);
     if (OutOfRange(mInfo, value)) {
         Report(mHandle, Daten::ValueOutOfRange);
         mLastError = Daten::ValueOutOfRange;
@@ -586,7 +587,7 @@ void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t 
 
 void* CDrvNumber::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool) {
     if (!buffer) return buffer;
-    Select(index, mAxis);
+    Pick(index, mAxis);
     if (mpMirrorValid && mIndex < mTabSize && mpMirrorValid[mIndex] && size == mInfo.mLength &&
         size <= 4) {
         // A private copy delivers the element it holds in the controller's byte order.
@@ -615,7 +616,7 @@ const void* CDrvNumber::SetBinBlock(const void* buffer, std::uint16_t size, std:
     if (mpMirror) {
         // Nothing reaches the controller from a private copy: a block of one
         // element becomes the element's value, any other block is refused.
-        Select(index, mAxis);
+        Pick(index, mAxis);
         if (size != mInfo.mLength || size > 4) {
             mLastError = Daten::DirectAccessNotAllowed;
             return buffer;
@@ -635,7 +636,7 @@ const void* CDrvNumber::SetBinBlock(const void* buffer, std::uint16_t size, std:
         return buffer;
     }
     if (!mBound || !mpDriver) return buffer;
-    Select(index, mAxis);
+    Pick(index, mAxis);
     _gDebugHandles.IncWrite(mHandle);
     const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), size, buffer,
                                                       static_cast<TDriver::ELocation>(mLocation));

@@ -131,6 +131,12 @@ class CDrvNumber : public CVirtualNumber {
     ~CDrvNumber() override;
     operator std::int32_t() override;
     void SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) override;
+    // Selection as CData does it, without the calls: every field read of
+    // the structure tree goes through here.
+    std::int32_t GetValue(std::uint16_t index, std::uint8_t axis) override {
+        Pick(index, axis);
+        return operator std::int32_t();
+    }
     const void* SetBinBlock(const void* buffer, std::uint16_t size, std::uint16_t index,
                             bool swapped) override;
     void* GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool swapped) override;
@@ -150,6 +156,11 @@ class CDrvNumber : public CVirtualNumber {
     static std::uint32_t mUseCounter;
 
   protected:
+    void Pick(std::uint16_t index, std::uint8_t axis) {
+        if (!mBound) return;
+        if (index != kNoHandle && index < CDrvNumber::getTabSize()) mIndex = index;
+        mAxis = axis;
+    }
     // Multi-byte values are swapped unless the location keeps them and
     // element 0 lies below the swap limit.
     bool Swapped() const {

@@ -151,8 +151,6 @@ void TApplFrame::frameProtocolLine(const char* line, int code) {
     Host().FrameProtocolLine(line, code);
 }
 
-void CDebugHandles::IncRead(unsigned short) { ++mReads; }
-void CDebugHandles::IncWrite(unsigned short) { ++mWrites; }
 CDebugHandles _gDebugHandles;
 
 const char* _NULLTXT = "";
