@@ -298,6 +298,7 @@ CPrivNumber::CPrivNumber(Daten* daten, const char* name, void* storage, std::uin
                          std::uint8_t inchWidth, std::uint8_t inchDecimals, const char* inchUnit,
                          std::uint16_t index)
     : CVirtualNumber(daten, name, index, TDriver::LocationDefault, NoRegistration) {
+    // A table of no elements over lent memory is refused like any wrong size.
     const unsigned element = tabSize ? totalSize / tabSize : 0;
     if (!storage || tabSize == 0 || totalSize % tabSize != 0 ||
         (element != 1 && element != 2 && element != 4)) {
