@@ -31,10 +31,10 @@ foreach(check
     "first|${first}|15000 mFILEOPER_ 0x19082 2 WORD 1"
     "first of the restart data|${notInitFirst}|30172 mszNotInitStr_ 0x00068 64 STRING 1"
     "last|${last}|- Sl_ErrorQue_49_SlErrorQueTime_ 0x4C774 4 QZLONGCARD 1")
-  string(REPLACE "|" ";" parts "${check}")
-  list(GET parts 0 what)
-  list(GET parts 1 got)
-  list(GET parts 2 want)
+  string(REPLACE "|" ";" fields "${check}")
+  list(GET fields 0 what)
+  list(GET fields 1 got)
+  list(GET fields 2 want)
   if(NOT got STREQUAL want)
     string(APPEND failures "${what} line: '${got}', expected '${want}'\n")
   endif()

@@ -42,13 +42,20 @@ class Shell:
     def send(self, keys):
         os.write(self.fd, keys.encode())
 
-    def exit_code(self):
+    def exit_code(self, timeout=20.0):
+        end = time.time() + timeout
         while True:  # drain the terminal so that the shell can end
+            if time.time() > end or not select.select([self.fd], [], [], end - time.time())[0]:
+                os.kill(self.pid, 9)  # a shell that does not leave must not hang the suite
+                os.waitpid(self.pid, 0)
+                sys.exit(f"the shell did not leave; the terminal shows:\n{self.seen.decode(errors='replace')}")
             try:
-                if not os.read(self.fd, 4096):
-                    break
+                chunk = os.read(self.fd, 4096)
             except OSError:
                 break
+            if not chunk:
+                break
+            self.seen += chunk
         return os.waitstatus_to_exitcode(os.waitpid(self.pid, 0)[1])
 
 
