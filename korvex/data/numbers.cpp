@@ -709,8 +709,8 @@ std::uint8_t CVirtualDrvCommNumber::Comm(char* text, std::uint16_t index, std::u
     mLastError = Daten::Ok;
     char* command = HandleInputString(text, index);
     if (command && gpDat) return gpDat->CheckAndSendComm(command, index, axis);
-    // HandleInputString has reported a text it refused (13) itself.
-    if (mLastError != Daten::Ok) return mLastError;
+    // No command: 15, also after HandleInputString has reported a refused text (13)
+    // itself; mLastError keeps its 13.
     Report(mHandle, Daten::DataOrDriverError);
     return Daten::DataOrDriverError;
 }

@@ -359,7 +359,8 @@ TEST_F(DataObjectsTest, CommandNumbers) {
     EXPECT_EQ(sent(), "LAMP OFF");
     EXPECT_EQ(yesNo.Comm(const_cast<char*>("12"), 0, 0), 0);
     EXPECT_EQ(sent(), "LAMP ON");
-    EXPECT_EQ(yesNo.Comm(const_cast<char*>("1a"), 0, 0), 13);
+    EXPECT_EQ(yesNo.Comm(const_cast<char*>("1a"), 0, 0), 15);  // no command goes out
+    EXPECT_EQ(yesNo.LastError(), 13);                            // the refused text
     EXPECT_EQ(sent(), "LAMP ON");
     PutImage(kAbove, {7});
     EXPECT_EQ(yesNo.GetValue(0, 0), 1);
