@@ -10,6 +10,7 @@ import pty
 import select
 import shutil
 import sys
+import termios
 import time
 
 korvex, sample, work = sys.argv[1:4]
@@ -40,6 +41,13 @@ class Shell:
         self.seen = self.seen[found:]
 
     def send(self, keys):
+        # The prompt can show before the line editor has put the terminal into
+        # raw mode; keys typed in that moment would be taken as a cooked line.
+        end = time.time() + 10.0
+        while termios.tcgetattr(self.fd)[3] & termios.ICANON:
+            if time.time() > end:
+                sys.exit("the shell never put the terminal into raw mode")
+            time.sleep(0.01)
         os.write(self.fd, keys.encode())
 
     def exit_code(self, timeout=20.0):
