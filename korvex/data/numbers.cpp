@@ -439,17 +439,14 @@ CDrvNumber::CDrvNumber(const CDrvNumber& source, bool privateCopy,
     TakeDrvPart(source);
     mLocation = location;
     if (!privateCopy) return;
-    ReleaseMirror();
     // The mirror shows values as the source does, so it takes the source's
     // inch/metric value.
-    const bool registering = gbRegisterNewHandle;
-    gbRegisterNewHandle = false;
     const std::uint16_t size = getTabSize() ? getTabSize() : 1;
-    mpMirror = new CPrivNumber(gpDat, source.mName, size, mInfo.mMetricWidth, mInfo.mMetricDecimals,
-                               mInfo.mszMetricUnit, mInfo.mInchMetric, mInfo.mInchWidth,
-                               mInfo.mInchDecimals, mInfo.mszInchUnit, 0, 0, 0);
-    gbRegisterNewHandle = registering;
-    mpMirrorValid = new std::uint8_t[size]();
+    mMirror.Create(size, [&] {
+        return new CPrivNumber(gpDat, source.mName, size, mInfo.mMetricWidth, mInfo.mMetricDecimals, mInfo.mszMetricUnit,
+                               mInfo.mInchMetric, mInfo.mInchWidth, mInfo.mInchDecimals,
+                               mInfo.mszInchUnit, 0, 0, 0);
+    });
 }
 
 void CDrvNumber::Build(const char* name, std::uint16_t length, DInfo::DType type,
@@ -466,30 +463,15 @@ void CDrvNumber::Build(const char* name, std::uint16_t length, DInfo::DType type
     setTabSize(tabSize);
 }
 
-CDrvNumber::~CDrvNumber() {
-    ReleaseMirror();
-}
-
-void CDrvNumber::ReleaseMirror() {
-    delete mpMirror;
-    delete[] mpMirrorValid;
-    mpMirror = nullptr;
-    mpMirrorValid = nullptr;
-}
+CDrvNumber::~CDrvNumber() = default;
 
 void CDrvNumber::TakeDrvPart(const CDrvNumber& source) {
-    ReleaseMirror();
     mAddress = source.mAddress;
     mReadParam = source.mReadParam;
     mReadFlag = source.mReadFlag;
     mStride = source.mStride;
     // The mirror and its flags are duplicated like the value arrays.
-    if (source.mpMirror) mpMirror = new CPrivNumber(*source.mpMirror);
-    if (source.mpMirrorValid) {
-        const std::uint16_t n = source.getTabSize() ? source.getTabSize() : 1;
-        mpMirrorValid = new std::uint8_t[n];
-        std::memcpy(mpMirrorValid, source.mpMirrorValid, n);
-    }
+    mMirror.CopyFrom(source.mMirror, source.getTabSize() ? source.getTabSize() : 1);
 }
 
 std::uint16_t CDrvNumber::getTabSize() const {
@@ -497,18 +479,13 @@ std::uint16_t CDrvNumber::getTabSize() const {
 }
 
 void CDrvNumber::setTabSize(std::uint16_t size) {
-    if (mpMirrorValid && size > mTabSize) {
-        auto* grown = new std::uint8_t[size]();
-        std::memcpy(grown, mpMirrorValid, mTabSize);
-        delete[] mpMirrorValid;
-        mpMirrorValid = grown;
-    }
+    mMirror.Grow(mTabSize, size);
     CVirtualNumber::setTabSize(size);
 }
 
 CDrvNumber::operator std::int32_t() {
-    if (mpMirrorValid && mIndex < mTabSize && mpMirrorValid[mIndex]) {
-        mLValue = mpMirror->GetValue(mIndex, mAxis);
+    if (mMirror.Holds(mIndex, mTabSize)) {
+        mLValue = mMirror->GetValue(mIndex, mAxis);
         return mLValue;
     }
     if (!mBound || !mpDriver) return mLValue;
@@ -538,23 +515,23 @@ CDrvNumber::operator std::int32_t() {
         mLValue = static_cast<std::int32_t>(word);
     }
     mLastError = Daten::Ok;
-    if (mpMirror && mpMirrorValid && mIndex < mTabSize) {
+    if (mMirror.Covers(mIndex, mTabSize)) {
         // A private copy keeps what it read: later reads see the same value
         // until the copy itself writes.
-        mpMirror->SetValue(mLValue, mIndex, mAxis);
-        mpMirrorValid[mIndex] = 1;
+        mMirror->SetValue(mLValue, mIndex, mAxis);
+        mMirror.Mark(mIndex, mTabSize);
     }
     return mLValue;
 }
 
 void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
-    if (mpMirror) {
+    if (mMirror) {
         Pick(index, axis);
-        mpMirror->SetValue(value, mIndex, mAxis);
-        mLastError = mpMirror->LastError();
+        mMirror->SetValue(value, mIndex, mAxis);
+        mLastError = mMirror->LastError();
         if (mLastError == Daten::Ok) {
             mLValue = value;
-            if (mpMirrorValid && mIndex < mTabSize) mpMirrorValid[mIndex] = 1;
+            mMirror.Mark(mIndex, mTabSize);
         }
         return;
     }
@@ -589,10 +566,9 @@ void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t 
 void* CDrvNumber::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool) {
     if (!buffer) return buffer;
     Pick(index, mAxis);
-    if (mpMirrorValid && mIndex < mTabSize && mpMirrorValid[mIndex] && size == mInfo.mLength &&
-        size <= 4) {
+    if (mMirror.Holds(mIndex, mTabSize) && size == mInfo.mLength && size <= 4) {
         // A private copy delivers the element it holds in the controller's byte order.
-        EncodeWord(static_cast<std::uint32_t>(mpMirror->GetValue(mIndex, mAxis)),
+        EncodeWord(static_cast<std::uint32_t>(mMirror->GetValue(mIndex, mAxis)),
                    static_cast<std::uint8_t*>(buffer), size, Swapped());
         mLastError = Daten::Ok;
         return buffer;
@@ -614,7 +590,7 @@ void* CDrvNumber::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t in
 const void* CDrvNumber::SetBinBlock(const void* buffer, std::uint16_t size, std::uint16_t index,
                                     bool) {
     if (!buffer) return buffer;
-    if (mpMirror) {
+    if (mMirror) {
         // Nothing reaches the controller from a private copy: a block of one
         // element becomes the element's value, any other block is refused.
         Pick(index, mAxis);
@@ -652,7 +628,7 @@ const void* CDrvNumber::SetBinBlock(const void* buffer, std::uint16_t size, std:
 
 CDrvNumber& CDrvNumber::assignPtr(const CDrvNumber& source) {
     if (this == &source) return *this;
-    ReleaseMirror();
+    mMirror.Release();
     CVirtualNumber::assignPtr(source);
     TakeDrvPart(source);
     return *this;
@@ -660,7 +636,7 @@ CDrvNumber& CDrvNumber::assignPtr(const CDrvNumber& source) {
 
 CDrvNumber& CDrvNumber::operator=(const CDrvNumber& source) {
     if (this == &source) return *this;
-    ReleaseMirror();
+    mMirror.Release();
     CVirtualNumber::operator=(source);
     TakeDrvPart(source);
     return *this;

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "korvex/data/cdata.h"
+#include "korvex/data/private_mirror.h"
 
 class CVirtualNumber : public CData {
   public:
@@ -148,7 +149,7 @@ class CDrvNumber : public CVirtualNumber {
     std::uint32_t getAddress() const { return mAddress; }
 
     std::uint32_t Stride() const { return mStride; }
-    bool IsPrivateCopy() const { return mpMirror != nullptr; }
+    bool IsPrivateCopy() const { return static_cast<bool>(mMirror); }
     // The controller address of the selected element.
     std::uint32_t ElementAddress() const { return mAddress + mIndex * mStride; }
 
@@ -169,15 +170,13 @@ class CDrvNumber : public CVirtualNumber {
     // Shared by the constructors: checks the definition, then registers.
     void Build(const char* name, std::uint16_t length, DInfo::DType type, std::uint16_t tabSize,
                ERegisterHandle mode);
-    void ReleaseMirror();
     void TakeDrvPart(const CDrvNumber& source);
 
     std::uint32_t mAddress = 0;
     std::uint16_t mReadParam = 150;
     bool mReadFlag = false;
     std::uint32_t mStride = 0;
-    CPrivNumber* mpMirror = nullptr;
-    std::uint8_t* mpMirrorValid = nullptr;
+    PrivateMirror<CPrivNumber> mMirror;
 };
 
 class CVirtualDrvCommNumber : public CDrvNumber {

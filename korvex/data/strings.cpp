@@ -258,16 +258,10 @@ CDrvStr::CDrvStr(const CDrvStr& source, bool privateCopy, const TDriver::ELocati
     TakeDrvPart(source);
     mLocation = location;
     if (!privateCopy) return;
-    delete mpMirror;
-    delete[] mpMirrorValid;
-    const bool registering = gbRegisterNewHandle;
-    gbRegisterNewHandle = false;
     const std::uint16_t size = mTabSize ? mTabSize : 1;
-    mpMirror = new CPrivStr(gpDat, source.mName, size, 0);
-    gbRegisterNewHandle = registering;
+    mMirror.Create(size, [&] { return new CPrivStr(gpDat, source.mName, size, 0); });
     // The mirror's texts are as long as the controller's, not a default length.
-    mpMirror->mInfo.mLength = mInfo.mLength;
-    mpMirrorValid = new std::uint8_t[size]();
+    mMirror->mInfo.mLength = mInfo.mLength;
 }
 
 void CDrvStr::Build(const char* name, std::uint16_t length, std::uint16_t tabSize,
@@ -290,11 +284,8 @@ CDrvStr::~CDrvStr() {
 
 void CDrvStr::ReleaseBuffers() {
     delete[] mpText;
-    delete mpMirror;
-    delete[] mpMirrorValid;
     mpText = nullptr;
-    mpMirror = nullptr;
-    mpMirrorValid = nullptr;
+    mMirror.Release();
 }
 
 void CDrvStr::TakeDrvPart(const CDrvStr& source) {
@@ -310,12 +301,7 @@ void CDrvStr::TakeDrvPart(const CDrvStr& source) {
         mpText = new char[n];
         std::memcpy(mpText, source.mpText, n);
     }
-    if (source.mpMirror) mpMirror = new CPrivStr(*source.mpMirror);
-    if (source.mpMirrorValid) {
-        const std::uint16_t n = source.mTabSize ? source.mTabSize : 1;
-        mpMirrorValid = new std::uint8_t[n];
-        std::memcpy(mpMirrorValid, source.mpMirrorValid, n);
-    }
+    mMirror.CopyFrom(source.mMirror, source.mTabSize ? source.mTabSize : 1);
 }
 
 std::uint16_t CDrvStr::getTabSize() const {
@@ -323,17 +309,12 @@ std::uint16_t CDrvStr::getTabSize() const {
 }
 
 void CDrvStr::setTabSize(std::uint16_t size) {
-    if (mpMirrorValid && size > mTabSize) {
-        auto* grown = new std::uint8_t[size]();
-        std::memcpy(grown, mpMirrorValid, mTabSize);
-        delete[] mpMirrorValid;
-        mpMirrorValid = grown;
-    }
+    mMirror.Grow(mTabSize, size);
     mTabSize = size;
 }
 
 const char* CDrvStr::MirrorText() {
-    const char* text = mpMirror ? mpMirror->GetString(mIndex, mAxis) : nullptr;
+    const char* text = mMirror ? mMirror->GetString(mIndex, mAxis) : nullptr;
     return text ? text : "";
 }
 
@@ -356,20 +337,20 @@ CDrvStr::operator const char*() {
         return mpText;
     }
     mLastError = Daten::Ok;
-    if (mpMirror && mpMirrorValid && mIndex < mTabSize) {
+    if (mMirror.Covers(mIndex, mTabSize)) {
         // A private copy keeps what it read, like CDrvNumber.
-        mpMirror->SetString(mpText, mIndex, mAxis);
-        mpMirrorValid[mIndex] = 1;
+        mMirror->SetString(mpText, mIndex, mAxis);
+        mMirror.Mark(mIndex, mTabSize);
     }
     return mpText;
 }
 
 void CDrvStr::SetString(const char* text, std::uint16_t index, std::uint8_t axis) {
     if (!text) text = "";
-    if (mpMirror) {
+    if (mMirror) {
         Select(index, axis);
-        mpMirror->SetString(text, mIndex, mAxis);
-        if (mpMirrorValid && mIndex < mTabSize) mpMirrorValid[mIndex] = 1;
+        mMirror->SetString(text, mIndex, mAxis);
+        mMirror.Mark(mIndex, mTabSize);
         mLastError = Daten::Ok;
         return;
     }
@@ -414,15 +395,15 @@ CDrvStr::operator std::int32_t() {
 }
 
 void CDrvStr::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
-    if (mpMirror) {
+    if (mMirror) {
         Select(index, axis);
         // The element comes into the mirror whole before its first character changes.
         if (!MirrorHolds()) operator const char*();
         std::string text = MirrorText();
         if (text.empty()) text.resize(1);
         text[0] = static_cast<char>(value);
-        mpMirror->SetString(text.c_str(), mIndex, mAxis);
-        if (mpMirrorValid && mIndex < mTabSize) mpMirrorValid[mIndex] = 1;
+        mMirror->SetString(text.c_str(), mIndex, mAxis);
+        mMirror.Mark(mIndex, mTabSize);
         mCValue = static_cast<std::uint8_t>(value);
         mLastError = Daten::Ok;
         return;
@@ -475,13 +456,13 @@ const void* CDrvStr::SetBinBlock(const void* buffer, std::uint16_t size, std::ui
     if (!buffer || !mpText) return buffer;
     Select(index, mAxis);
     const std::uint16_t n = size < mInfo.mLength ? size : mInfo.mLength;
-    if (mpMirror) {
+    if (mMirror) {
         // Nothing reaches the controller from a private copy: the mirror
         // takes the block as the element's text.
         const char* bytes = static_cast<const char*>(buffer);
         const std::string text(bytes, strnlen(bytes, n));
-        mpMirror->SetString(text.c_str(), mIndex, mAxis);
-        if (mpMirrorValid && mIndex < mTabSize) mpMirrorValid[mIndex] = 1;
+        mMirror->SetString(text.c_str(), mIndex, mAxis);
+        mMirror.Mark(mIndex, mTabSize);
         mLastError = Daten::Ok;
         return buffer;
     }

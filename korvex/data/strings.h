@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "korvex/data/cdata.h"
+#include "korvex/data/private_mirror.h"
 
 class CVirtualStr : public CData {
   public:
@@ -107,16 +108,14 @@ class CDrvStr : public CVirtualStr {
     std::uint32_t getAddress() const { return mAddress; }
 
     std::uint32_t Stride() const { return mStride; }
-    bool IsPrivateCopy() const { return mpMirror != nullptr; }
+    bool IsPrivateCopy() const { return static_cast<bool>(mMirror); }
     std::uint32_t ElementAddress() const { return mAddress + mIndex * mStride; }
 
   private:
     void Build(const char* name, std::uint16_t length, std::uint16_t tabSize, ERegisterHandle mode);
     void ReleaseBuffers();
     void TakeDrvPart(const CDrvStr& source);
-    bool MirrorHolds() const {
-        return mpMirrorValid && mIndex < mTabSize && mpMirrorValid[mIndex] != 0;
-    }
+    bool MirrorHolds() const { return mMirror.Holds(mIndex, mTabSize); }
     // The mirror's text of the selected element, or "".
     const char* MirrorText();
 
@@ -124,8 +123,7 @@ class CDrvStr : public CVirtualStr {
     // Holds the definition's length plus a terminator: a text that fills its
     // field comes without one.
     char* mpText = nullptr;
-    CPrivStr* mpMirror = nullptr;
-    std::uint8_t* mpMirrorValid = nullptr;
+    PrivateMirror<CPrivStr> mMirror;
     std::uint16_t mReadParam = 150;
     bool mReadFlag = false;
     std::uint32_t mStride = 0;
