@@ -29,6 +29,7 @@
 #include "korvex/host/host_model.h"
 #include "korvex/host/sim_driver.h"
 #include "korvex/korvex.h"
+#include "bench/bench_machine.h"
 #include "tools/bridge/mqtt_link.h"
 #include "tools/bridge/value_watch.h"
 
@@ -41,28 +42,19 @@ constexpr int kHandles = 10000;
 constexpr int kChanged = 1000;
 
 // 10,000 LONGINT counters V00001..V10000 with a unit, on the simulated controller.
-class ManyHandles {
+std::string HandleFile() {
+    std::string text;
+    char line[32];
+    for (int i = 1; i <= kHandles; ++i) {
+        std::snprintf(line, sizeof line, "V%05d=%d\n", i, i);
+        text += line;
+    }
+    return text;
+}
+
+class ManyHandles : public korvex::bench::BenchMachine {
   public:
-    ManyHandles() {
-        char pattern[] = "/tmp/korvex-bridge-bench-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        mDir = made ? made : "/tmp";
-        {
-            std::ofstream handles(mDir + "/HANDLES.TXT");
-            char line[32];
-            for (int i = 1; i <= kHandles; ++i) {
-                std::snprintf(line, sizeof line, "V%05d=%d\n", i, i);
-                handles << line;
-            }
-        }
-        std::ofstream(mDir + "/QZ_DATEN.TXT") << "; records are set below\n";
-        std::ofstream(mDir + "/COMM.TXT") << "";
-        model.global.mMachineDir = mDir;
-        model.global.mMachineName = "BENCH";
-        model.global.mDriver = &sim;
-        model.global.mDriverName = "KORVEXSIM.DLL";
-        Handles::DropRegistry();
-        daten = std::make_unique<Daten>(model.Parent(), "QZ_DATEN", "HANDLES");
+    ManyHandles() : BenchMachine(HandleFile()) {
         for (int i = 1; i <= kHandles; ++i) {
             daten->SetDefinition(
                 static_cast<std::uint16_t>(i),
@@ -70,12 +62,6 @@ class ManyHandles {
                           1, 0, 1, "[pcs]", "[pcs]", "", "", "", 0, 0, 0, 10));
             sim.PokeLong(0, 0, static_cast<std::uint16_t>(i), 0, i);
         }
-    }
-    ~ManyHandles() {
-        daten.reset();
-        Handles::DropRegistry();
-        std::error_code error;
-        std::filesystem::remove_all(mDir, error);
     }
 
     // Changes kChanged handles spread over the machine.
@@ -88,12 +74,7 @@ class ManyHandles {
         }
     }
 
-    korvex::host::HostModel model;
-    korvex::host::SimDriver sim;
-    std::unique_ptr<Daten> daten;
-
   private:
-    std::string mDir;
     std::uint32_t mRound = 0;
 };
 

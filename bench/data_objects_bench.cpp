@@ -23,54 +23,18 @@
 #include "korvex/host/host_model.h"
 #include "korvex/host/sim_driver.h"
 #include "korvex/korvex.h"
+#include "bench/bench_machine.h"
 
 namespace {
 
-// Thread CPU time: the ratios hold on a machine shared with other work.
-double Now() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
+using korvex::bench::BenchMachine;
+using korvex::bench::ThreadSeconds;
 
 constexpr std::uint32_t kAddress = 0x2E5E8 + 0x100;  // stored swapped
 constexpr int kObjects = 50000;
 
-class ObjectMachine {
-  public:
-    ObjectMachine() {
-        char pattern[] = "/tmp/korvex-objbench-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        mDir = made ? made : "/tmp";
-        std::ofstream(mDir + "/HANDLES.TXT") << "Counter=1\n";
-        std::ofstream(mDir + "/QZ_DATEN.TXT") << "; no records\n";
-        std::ofstream(mDir + "/COMM.TXT") << "";
-        model.global.mMachineDir = mDir;
-        model.global.mMachineName = "BENCH";
-        model.global.mDriver = &sim;
-        model.global.mDriverName = "KORVEXSIM.DLL";
-        Handles::DropRegistry();
-        CData::ForgetDaten(nullptr);
-        daten = std::make_unique<Daten>(model.Parent(), "QZ_DATEN", "HANDLES");
-    }
-    ~ObjectMachine() {
-        CData::ForgetDaten(daten.get());
-        daten.reset();
-        Handles::DropRegistry();
-        std::error_code error;
-        std::filesystem::remove_all(mDir, error);
-    }
-
-    korvex::host::HostModel model;
-    korvex::host::SimDriver sim;
-    std::unique_ptr<Daten> daten;
-
-  private:
-    std::string mDir;
-};
-
 double Seconds(double start) {
-    return Now() - start;
+    return ThreadSeconds() - start;
 }
 
 // The controller word at address, read and written as the object does it
@@ -91,7 +55,7 @@ void WriteDirect(korvex::host::SimDriver& sim, std::uint32_t address, std::int32
 }
 
 void BM_DrvNumberReadWrite(benchmark::State& state) {
-    ObjectMachine machine;
+    BenchMachine machine;
     CDrvNumber number(machine.daten.get(), "Number", kAddress, 4, DInfo::LONGINT,
                       CData::RegisterNew);
     const std::uint16_t handle = number.Handle();
@@ -99,14 +63,14 @@ void BM_DrvNumberReadWrite(benchmark::State& state) {
     double objectTime = 0, directTime = 0;
     for (auto _ : state) {
         std::int32_t value = 0;
-        double start = Now();
+        double start = ThreadSeconds();
         for (int i = 0; i < kRounds; ++i) {
             machine.daten->SetValue(handle, i, 0, 255);
             machine.daten->GetValue(handle, value, 0, 255);
             benchmark::DoNotOptimize(value);
         }
         const double object = Seconds(start);
-        start = Now();
+        start = ThreadSeconds();
         for (int i = 0; i < kRounds; ++i) {
             WriteDirect(machine.sim, kAddress, i);
             value = ReadDirect(machine.sim, kAddress);
@@ -136,11 +100,11 @@ void BuildMany(benchmark::State& state, Build build) {
     const std::vector<std::string> names = Names();
     double buildTime = 0, plainTime = 0, bytes = 0;
     for (auto _ : state) {
-        ObjectMachine machine;
+        BenchMachine machine;
         std::vector<Object*> objects;
         objects.reserve(kObjects);
         const std::size_t heapBefore = mallinfo2().uordblks;
-        double start = Now();
+        double start = ThreadSeconds();
         for (int i = 0; i < kObjects; ++i) objects.push_back(build(machine, names[i].c_str(), i));
         const double built = Seconds(start);
         bytes += static_cast<double>(mallinfo2().uordblks - heapBefore) -
@@ -152,7 +116,7 @@ void BuildMany(benchmark::State& state, Build build) {
         // The baseline: a block of the object's size and a copy of its name.
         std::vector<std::pair<char*, char*>> plain;
         plain.reserve(kObjects);
-        start = Now();
+        start = ThreadSeconds();
         for (int i = 0; i < kObjects; ++i) {
             char* block = new char[sizeof(Object)];
             std::memset(block, 0, sizeof(Object));
@@ -177,7 +141,7 @@ void BuildMany(benchmark::State& state, Build build) {
 }
 
 void BM_Build50000DrvNumbers(benchmark::State& state) {
-    BuildMany<CDrvNumber>(state, [](ObjectMachine& machine, const char* name, int i) {
+    BuildMany<CDrvNumber>(state, [](BenchMachine& machine, const char* name, int i) {
         return new CDrvNumber(machine.daten.get(), name, kAddress + 4u * i, 4, DInfo::LONGINT,
                               CData::RegisterNew);
     });
@@ -185,7 +149,7 @@ void BM_Build50000DrvNumbers(benchmark::State& state) {
 BENCHMARK(BM_Build50000DrvNumbers)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_Build50000DrvStrs(benchmark::State& state) {
-    BuildMany<CDrvStr>(state, [](ObjectMachine& machine, const char* name, int i) {
+    BuildMany<CDrvStr>(state, [](BenchMachine& machine, const char* name, int i) {
         return new CDrvStr(machine.daten.get(), name, kAddress + 16u * i, 16, CData::RegisterNew);
     });
 }

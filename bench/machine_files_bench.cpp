@@ -22,6 +22,7 @@
 
 #include "korvex/host/host_model.h"
 #include "korvex/korvex.h"
+#include "bench/bench_machine.h"
 
 namespace {
 
@@ -122,12 +123,6 @@ GeneratedMachine& Machine() {
     return machine;
 }
 
-double CpuSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 // The baseline: the files' bytes into memory.
 std::size_t ReadBytes(const std::string& path, std::vector<char>& buffer) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -156,14 +151,14 @@ void Run(benchmark::State& state, bool fromCache) {
         if (!fromCache) machine.RemoveCaches();
         Handles::DropRegistry();
 
-        double start = CpuSeconds();
+        double start = korvex::bench::ThreadSeconds();
         benchmark::DoNotOptimize(ReadBytes(machine.Path(files[0]), a));
         benchmark::DoNotOptimize(ReadBytes(machine.Path(files[1]), b));
-        const double read = CpuSeconds() - start;
+        const double read = korvex::bench::ThreadSeconds() - start;
 
-        start = CpuSeconds();
+        start = korvex::bench::ThreadSeconds();
         std::unique_ptr<Daten> daten(new Daten(machine.model.Parent(), "QZ_DATEN", "HANDLES"));
-        const double load = CpuSeconds() - start;
+        const double load = korvex::bench::ThreadSeconds() - start;
 
         if (daten->ConstructionResult() != 0 || daten->DefinitionCount() != kRecords ||
             daten->DefinitionsFromCache() != fromCache || Handles::LoadedFromCache() != fromCache) {
@@ -182,11 +177,11 @@ void Run(benchmark::State& state, bool fromCache) {
         });
         daten.reset();
         Handles::DropRegistry();
-        start = CpuSeconds();
+        start = korvex::bench::ThreadSeconds();
         Handles::CreateRegistry();
         Handles front(nullptr, nullptr);
         for (const auto& [name, handle] : names) front.addNew(name.c_str(), handle);
-        registryTime += CpuSeconds() - start;
+        registryTime += korvex::bench::ThreadSeconds() - start;
     }
     state.counters["plain_read_ms"] =
         benchmark::Counter(readTime * 1e3 / static_cast<double>(state.iterations()));

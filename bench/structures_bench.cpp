@@ -16,43 +16,22 @@
 
 #include "korvex/host/host_model.h"
 #include "korvex/host/sim_driver.h"
+#include "bench/bench_machine.h"
 #include "korvex/structures/cmotdirect.h"
 #include "korvex/structures/proxy.h"
 
 namespace {
 
-class TreeMachine {
-  public:
-    TreeMachine() {
-        char pattern[] = "/tmp/korvex-tree-bench-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        mDir = made ? made : "/tmp";
-        std::ofstream(mDir + "/HANDLES.TXT") << "Counter=1\n";
-        std::ofstream(mDir + "/QZ_DATEN.TXT") << "; none\n";
-        std::ofstream(mDir + "/COMM.TXT") << "";
-        model.global.mMachineDir = mDir;
-        model.global.mMachineName = "BENCH";
-        model.global.mDriver = &sim;
-        model.global.mDriverName = "KORVEXSIM.DLL";
-    }
-    ~TreeMachine() {
-        Handles::DropRegistry();
-        std::error_code error;
-        std::filesystem::remove_all(mDir, error);
-    }
-    // A fresh registry each time: the tree's names are new again.
+// The tree is built on request, over a fresh registry each time: its names
+// are new again.
+struct TreeMachine : korvex::bench::BenchMachine {
+    TreeMachine() : BenchMachine("Counter=1\n", false) {}
     std::unique_ptr<CMotDirect> Build() {
         Handles::DropRegistry();
         CData::ForgetDaten(nullptr);
         return std::make_unique<CMotDirect>(model.Parent(), const_cast<char*>("QZ_DATEN"),
                                             const_cast<char*>("HANDLES"), nullptr);
     }
-
-    korvex::host::HostModel model;
-    korvex::host::SimDriver sim;
-
-  private:
-    std::string mDir;
 };
 
 void ForEachObject(CMotDirect& mot, const std::function<void(CData&)>& visit) {

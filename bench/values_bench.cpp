@@ -16,6 +16,7 @@
 #include "korvex/host/host_model.h"
 #include "korvex/host/sim_driver.h"
 #include "korvex/korvex.h"
+#include "bench/bench_machine.h"
 
 namespace {
 
@@ -23,21 +24,8 @@ constexpr std::uint16_t kLong = 1;
 constexpr std::uint16_t kLength = 2;
 
 // A machine with two handles: a LONGINT and a QZREAL length (10 3 / 10 4).
-class BenchMachine {
-  public:
-    BenchMachine() {
-        char pattern[] = "/tmp/korvex-bench-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        mDir = made ? made : "/tmp";
-        std::ofstream(mDir + "/HANDLES.TXT") << "Counter=1\nLength=2\n";
-        std::ofstream(mDir + "/QZ_DATEN.TXT") << "; records are set below\n";
-        std::ofstream(mDir + "/COMM.TXT") << "";
-        model.global.mMachineDir = mDir;
-        model.global.mMachineName = "BENCH";
-        model.global.mDriver = &sim;
-        model.global.mDriverName = "KORVEXSIM.DLL";
-        Handles::DropRegistry();
-        daten = std::make_unique<Daten>(model.Parent(), "QZ_DATEN", "HANDLES");
+struct TwoHandles : korvex::bench::BenchMachine {
+    TwoHandles() : BenchMachine("Counter=1\nLength=2\n") {
         daten->SetDefinition(kLong, new DInfo(DInfo::LONGINT, INT32_MIN, INT32_MAX, 0, 10, 0, 10, 0,
                                               1.0, 1, 0, 1, 10));
         daten->SetDefinition(
@@ -46,19 +34,6 @@ class BenchMachine {
         sim.PokeLong(0, 0, kLong, 0, 12345);
         sim.PokeLong(0, 0, kLength, 0, 12345);
     }
-    ~BenchMachine() {
-        daten.reset();
-        Handles::DropRegistry();
-        std::error_code error;
-        std::filesystem::remove_all(mDir, error);
-    }
-
-    korvex::host::HostModel model;
-    korvex::host::SimDriver sim;
-    std::unique_ptr<Daten> daten;
-
-  private:
-    std::string mDir;
 };
 
 // Numbers of every size a length takes, and their texts.
@@ -79,7 +54,7 @@ const std::vector<std::int32_t>& Numbers() {
 }
 
 void BM_GetValueLong(benchmark::State& state) {
-    BenchMachine machine;
+    TwoHandles machine;
     std::int32_t value = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(machine.daten->GetValue(kLong, value, 0, 255));
@@ -89,13 +64,13 @@ void BM_GetValueLong(benchmark::State& state) {
 BENCHMARK(BM_GetValueLong);
 
 void BM_SimStorageRead(benchmark::State& state) {
-    BenchMachine machine;
+    TwoHandles machine;
     for (auto _ : state) benchmark::DoNotOptimize(machine.sim.PeekLong(0, 0, kLong, 0));
 }
 BENCHMARK(BM_SimStorageRead);
 
 void BM_SetValueLong(benchmark::State& state) {
-    BenchMachine machine;
+    TwoHandles machine;
     std::int32_t value = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(machine.daten->SetValue(kLong, value, 0, 255));
@@ -105,7 +80,7 @@ void BM_SetValueLong(benchmark::State& state) {
 BENCHMARK(BM_SetValueLong);
 
 void BM_SimStorageWrite(benchmark::State& state) {
-    BenchMachine machine;
+    TwoHandles machine;
     std::int32_t value = 0;
     for (auto _ : state) {
         machine.sim.PokeLong(0, 0, kLong, 0, value);
@@ -116,7 +91,7 @@ void BM_SimStorageWrite(benchmark::State& state) {
 BENCHMARK(BM_SimStorageWrite);
 
 void BM_Value2StringQZReal(benchmark::State& state) {
-    BenchMachine machine;
+    TwoHandles machine;
     const std::vector<std::int32_t>& numbers = Numbers();
     char text[Daten::kTextBufferSize];
     std::size_t i = 0;
@@ -143,7 +118,7 @@ void BM_SnprintfInteger(benchmark::State& state) {
 BENCHMARK(BM_SnprintfInteger);
 
 void BM_String2ValueQZReal(benchmark::State& state) {
-    BenchMachine machine;
+    TwoHandles machine;
     std::vector<std::string> texts;
     for (std::int32_t number : Numbers()) {
         char text[Daten::kTextBufferSize];
