@@ -45,112 +45,89 @@ class DefinitionFileTest : public ::testing::Test {
 };
 
 TEST_F(DefinitionFileTest, EveryErrorWithItsCaptionTextAndResult) {
+    // The message is the detail (when there is one), then file and line.
+    const std::string kLong = "[A]\nType = LONGINT\n", kNo = "InchMetric = NO\n";
+    const std::string kFormat = "MetricFormat = 10 0\n" + kNo;
+    const std::string kDefault = "Default out of bounds !!";
+    const std::string kOrder = "2nd parameter is greater than 1st parameter !!",
+                      kYesNo = "Wrong parameter (YES / NO) !!",
+                      kUnset = "Min, Max, MetricFormat or InchFormat not defined !!";
     struct Case {
-        std::string definitions;
-        std::string caption;
-        std::string text;  // %F stands for the definition file's full name
+        std::string definitions, caption;
+        const char* detail;
+        int line;
         std::uint8_t result;
     } cases[] = {
         // Lines outside records and headers.
-        {"; remark\nType = LONGINT\n", "Handle not valid !!", "File : %F\nLine : 2", 7},
-        {"[XYZ\nType = LONGINT\n", "Syntax - Error !!", "] expected!!\nFile : %F\nLine : 1", 7},
-        {"[NOPE]\n", "Handle not found !!", "NOPE\nFile : %F\nLine : 1", 6},
-        {"[ A B ]\n", "Handle not found !!", "A B\nFile : %F\nLine : 1", 6},
-        {"[]\n", "Handle not found !!", "\nFile : %F\nLine : 1", 6},
-        {"[A]\nType = STRING 4\n[B]\nType = STRING 4\n[a]\n", "Handle already exists !!",
-         "a\nFile : %F\nLine : 5", 8},
+        {"; remark\nType = LONGINT\n", "Handle not valid !!", nullptr, 2, 7},
+        {"[XYZ\nType = LONGINT\n", "Syntax - Error !!", "] expected!!", 1, 7},
+        {"[NOPE]\n", "Handle not found !!", "NOPE", 1, 6},
+        {"[ A B ]\n", "Handle not found !!", "A B", 1, 6},
+        {"[]\n", "Handle not found !!", "", 1, 6},
+        {"[A]\nType = STRING 4\n[B]\nType = STRING 4\n[a]\n", "Handle already exists !!", "a", 5,
+         8},
         // Constants.
-        {"[CONSTANTS]\n1X=5\n", "First character 0..9 or - !!", "1X\nFile : %F\nLine : 2", 13},
-        {"[CONSTANTS]\n-X = 5\n", "First character 0..9 or - !!", "-X\nFile : %F\nLine : 2", 13},
-        {"[CONSTANTS]\nX=5\nY=6\nX=7\n", "Parameter defined twice !!", "X\nFile : %F\nLine : 4", 9},
+        {"[CONSTANTS]\n1X=5\n", "First character 0..9 or - !!", "1X", 2, 13},
+        {"[CONSTANTS]\n-X = 5\n", "First character 0..9 or - !!", "-X", 2, 13},
+        {"[CONSTANTS]\nX=5\nY=6\nX=7\n", "Parameter defined twice !!", "X", 4, 9},
         // Keyword checks.
-        {"[A]\nType = LONGINT\nType = WORD\n", "Parameter defined twice !!",
-         "Type\nFile : %F\nLine : 3", 9},
-        {"[A]\nType = LONGINT\nMin = 1\nMin = NOSUCH\n", "Parameter defined twice !!",
-         "Min\nFile : %F\nLine : 4", 9},
-        {"[A]\nMin = 0\n", "Type not defined !!", "File : %F\nLine : 2", 7},
-        {"[A]\nDefault = NOSUCH\n", "Type not defined !!", "File : %F\nLine : 2", 7},
-        {"[A]\nType = LONGINT\nMax = MAXNEG\n", "Constant not found !!",
-         "MAXNEG\nFile : %F\nLine : 3", 7},
-        {"[A]\nType = STRING\n", "Constant not found !!", "\nFile : %F\nLine : 2", 7},
-        {"[A]\nType = LONGINT\nMetricFormat = 10\n", "Constant not found !!",
-         "\nFile : %F\nLine : 3", 7},
-        {"[A]\nType = LONGINT\nUserFactor = .5\n", "Constant not found !!",
-         ".5\nFile : %F\nLine : 3", 7},
-        {"[A]\nType = BYTE\nMin = -1\n", "Minimum out of bounds !!", "-1\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = WORD\nMin = -1\n", "Minimum out of bounds !!", "-1\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = INTEGER\nMin = -32769\n", "Minimum out of bounds !!",
-         "-32769\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = QZSHORTREAL\nMin = -40000\n", "Minimum out of bounds !!",
-         "-40000\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = SHORTINT\nMin = -129\n", "Minimum out of bounds !!",
-         "-129\nFile : %F\nLine : 3", 13},
-        {"[CONSTANTS]\nLOW=-7\n[A]\nType = BYTE\nMin = LOW\n", "Minimum out of bounds !!",
-         "-7\nFile : %F\nLine : 5", 13},
-        {"[A]\nType = BYTE\nMax = 256\n", "Maximum out of bounds !!", "256\nFile : %F\nLine : 3",
+        {kLong + "Type = WORD\n", "Parameter defined twice !!", "Type", 3, 9},
+        {kLong + "Min = 1\nMin = NOSUCH\n", "Parameter defined twice !!", "Min", 4, 9},
+        {"[A]\nMin = 0\n", "Type not defined !!", nullptr, 2, 7},
+        {"[A]\nDefault = NOSUCH\n", "Type not defined !!", nullptr, 2, 7},
+        {kLong + "Max = MAXNEG\n", "Constant not found !!", "MAXNEG", 3, 7},
+        {"[A]\nType = STRING\n", "Constant not found !!", "", 2, 7},
+        {kLong + "MetricFormat = 10\n", "Constant not found !!", "", 3, 7},
+        {kLong + "UserFactor = .5\n", "Constant not found !!", ".5", 3, 7},
+        {"[A]\nType = BYTE\nMin = -1\n", "Minimum out of bounds !!", "-1", 3, 13},
+        {"[A]\nType = WORD\nMin = -1\n", "Minimum out of bounds !!", "-1", 3, 13},
+        {"[A]\nType = INTEGER\nMin = -32769\n", "Minimum out of bounds !!", "-32769", 3, 13},
+        {"[A]\nType = QZSHORTREAL\nMin = -40000\n", "Minimum out of bounds !!", "-40000", 3, 13},
+        {"[A]\nType = SHORTINT\nMin = -129\n", "Minimum out of bounds !!", "-129", 3, 13},
+        {"[CONSTANTS]\nLOW=-7\n[A]\nType = BYTE\nMin = LOW\n", "Minimum out of bounds !!", "-7", 5,
          13},
-        {"[A]\nType = WORD\nMax = 65536\n", "Maximum out of bounds !!",
-         "65536\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = INTEGER\nMax = 32768\n", "Maximum out of bounds !!",
-         "32768\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = QZSHORTREAL\nMax = 32768\n", "Maximum out of bounds !!",
-         "32768\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = SHORTINT\nMax = 128\n", "Maximum out of bounds !!",
-         "128\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = longint\n", "Unknown parameter !!", "longint\nFile : %F\nLine : 2", 12},
-        {"[A]\nType =\n", "Unknown parameter !!", "\nFile : %F\nLine : 2", 12},
-        {"[A]\nType = STRING 0\n", "Parameter error !!", "0\nFile : %F\nLine : 2", 13},
-        {"[A]\nType = BITMASK -4\n", "Parameter error !!", "-4\nFile : %F\nLine : 2", 13},
-        {"[A]\nType = STRING 65536\n", "Parameter error !!", "65536\nFile : %F\nLine : 2", 13},
-        {"[A]\nType = LONGINT\nMetricFormat = 3 3\n",
-         "2nd parameter is greater than 1st parameter !!", "MetricFormat\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = LONGINT\nMetricFormat = 3 10\n",
-         "2nd parameter is greater than 1st parameter !!", "MetricFormat\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = LONGINT\nInchFormat = 3 10\n",
-         "2nd parameter is greater than 1st parameter !!", "3 10\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = LONGINT\nVisible = maybe\n", "Wrong parameter (YES / NO) !!",
-         "maybe\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = LONGINT\nWriteDirect = NO,Other\n", "Wrong parameter (YES / NO) !!",
-         "NO,Other\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = LONGINT\nInchMetric = YES,3\n", "Wrong parameter (YES / NO) !!",
-         "YES,3\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = BITMASK 2\nSwapBitmask = 1\n", "Wrong parameter (YES / NO) !!",
-         "1\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = BITMASK 2\nRevertBitmask = JA\n", "Wrong parameter (YES / NO) !!",
-         "JA\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = LONGINT\nZReverse =\n", "Wrong parameter (YES / NO) !!",
-         "\nFile : %F\nLine : 3", 13},
-        {"[A]\nType = LONGINT\nBase = Oct\n", "Parameter error !!", "Base\nFile : %F\nLine : 3",
-         13},
-        {"[A]\nType = LONGINT\nmin = 0\n", "Unknown keyword !!", "min\nFile : %F\nLine : 3", 10},
-        {"[A]\nType = LONGINT\nMin\t= 0\n", "Unknown keyword !!", "Min\t\nFile : %F\nLine : 3", 10},
-        {"[A]\n// Max = 5\n", "Unknown keyword !!", "// Max\nFile : %F\nLine : 2", 10},
+        {"[A]\nType = BYTE\nMax = 256\n", "Maximum out of bounds !!", "256", 3, 13},
+        {"[A]\nType = WORD\nMax = 65536\n", "Maximum out of bounds !!", "65536", 3, 13},
+        {"[A]\nType = INTEGER\nMax = 32768\n", "Maximum out of bounds !!", "32768", 3, 13},
+        {"[A]\nType = QZSHORTREAL\nMax = 32768\n", "Maximum out of bounds !!", "32768", 3, 13},
+        {"[A]\nType = SHORTINT\nMax = 128\n", "Maximum out of bounds !!", "128", 3, 13},
+        {"[A]\nType = longint\n", "Unknown parameter !!", "longint", 2, 12},
+        {"[A]\nType =\n", "Unknown parameter !!", "", 2, 12},
+        {"[A]\nType = STRING 0\n", "Parameter error !!", "0", 2, 13},
+        {"[A]\nType = BITMASK -4\n", "Parameter error !!", "-4", 2, 13},
+        {"[A]\nType = STRING 65536\n", "Parameter error !!", "65536", 2, 13},
+        {kLong + "MetricFormat = 3 3\n", kOrder, "MetricFormat", 3, 13},
+        {kLong + "MetricFormat = 3 10\n", kOrder, "MetricFormat", 3, 13},
+        {kLong + "InchFormat = 3 10\n", kOrder, "3 10", 3, 13},
+        {kLong + "Visible = maybe\n", kYesNo, "maybe", 3, 13},
+        {kLong + "WriteDirect = NO,Other\n", kYesNo, "NO,Other", 3, 13},
+        {kLong + "InchMetric = YES,3\n", kYesNo, "YES,3", 3, 13},
+        {"[A]\nType = BITMASK 2\nSwapBitmask = 1\n", kYesNo, "1", 3, 13},
+        {"[A]\nType = BITMASK 2\nRevertBitmask = JA\n", kYesNo, "JA", 3, 13},
+        {kLong + "ZReverse =\n", kYesNo, "", 3, 13},
+        {kLong + "Base = Oct\n", "Parameter error !!", "Base", 3, 13},
+        {kLong + "min = 0\n", "Unknown keyword !!", "min", 3, 10},
+        {kLong + "Min\t= 0\n", "Unknown keyword !!", "Min\t", 3, 10},
+        {"[A]\n// Max = 5\n", "Unknown keyword !!", "// Max", 2, 10},
         // Closing a record.
-        {"[A]\n[B]\n", "Type not defined !!", "File : %F\nLine : 2", 7},
-        {"[A]\nVisible = YES\n\n\n", "Type not defined !!", "File : %F\nLine : 4", 7},
-        {"[A]\nType = LONGINT\nMin = 5\nMax = 10\nDefault = 11\nMetricFormat = 10 0\n"
-         "InchMetric = NO\n[B]\n",
-         "Default out of bounds !!", "File : %F\nLine : 8", 13},
-        {"[A]\nType = LONGINT\nMin = 5\nDefault = 4\nMetricFormat = 10 0\nInchMetric = NO\n",
-         "Default out of bounds !!", "File : %F\nLine : 6", 13},
-        {"[A]\nType = BYTE\nDefault = 256\nMetricFormat = 3 0\nInchMetric = NO\n",
-         "Default out of bounds !!", "File : %F\nLine : 5", 13},
-        {"[A]\nType = REAL\nMin = 1.5\nMax = 2.5\nDefault = 2.6\nMetricFormat = 10 3\n"
-         "InchMetric = NO\n",
-         "Default out of bounds !!", "File : %F\nLine : 7", 13},
-        {"[A]\nType = LONGINT\nMetricFormat = 10 3\n",
-         "Min, Max, MetricFormat or InchFormat not defined !!", "File : %F\nLine : 3", 7},
-        {"[A]\nType = QZREAL\nInchFormat = 10 4\n",
-         "Min, Max, MetricFormat or InchFormat not defined !!", "File : %F\nLine : 3", 7},
-        {"[A]\nType = LONGINT\nInchMetric = NO\n[CONSTANTS]\n",
-         "Min, Max, MetricFormat or InchFormat not defined !!", "File : %F\nLine : 4", 7},
+        {"[A]\n[B]\n", "Type not defined !!", nullptr, 2, 7},
+        {"[A]\nVisible = YES\n\n\n", "Type not defined !!", nullptr, 4, 7},
+        {kLong + "Min = 5\nMax = 10\nDefault = 11\n" + kFormat + "[B]\n", kDefault, nullptr, 8, 13},
+        {kLong + "Min = 5\nDefault = 4\n" + kFormat, kDefault, nullptr, 6, 13},
+        {"[A]\nType = BYTE\nDefault = 256\nMetricFormat = 3 0\n" + kNo, kDefault, nullptr, 5, 13},
+        {"[A]\nType = REAL\nMin = 1.5\nMax = 2.5\nDefault = 2.6\nMetricFormat = 10 3\n" + kNo,
+         kDefault, nullptr, 7, 13},
+        {kLong + "MetricFormat = 10 3\n", kUnset, nullptr, 3, 7},
+        {"[A]\nType = QZREAL\nInchFormat = 10 4\n", kUnset, nullptr, 3, 7},
+        {kLong + "InchMetric = NO\n[CONSTANTS]\n", kUnset, nullptr, 4, 7},
     };
     for (const Case& c : cases) {
         auto daten = Load(c.definitions);
+        const std::string text = (c.detail ? std::string(c.detail) + "\n" : "") + "File : " +
+                                 File() + "\nLine : " + std::to_string(c.line);
         ASSERT_EQ(machine.host.messageBoxes.size(), 1u) << c.definitions;
         EXPECT_EQ(machine.host.messageBoxes[0].caption, c.caption) << c.definitions;
-        EXPECT_EQ(machine.host.messageBoxes[0].text, Replace(c.text, "%F", File()))
-            << c.definitions;
+        EXPECT_EQ(machine.host.messageBoxes[0].text, text) << c.definitions;
         EXPECT_EQ(daten->ConstructionResult(), c.result) << c.definitions;
         EXPECT_EQ(machine.host.fatalExits, std::vector<int>{0}) << c.definitions;
         // Nothing half read survives, and no cache is written.
@@ -221,53 +198,17 @@ TEST_F(DefinitionFileTest, InchMetricDefaultsToOneAndThenNeedsAnInchFormat) {
 
 TEST_F(DefinitionFileTest, EveryKeywordReachesTheRecord) {
     auto daten = Load(
-        "[CONSTANTS]\n"
-        "MAXPOS=750\n"
-        "UNIT=[mm/min]\n"
-        "SHOW=NO\n"
-        "TYPEWORD=QZREAL\n"
-        "\n"
-        "[ A ] text after the bracket\n"
-        "Type = TYPEWORD\n"
-        "Min = -20\n"
-        "Max = MAXPOS\n"
-        "Default = 3\n"
-        "Default = 7\n"
-        "MetricFormat = 10 3 ignored\n"
-        "InchFormat = 9 4\n"
-        "UserFactor = 25.4\n"
-        "WriteDirect = no,commvalue\n"
-        "InchMetric = yes,2\n"
-        "Visible = SHOW\n"
-        "ZReverse = Yes\n"
-        "MetricUnit = UNIT\n"
-        "InchUnit = [inch/minute/x]\n"
-        "TabIdent = TAB\n"
-        "TabIndex = I\n"
-        "TabParIdent = PD\n"
-        "NotValid = -99\n"
-        "Base = hex\n"
-        "Special = anything\n"
-        "Special = again\n"
-        "a remark line inside a record\n"
-        "[B]\n"
-        "Type = BITMASK 16\n"
-        "SwapBitmask = YES\n"
-        "RevertBitmask = YES\n"
-        "WriteDirect = NO,CommFlag\n"
-        "Min = 4\n"
-        "MetricUnit = [x]\n"
-        "[C]\n"
-        "Type = REAL\n"
-        "Min = -1.5\n"
-        "Max = 1e3\n"
-        "Default = 0.25\n"
-        "MetricFormat = 12 4\n"
-        "InchFormat = 12 5\n"
-        "NotValid = 5\n"
-        "ZReverse = YES\n"
-        "WriteDirect = YES\n"
-        "Base = Bin\n");
+        "[CONSTANTS]\nMAXPOS=750\nUNIT=[mm/min]\nSHOW=NO\nTYPEWORD=QZREAL\n\n"
+        "[ A ] text after the bracket\nType = TYPEWORD\nMin = -20\nMax = MAXPOS\n"
+        "Default = 3\nDefault = 7\nMetricFormat = 10 3 ignored\nInchFormat = 9 4\n"
+        "UserFactor = 25.4\nWriteDirect = no,commvalue\nInchMetric = yes,2\nVisible = SHOW\n"
+        "ZReverse = Yes\nMetricUnit = UNIT\nInchUnit = [inch/minute/x]\nTabIdent = TAB\n"
+        "TabIndex = I\nTabParIdent = PD\nNotValid = -99\nBase = hex\nSpecial = anything\n"
+        "Special = again\na remark line inside a record\n"
+        "[B]\nType = BITMASK 16\nSwapBitmask = YES\nRevertBitmask = YES\n"
+        "WriteDirect = NO,CommFlag\nMin = 4\nMetricUnit = [x]\n"
+        "[C]\nType = REAL\nMin = -1.5\nMax = 1e3\nDefault = 0.25\nMetricFormat = 12 4\n"
+        "InchFormat = 12 5\nNotValid = 5\nZReverse = YES\nWriteDirect = YES\nBase = Bin\n");
     ASSERT_EQ(daten->ConstructionResult(), 0) << machine.host.messageBoxes.size();
     // What each record should hold, through the constructors whose images the
     // DInfo tests pin down. The string-and-bitmask record drops everything
