@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "korvex/korvex.h"
+#include "tests/support/machine_files.h"
 #include "tests/support/test_machine.h"
 
 namespace {
 
+using korvex::testing::Describe;
 using korvex::testing::TestMachine;
 
 constexpr const char* kHandles = "A=1\nB=2\nC=3\nFIVE=5\nXYZ=6\nNINE=9\n";
@@ -221,11 +223,7 @@ TEST_F(DefinitionFileTest, EveryKeywordReachesTheRecord) {
     };
     for (std::uint16_t handle = 1; handle <= 3; ++handle) {
         ASSERT_NE(daten->ExistHandle(handle), nullptr) << handle;
-        unsigned char actual[DInfo::kImageSize], wanted[DInfo::kImageSize];
-        daten->ExistHandle(handle)->EncodeImage(actual);
-        expected[handle - 1].EncodeImage(wanted);
-        for (int i = 0; i < DInfo::kImageSize; ++i)
-            EXPECT_EQ(actual[i], wanted[i]) << "handle " << handle << " offset " << i;
+        EXPECT_EQ(Describe(*daten->ExistHandle(handle)), Describe(expected[handle - 1])) << handle;
     }
 }
 
@@ -271,14 +269,10 @@ TEST_F(DefinitionFileTest, WindowsLineEndsAndLongLines) {
     ASSERT_EQ(daten->ConstructionResult(), 0);
     EXPECT_EQ(daten->ExistHandle(1)->Min(), 5);
     EXPECT_STREQ(daten->ExistHandle(1)->mszMetricUnit, "[mm]");
-    unsigned char fromLf[DInfo::kImageSize];
-    daten->ExistHandle(1)->EncodeImage(fromLf);
-
+    const std::string fromLf = Image(*daten->ExistHandle(1));
     auto crlf = Load(Replace(lf, "\n", "\r\n"));
     ASSERT_EQ(crlf->ConstructionResult(), 0);
-    unsigned char fromCrlf[DInfo::kImageSize];
-    crlf->ExistHandle(1)->EncodeImage(fromCrlf);
-    EXPECT_EQ(std::memcmp(fromLf, fromCrlf, sizeof fromLf), 0);
+    EXPECT_EQ(Image(*crlf->ExistHandle(1)), fromLf);
     EXPECT_EQ(crlf->ExistHandle(2)->mLength, 4);
 
     // Messages count the same lines.

@@ -7,21 +7,15 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/machine_files.h"
+
 namespace {
 
-// Little-endian writers of the test's own, so that the expected images do
-// not come from the code under test.
-void Put16(unsigned char* out, std::uint16_t v) {
-    out[0] = v & 0xFF;
-    out[1] = v >> 8;
-}
-void Put32(unsigned char* out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[i] = (v >> (8 * i)) & 0xFF;
-}
-void PutDouble(unsigned char* out, double d) {
-    const auto bits = std::bit_cast<std::uint64_t>(d);
-    for (int i = 0; i < 8; ++i) out[i] = (bits >> (8 * i)) & 0xFF;
-}
+using korvex::testing::Describe;
+using korvex::testing::Image;
+using korvex::testing::Le16;
+using korvex::testing::Le32;
+using korvex::testing::LeDouble;
 
 TEST(DInfoTest, NumericConstructorsSetTheLengthOfTheTypeCode) {
     struct Case {
@@ -50,78 +44,28 @@ TEST(DInfoTest, NumericConstructorsSetTheLengthOfTheTypeCode) {
 TEST(DInfoTest, RealAndStringConstructors) {
     const DInfo real(-1.5, 2.5, 0.25, 10, 3, 10, 4, 1.0, DInfo::TPara, 1, 1, 1, "[mm]", "[inch]",
                      "", "", "", 10);
-    EXPECT_EQ(real.mType, DInfo::REAL);
-    EXPECT_EQ(real.mLength, 8);
-    EXPECT_EQ(real.RealMin(), -1.5);
-    EXPECT_EQ(real.RealMax(), 2.5);
-    EXPECT_EQ(real.RealDef(), 0.25);
-    EXPECT_EQ(real.mNotValid, 0);
-    EXPECT_EQ(real.mZReverse, 0);
-
+    EXPECT_EQ(Describe(real), "6 8 -1.5..2.5=0.25 10.3/10.4 *1 road0 wd1 im1 v1 s0 r0 [mm]|[inch] || nv0:0 z0 b10");
+    // A text or bit record keeps the empty record's limits, and no formats.
     const DInfo bits(DInfo::BITMASK, 16, DInfo::CommFlag, 1, 0, 1, 1);
-    EXPECT_EQ(bits.mType, DInfo::BITMASK);
-    EXPECT_EQ(bits.mLength, 16);
-    EXPECT_EQ(bits.mNotDirect, DInfo::CommFlag);
-    EXPECT_EQ(bits.mSwapBitmask, 1);
-    EXPECT_EQ(bits.mRevertBitmask, 1);
-    EXPECT_EQ(bits.mUserFactor, 0.0);
-    EXPECT_EQ(bits.mBase, 0);
-    EXPECT_EQ(bits.mInchMetric, 0);
-    EXPECT_EQ(bits.RealMin(), 2147483647.0);
-    EXPECT_EQ(bits.RealMax(), -2147483648.0);
+    EXPECT_EQ(Describe(bits), "13 16 2147483647..-2147483648=2147483647 0.0/0.0 *0 road1 wd1 im0 v0 s1 r1 | || nv0:0 z0 b0");
 }
 
 TEST(DInfoTest, UnitSetUps) {
-    DInfo r;
+    DInfo r(DInfo::LONGINT, 1, 2, 3, 5, 1, 6, 2, 1.0, 0, 0, 1, 10);
     r.SetInchOnly(8, 4);
-    EXPECT_EQ(r.mType, DInfo::QZREAL);
-    EXPECT_STREQ(r.mszMetricUnit, "[inch]");
-    EXPECT_STREQ(r.mszInchUnit, "[inch]");
-    EXPECT_EQ(r.mMetricWidth, 8);
-    EXPECT_EQ(r.mMetricDecimals, 4);
-    EXPECT_EQ(r.mInchWidth, 8);
-    EXPECT_EQ(r.mInchDecimals, 4);
-    EXPECT_EQ(r.mInchMetric, 0);
-
+    EXPECT_EQ(Describe(r), "7 4 1..2=3 8.4/8.4 *1 road0 wd0 im0 v1 s0 r0 [inch]|[inch] || nv0:0 z0 b10");
     r.SetMetrOnly(7, 2);
-    EXPECT_STREQ(r.mszMetricUnit, "[mm]");
-    EXPECT_STREQ(r.mszInchUnit, "[mm]");
-    EXPECT_EQ(r.mInchWidth, 7);
-    EXPECT_EQ(r.mInchDecimals, 2);
-
+    EXPECT_EQ(Describe(r), "7 4 1..2=3 7.2/7.2 *1 road0 wd0 im0 v1 s0 r0 [mm]|[mm] || nv0:0 z0 b10");
     r.SetInchMetricQZReal(-10, 10, 3);
-    EXPECT_EQ(r.mType, DInfo::QZREAL);
-    EXPECT_EQ(r.mInchMetric, 1);
-    EXPECT_STREQ(r.mszMetricUnit, "[mm]");
-    EXPECT_STREQ(r.mszInchUnit, "[inch]");
-    EXPECT_EQ(r.mMetricWidth, 10);
-    EXPECT_EQ(r.mMetricDecimals, 3);
-    EXPECT_EQ(r.mInchWidth, 10);
-    EXPECT_EQ(r.mInchDecimals, 4);
-    EXPECT_EQ(r.Min(), -10);
-    EXPECT_EQ(r.Max(), 10);
-    EXPECT_EQ(r.Def(), 3);
-
+    EXPECT_EQ(Describe(r), "7 4 -10..10=3 10.3/10.4 *1 road0 wd0 im1 v1 s0 r0 [mm]|[inch] || nv0:0 z0 b10");
     r.SetTInchTMetricQZReal();
-    EXPECT_EQ(r.mInchMetric, 2);
     r.SetZReverse(1);
-    EXPECT_EQ(r.mZReverse, 1);
-}
-
-TEST(DInfoTest, SetInchMetricCutsUnitsAndKeepsAnAbsentOne) {
-    DInfo r;
-    r.SetInchMetric(10, 3, "[mm]", 1, 10, 4, "[inch]");
-    r.SetInchMetric(12, 2, "ABCDEFGHIJKLMNOPQRST", 2, 11, 5, nullptr);
-    EXPECT_STREQ(r.mszMetricUnit, "ABCDEFGHIJKL");
-    EXPECT_STREQ(r.mszInchUnit, "[inch]");
-    EXPECT_EQ(r.mMetricWidth, 12);
-    EXPECT_EQ(r.mMetricDecimals, 2);
-    EXPECT_EQ(r.mInchMetric, 2);
-    EXPECT_EQ(r.mInchWidth, 11);
-    EXPECT_EQ(r.mInchDecimals, 5);
-    r.SetInchMetric(1, 0, nullptr, 0, 1, 0, "");
-    EXPECT_STREQ(r.mszMetricUnit, "ABCDEFGHIJKL");
-    EXPECT_STREQ(r.mszInchUnit, "");
+    EXPECT_EQ(Describe(r), "7 4 -10..10=3 10.3/10.4 *1 road0 wd0 im2 v1 s0 r0 [mm]|[inch] || nv0:0 z1 b10");
+    // Units are cut to their 12 characters; an absent one stays as it was.
+    r.SetInchMetric(12, 2, "ABCDEFGHIJKLMNOPQRST", 0, 11, 5, nullptr);
+    EXPECT_EQ(Describe(r), "7 4 -10..10=3 12.2/11.5 *1 road0 wd0 im0 v1 s0 r0 ABCDEFGHIJKL|[inch] || nv0:0 z1 b10");
+    r.SetInchMetric(1, 0, nullptr, 2, 1, 0, "");
+    EXPECT_EQ(Describe(r), "7 4 -10..10=3 1.0/1.0 *1 road0 wd0 im2 v1 s0 r0 ABCDEFGHIJKL| || nv0:0 z1 b10");
 }
 
 TEST(DInfoTest, CopyKeepsEveryFieldAndTheCount) {
@@ -132,14 +76,7 @@ TEST(DInfoTest, CopyKeepsEveryFieldAndTheCount) {
     assigned = original;
     EXPECT_EQ(DInfo::mCount, afterOne);
     EXPECT_EQ(afterOne, before + 1);
-    EXPECT_EQ(assigned.mSwapBitmask, 1);
-    EXPECT_EQ(assigned.mRevertBitmask, 1);
-    EXPECT_EQ(assigned.mLength, 4);
-    EXPECT_EQ(assigned.mNotDirect, DInfo::CommFlag);
-    unsigned char a[DInfo::kImageSize], b[DInfo::kImageSize];
-    original.EncodeImage(a);
-    assigned.EncodeImage(b);
-    EXPECT_EQ(std::memcmp(a, b, sizeof a), 0);
+    EXPECT_EQ(Image(assigned), Image(original));
 }
 
 TEST(DInfoTest, CountFollowsEveryConstructorAndTheDestructor) {
@@ -161,46 +98,14 @@ TEST(DInfoTest, CountFollowsEveryConstructorAndTheDestructor) {
 TEST(DInfoTest, ImageOffsets) {
     const DInfo r(DInfo::QZSHORTREAL, -300, 400, 7, 9, 3, 8, 4, 0.5, DInfo::CommValue, 1, 2, 0,
                   "[mm]", "[inch]", "TA", "IX", "PD", 1, -77, 1, 16);
-    unsigned char expected[DInfo::kImageSize] = {};
-    Put16(expected + 0, 8);
-    Put16(expected + 2, 2);
-    Put32(expected + 8, static_cast<std::uint32_t>(-300));
-    Put32(expected + 16, 400);
-    Put32(expected + 24, 7);
-    expected[32] = 9;
-    expected[33] = 3;
-    expected[34] = 8;
-    expected[35] = 4;
-    PutDouble(expected + 40, 0.5);
-    Put16(expected + 48, 2);
-    expected[50] = 1;
-    expected[51] = 2;
-    expected[52] = 0;
-    expected[53] = 0;
-    expected[54] = 0;
-    std::memcpy(expected + 55, "[mm]", 4);
-    std::memcpy(expected + 68, "[inch]", 6);
-    std::memcpy(expected + 81, "TA", 2);
-    std::memcpy(expected + 84, "IX", 2);
-    std::memcpy(expected + 87, "PD", 2);
-    expected[90] = 1;
-    Put32(expected + 92, static_cast<std::uint32_t>(-77));
-    expected[96] = 1;
-    Put16(expected + 98, 16);
-    unsigned char image[DInfo::kImageSize];
-    std::memset(image, 0xAA, sizeof image);
-    r.EncodeImage(image);
-    for (int i = 0; i < DInfo::kImageSize; ++i) EXPECT_EQ(image[i], expected[i]) << "offset " << i;
-
-    unsigned char empty[DInfo::kImageSize] = {};
-    PutDouble(empty + 8, 2147483647.0);
-    PutDouble(empty + 16, -2147483648.0);
-    PutDouble(empty + 24, 2147483647.0);
-    PutDouble(empty + 40, 1.0);
-    empty[52] = 1;
-    Put16(empty + 98, 10);
-    DInfo().EncodeImage(image);
-    EXPECT_EQ(std::memcmp(image, empty, sizeof image), 0);
+    std::string expected = Le16(8) + Le16(2) + std::string(4, '\0') + Le32(-300) +
+                           std::string(4, '\0') + Le32(400) + std::string(4, '\0') + Le32(7) +
+                           std::string(4, '\0') + "\x09\x03\x08\x04" + std::string(4, '\0') +
+                           LeDouble(0.5) + Le16(2) + std::string("\x01\x02\0\0\0", 5);
+    expected += std::string("[mm]\0\0\0\0\0\0\0\0\0[inch]\0\0\0\0\0\0\0TA\0IX\0PD\0\x01\0", 37);
+    expected += Le32(-77) + std::string("\x01\0", 2) + Le16(16);
+    EXPECT_EQ(Image(r), expected);
+    EXPECT_EQ(Image(DInfo()), korvex::testing::EmptyImage());
 }
 
 TEST(DInfoTest, ImageRoundTripAndReservedBytesIgnored) {

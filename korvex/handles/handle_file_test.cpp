@@ -239,32 +239,29 @@ TEST_F(HandleFileTest, DamagedCachesAreRebuiltFromTheText) {
     EXPECT_TRUE(machine.host.fatalExits.empty());
 }
 
-TEST_F(HandleFileTest, ACacheThatCannotBeCreatedEndsTheLoad) {
-    machine.WriteFile("HANDLES.TXT", "A=1\n");
-    std::filesystem::create_directory(Cache());
-    machine.WriteFile("HANDLES.BIN/keep", "x");
-    auto handles = Load();
-    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.host.messageBoxes[0].caption, "FILE NOT FOUND !!");
-    EXPECT_EQ(machine.host.messageBoxes[0].text, Cache());
-    EXPECT_EQ(handles->LoadResultCode(), Handles::FileNotFound);
-    EXPECT_EQ(machine.host.fatalExits, std::vector<int>{0});
-    EXPECT_FALSE(Handles::IsLoaded());
-}
-
-TEST_F(HandleFileTest, ACacheWhoseWriteFailsIsNotLeftBehind) {
-    machine.WriteFile("HANDLES.TXT", "A=1\nLONGERNAME=2\n");
-    // The file size limit makes the cache's write fail half way.
-    decltype(Load()) handles;
-    {
-        const korvex::testing::FileSizeLimit limit(200);
-        handles = Load();
+// A cache that cannot be created, or whose write fails half way (the file
+// size limit), ends the load and is not left behind.
+TEST_F(HandleFileTest, ACacheThatCannotBeWrittenEndsTheLoad) {
+    for (const rlim_t limit : {RLIM_INFINITY, rlim_t{200}}) {
+        TestMachine fresh;
+        fresh.WriteFile("HANDLES.TXT", "A=1\nLONGERNAME=2\n");
+        if (limit == RLIM_INFINITY) {
+            std::filesystem::create_directory(fresh.Path("HANDLES.BIN"));
+            fresh.WriteFile("HANDLES.BIN/keep", "x");
+        }
+        std::unique_ptr<Handles> handles;
+        {
+            const korvex::testing::FileSizeLimit sizeLimit(limit);
+            handles = std::make_unique<Handles>(fresh.model.Parent(), "HANDLES");
+        }
+        ASSERT_EQ(fresh.host.messageBoxes.size(), 1u) << limit;
+        EXPECT_EQ(fresh.host.messageBoxes[0].caption, "FILE NOT FOUND !!");
+        EXPECT_EQ(fresh.host.messageBoxes[0].text, fresh.Path("HANDLES.BIN"));
+        EXPECT_EQ(handles->LoadResultCode(), Handles::FileNotFound);
+        EXPECT_EQ(fresh.host.fatalExits, std::vector<int>{0});
+        EXPECT_FALSE(Handles::IsLoaded());
+        EXPECT_EQ(fresh.Exists("HANDLES.BIN"), limit == RLIM_INFINITY);
     }
-    EXPECT_FALSE(machine.Exists("HANDLES.BIN"));
-    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.host.messageBoxes[0].caption, "FILE NOT FOUND !!");
-    EXPECT_EQ(machine.host.messageBoxes[0].text, Cache());
-    EXPECT_EQ(handles->LoadResultCode(), Handles::FileNotFound);
 }
 
 TEST_F(HandleFileTest, ALoadedRegistryIsNotLoadedAgain) {

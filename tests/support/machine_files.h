@@ -12,7 +12,10 @@
 #include <bit>
 #include <cstdint>
 #include <ctime>
+#include <sstream>
 #include <string>
+
+#include "korvex/definitions/dinfo.h"
 
 namespace korvex::testing {
 
@@ -60,6 +63,46 @@ inline std::uint32_t SetStamp(const std::string& path, int year, int month, int 
     return static_cast<std::uint32_t>(second / 2) | static_cast<std::uint32_t>(minute) << 5 |
            static_cast<std::uint32_t>(hour) << 11 | static_cast<std::uint32_t>(day) << 16 |
            static_cast<std::uint32_t>(month) << 21 | static_cast<std::uint32_t>(year - 1980) << 25;
+}
+
+// The 100-byte image of the empty record, from the offsets of the format.
+inline std::string EmptyImage() {
+    std::string image(100, '\0');
+    image.replace(8, 8, LeDouble(2147483647.0));
+    image.replace(16, 8, LeDouble(-2147483648.0));
+    image.replace(24, 8, LeDouble(2147483647.0));
+    image.replace(40, 8, LeDouble(1.0));
+    image[52] = 1;
+    image.replace(98, 2, Le16(10));
+    return image;
+}
+
+inline std::string Image(const DInfo& record) {
+    unsigned char image[DInfo::kImageSize];
+    record.EncodeImage(image);
+    return std::string(reinterpret_cast<const char*>(image), sizeof image);
+}
+
+// Every field of a record on one line, so that a test states a whole record:
+// type length min..max=default metric/inch formats, factor, road, write
+// direct, inch/metric, visible, swap, revert, units, tab texts, not-valid
+// value, Z reverse, base. Limits show as doubles where they are no integers.
+inline std::string Describe(const DInfo& r) {
+    std::ostringstream out;
+    out.precision(10);
+    out << +r.mType << " " << r.mLength << " ";
+    if (r.mType == DInfo::REAL || r.mType == DInfo::NONE || r.mType >= DInfo::STRING)
+        out << r.RealMin() << ".." << r.RealMax() << "=" << r.RealDef();
+    else
+        out << r.Min() << ".." << r.Max() << "=" << r.Def();
+    out << " " << +r.mMetricWidth << "." << +r.mMetricDecimals << "/" << +r.mInchWidth << "."
+        << +r.mInchDecimals << " *" << r.mUserFactor << " road" << +r.mNotDirect << " wd"
+        << +r.mWriteDirect << " im" << +r.mInchMetric << " v" << +r.mVisible << " s"
+        << +r.mSwapBitmask << " r" << +r.mRevertBitmask << " " << r.mszMetricUnit << "|"
+        << r.mszInchUnit << " " << r.mszTabIdent << "|" << r.mszTabIndex << "|" << r.mszTabParIdent
+        << " nv" << +r.mNotValid << ":" << r.mNotValidValue << " z" << +r.mZReverse << " b"
+        << r.mBase;
+    return out.str();
 }
 
 // bytes with the ones at offset at replaced (a damaged copy of a cache).
