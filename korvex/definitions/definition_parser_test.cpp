@@ -17,6 +17,7 @@
 namespace {
 
 using korvex::testing::Describe;
+using korvex::testing::Image;
 using korvex::testing::TestMachine;
 
 constexpr const char* kHandles = "A=1\nB=2\nC=3\nFIVE=5\nXYZ=6\nNINE=9\n";
