@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "korvex/data/cdata.h"
 #include "tests/support/command_fixture.h"
 
 namespace korvex::commands::testing {
@@ -94,53 +93,37 @@ TEST_F(SpecialCommandTest, StartPointRefreshDependsOnTheMachineState) {
     EXPECT_EQ(Run("RA"), Events{});
 }
 
-TEST_F(SpecialCommandTest, NothingFollowsWhileAProgramRuns) {
-    Long(1038, 1);
-    EXPECT_EQ(Run("METR"), Events{});
-    EXPECT_EQ(Run("TOL"), Events{});
-    EXPECT_EQ(daten->unitInits, 0);
+// Follow-ups that need a frame or a driver are left out without them; none
+// at all while a program runs.
+TEST_F(SpecialCommandTest, WithoutFrameOrDriverOrWhileAProgramRuns) {
+    enum Missing { kFrame, kDriver, kIdle };
+    struct Case {
+        Missing missing;
+        std::vector<const char*> texts;
+        Events expected;
+    } cases[] = {
+        {kIdle, {"METR", "TOL"}, {}},
+        {kFrame, {"FA", "SA"}, {"-"}},
+        {kFrame, {"TOL"}, {"SendControl 47 0"}},
+        {kFrame, {"ZREV", "METR"}, {"units"}},
+        {kDriver, {"TOL", "ZREV", "ROUT"}, {"-"}},
+        {kDriver, {"METR"}, {"units"}},
+        {kDriver, {"SZ"}, {"frameNotify 0x490 31 3"}},
+        {kDriver, {"FA"}, {"frameMessage 0x490 36 0 -> 0", "frameCommandFollowUp \"FA\""}},
+    };
+    for (const Case& c : cases) {
+        machine.model.appl.mMainWindow = c.missing == kFrame ? nullptr : &machine.model.frame;
+        machine.model.global.mDriver = c.missing == kDriver ? nullptr : &machine.sim;
+        Rebuild();
+        daten->SetMessagesOn(c.missing != kDriver);
+        Machine();
+        Long(1038, c.missing == kIdle ? 1 : 0);
+        for (const char* text : c.texts) EXPECT_EQ(Run(text), c.expected) << c.missing << text;
+    }
 }
-
-TEST_F(SpecialCommandTest, WithoutFrame) {
-    machine.model.appl.mMainWindow = nullptr;
-    Rebuild();
-    Machine();
-    EXPECT_EQ(Run("FA"), (Events{"-"}));
-    EXPECT_EQ(Run("SA"), (Events{"-"}));
-    EXPECT_EQ(Run("TOL"), (Events{"SendControl 47 0"}));
-    EXPECT_EQ(Run("ZREV"), (Events{"units"}));
-    EXPECT_EQ(Run("METR"), (Events{"units"}));
-}
-
-TEST_F(SpecialCommandTest, WithoutDriver) {
-    machine.model.global.mDriver = nullptr;
-    Rebuild();
-    daten->SetMessagesOn(false);
-    EXPECT_EQ(Run("TOL"), (Events{"-"}));
-    EXPECT_EQ(Run("ZREV"), (Events{"-"}));
-    EXPECT_EQ(Run("ROUT"), (Events{"-"}));
-    EXPECT_EQ(Run("METR"), (Events{"units"}));
-    EXPECT_EQ(Run("SZ"), (Events{"frameNotify 0x490 31 3"}));
-    EXPECT_EQ(Run("FA"), (Events{"frameMessage 0x490 36 0 -> 0", "frameCommandFollowUp \"FA\""}));
-}
-
-// A data object that writes protocol lines.
-class ProtocolObject : public CData {
-  public:
-    ProtocolObject(Daten* daten, const char* name)
-        : CData(daten, name, 0, TDriver::LocationDefault, RegisterNew) {}
-    operator std::int32_t() override { return 0; }
-    operator const char*() override { return ""; }
-    void SetValue(std::int32_t, std::uint16_t, std::uint8_t) override {}
-    void SetString(const char*, std::uint16_t, std::uint8_t) override {}
-};
 
 class ProtocolTest : public CommandTest {
   protected:
-    void TearDown() override {
-        CData::ForgetDaten(daten.get());
-        CommandTest::TearDown();
-    }
     Events Write(const char* kind, const char* text1, const char* text2) {
         Clear();
         daten->WriteProtocol(daten->Frame(), kind, text1, text2);
@@ -217,18 +200,6 @@ TEST_F(ProtocolTest, HostWithoutProtocolGetsNoLine) {
     EXPECT_EQ(Write("COMM", nullptr, "FA"), Events{});
     Clear();
     daten->WriteProtocol(nullptr, "COMM", nullptr, "FA");
-    EXPECT_EQ(Trace(), Events{});
-}
-
-TEST_F(ProtocolTest, DataObjectsWriteUnderTheirName) {
-    ProtocolObject object(daten.get(), "SPINDLE_");
-    Clear();
-    object.WriteProtocol("K", "V");
-    EXPECT_EQ(Trace(), (Events{"protocol 341 \"TESTMACHINE\" \"K SPINDLE_: V\"",
-                               "frameProtocolLine \"K SPINDLE_: V\" 341"}));
-    CData::ForgetDaten(daten.get());
-    Clear();
-    object.WriteProtocol("K", "V");
     EXPECT_EQ(Trace(), Events{});
 }
 

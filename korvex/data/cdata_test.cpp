@@ -266,6 +266,9 @@ TEST_F(CDataTest, ProtocolLinesNameTheObject) {
     machine.model.frame.mProtocol = nullptr;
     cells.WriteProtocol("K", "W");
     machine.model.frame.mProtocol = &machine.model.protocol;
+    // Nor once the objects have no Daten.
+    CData::ForgetDaten(daten.get());
+    cells.WriteProtocol("K", "X");
     EXPECT_EQ(host().LinesStartingWith("protocol").size(), 1u);
 }
 

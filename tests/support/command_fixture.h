@@ -71,16 +71,10 @@ protected:
     void SetUp() override {
         machine.WriteFile("HANDLES.TXT", "CmdLine=581\n");
         machine.WriteFile("QZ_DATEN.TXT", "[CmdLine]\nType = STRING 128\nWriteDirect = YES\n");
-        daten.reset(NewProbe());
+        Rebuild();
         ASSERT_EQ(daten->ConstructionResult(), 0);
-        daten->SetDefinition(580, TextRecord(128, DInfo::TPara, 1));
-        daten->SetDefinition(581, TextRecord(128, DInfo::TPara, 1));
-        daten->SetDefinition(582, TextRecord(128, DInfo::TPara, 1));
-        daten->SetDefinition(583, LongRecord());
-        daten->SetMessagesOn(true);
         // Driver calls join the host's calls in one list, as the tool's trace shows them.
         machine.sim.SetTraceSink([this](const std::string& line) { machine.host.lines.push_back(line); });
-        machine.host.lines.clear();
     }
     void TearDown() override { machine.sim.SetTraceSink(nullptr); }
 
@@ -89,9 +83,8 @@ protected:
     // command channel defined.
     void Rebuild() {
         daten.reset(NewProbe());
-        daten->SetDefinition(580, TextRecord(128, DInfo::TPara, 1));
-        daten->SetDefinition(581, TextRecord(128, DInfo::TPara, 1));
-        daten->SetDefinition(582, TextRecord(128, DInfo::TPara, 1));
+        for (std::uint16_t handle : {580, 581, 582})
+            daten->SetDefinition(handle, TextRecord(128, DInfo::TPara, 1));
         daten->SetDefinition(583, LongRecord());
         daten->SetMessagesOn(true);
         Clear();
