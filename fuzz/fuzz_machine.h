@@ -30,8 +30,11 @@ namespace korvex::fuzzing {
 struct FuzzMachine {
     // withSample: start from a copy of the sample machine's files.
     explicit FuzzMachine(bool withSample) {
-        char pattern[] = "/tmp/korvex-fuzz-XXXXXX";
-        dir = ::mkdtemp(pattern);
+        // In memory where the system has it: every run writes files.
+        char memory[] = "/dev/shm/korvex-fuzz-XXXXXX";
+        char disk[] = "/tmp/korvex-fuzz-XXXXXX";
+        const char* made = ::mkdtemp(memory);
+        dir = made ? made : ::mkdtemp(disk);
         Dirs().push_back(dir);
         std::atexit(RemoveDirs);
         if (withSample)
