@@ -338,7 +338,7 @@ std::string VerbTable() {
         "\nA NAME is a handle name; digits only are a handle number. INDEX and AXIS\n"
         "default to 0 and 255. In scripts and the shell, a word beginning with '#'\n"
         "begins a comment. --json prints one JSON document for check, list, show,\n"
-        "get and getraw. Exit codes: 0 success, 1-15 the library's error code,\n"
+        "get, getraw, tree and struct. Exit codes: 0 success, 1-15 the library's error code,\n"
         "64 wrong usage.";
     return table;
 }

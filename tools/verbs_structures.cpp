@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "korvex/structures/cmotdirect.h"
 #include "korvex/structures/proxy.h"
 #include "tools/cli.h"
@@ -15,19 +17,42 @@ namespace {
 
 using korvex::structures::ClassLayout;
 
-void PrintObject(CData& object) {
-    char handle[8] = "-";
-    if (object.Handle() != Handles::kNoHandle)
-        std::snprintf(handle, sizeof handle, "%u", static_cast<unsigned>(object.Handle()));
-    std::uint32_t address = 0;
-    if (const auto* number = dynamic_cast<const CDrvNumber*>(&object))
-        address = number->getAddress();
-    else if (const auto* text = dynamic_cast<const CDrvStr*>(&object))
-        address = text->getAddress();
-    std::printf("%s %s 0x%05X %u %s %u\n", handle, object.Name() ? object.Name() : "",
-                static_cast<unsigned>(address), static_cast<unsigned>(object.DatenLaenge()),
-                TypeKeyword(object.DatenTyp()), static_cast<unsigned>(object.getTabSize()));
-}
+// Prints the objects as the tree registered them, a line each, or collects
+// them for one JSON document (handle null when it has none).
+class Listing {
+  public:
+    explicit Listing(bool json) : mJson(json), mDocument(nlohmann::json::array()) {}
+    void operator()(CData& object) {
+        std::uint32_t address = 0;
+        if (const auto* number = dynamic_cast<const CDrvNumber*>(&object))
+            address = number->getAddress();
+        else if (const auto* text = dynamic_cast<const CDrvStr*>(&object))
+            address = text->getAddress();
+        const bool numbered = object.Handle() != Handles::kNoHandle;
+        const char* name = object.Name() ? object.Name() : "";
+        if (mJson) {
+            mDocument.push_back({{"handle", numbered ? nlohmann::json(object.Handle()) : nullptr},
+                                 {"name", name},
+                                 {"address", address},
+                                 {"length", object.DatenLaenge()},
+                                 {"type", TypeKeyword(object.DatenTyp())},
+                                 {"tabsize", object.getTabSize()}});
+            return;
+        }
+        char handle[8] = "-";
+        if (numbered) std::snprintf(handle, sizeof handle, "%u", static_cast<unsigned>(object.Handle()));
+        std::printf("%s %s 0x%05X %u %s %u\n", handle, name, static_cast<unsigned>(address),
+                    static_cast<unsigned>(object.DatenLaenge()), TypeKeyword(object.DatenTyp()),
+                    static_cast<unsigned>(object.getTabSize()));
+    }
+    void Finish() const {
+        if (mJson) PrintJson(mDocument);
+    }
+
+  private:
+    bool mJson;
+    nlohmann::json mDocument;
+};
 
 int Tree(Session& session, const Words&) {
     if (!session.UseStructures())
@@ -36,9 +61,12 @@ int Tree(Session& session, const Words&) {
     if (const int code = session.Load()) return code;
     auto* mot = dynamic_cast<CMotDirect*>(session.daten());
     if (!mot) return UsageError("the machine was loaded without the structure tree");
-    korvex::structures::Visit(SPC_SDoInit::Layout(), &mot->DoInit(), PrintObject);
-    korvex::structures::Visit(SPC_SNotInit::Layout(), &mot->NotInit(), PrintObject);
-    korvex::structures::Visit(SPC_LowData_Typ::Layout(), &mot->LowData(), PrintObject);
+    Listing listing(session.Json());
+    const auto print = [&listing](CData& object) { listing(object); };
+    korvex::structures::Visit(SPC_SDoInit::Layout(), &mot->DoInit(), print);
+    korvex::structures::Visit(SPC_SNotInit::Layout(), &mot->NotInit(), print);
+    korvex::structures::Visit(SPC_LowData_Typ::Layout(), &mot->LowData(), print);
+    listing.Finish();
     return 0;
 }
 
@@ -51,16 +79,18 @@ int Struct(Session& session, const Words& words) {
     void* proxy = cls->build(session.daten(), prefix, address, CData::RegisterNew);
     // The proxy lives as long as the run, so later verbs reach its fields.
     session.Keep([cls, proxy] { cls->destroy(proxy); });
-    korvex::structures::Visit(*cls, proxy, PrintObject);
+    Listing listing(session.Json());
+    korvex::structures::Visit(*cls, proxy, [&listing](CData& object) { listing(object); });
+    listing.Finish();
     return 0;
 }
 
 const VerbRegistration kTree("tree", {"tree",
                                       "build the structure tree (CMotDirect); one line per data object",
-                                      0, 0, false, Tree});
+                                      0, 0, false, Tree, true});
 const VerbRegistration kStruct("struct", {"struct CLASS ADDRESS [PREFIX]",
                                           "build one structure or union proxy; one line per data object",
-                                          2, 3, true, Struct});
+                                          2, 3, true, Struct, true});
 
 }  // namespace
 }  // namespace korvex::cli
