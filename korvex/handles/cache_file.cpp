@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "korvex/coding.h"
@@ -110,19 +111,44 @@ void CopyTerminated(char* out, const void* in, std::size_t length) {
     out[length] = '\0';
 }
 
+namespace {
+std::uint64_t gFileWrites = 0;
+std::uint64_t gFailFileWriteAt = 0;
+}  // namespace
+
+void FailFileWrite(std::uint32_t n) {
+    gFailFileWriteAt = n == 0 ? 0 : gFileWrites + n;
+}
+std::uint64_t FileWrites() {
+    return gFileWrites;
+}
+
+// No fsync: every file written here can be rebuilt (caches from their text
+// files, the simulated state by the run), and an empty one is refused on reading.
+WriteResult WriteFileAtomically(const char* path, const void* data, std::size_t size) {
+    if (!path || !*path) return WriteResult::CannotCreate;
+    // Beside the file, so that the rename stays on one file system; the
+    // process id keeps two processes that write the same file apart.
+    const std::string temporary = std::string(path) + ".tmp" + std::to_string(::getpid());
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return WriteResult::CannotCreate;
+    const bool full = ++gFileWrites == gFailFileWriteAt;
+    if (full) gFailFileWriteAt = 0;
+    const std::size_t count = full ? size / 2 : size;
+    const bool written = !full && (count == 0 || std::fwrite(data, 1, count, file) == count);
+    if (full && count) std::fwrite(data, 1, count, file);
+    const bool closed = std::fclose(file) == 0;
+    if (written && closed && std::rename(temporary.c_str(), path) == 0) return WriteResult::Ok;
+    std::remove(temporary.c_str());
+    return WriteResult::WriteError;
+}
+
 WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& bytes) {
     if (!path || !*path) return WriteResult::CannotCreate;
     struct stat info {};
-    if (::stat(path, &info) == 0 && S_ISREG(info.st_mode) && ::access(path, R_OK | W_OK) == 0)
-        std::remove(path);
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file) return WriteResult::CannotCreate;
-    const bool written =
-        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = std::fclose(file) == 0;
-    if (written && closed) return WriteResult::Ok;
-    std::remove(path);
-    return WriteResult::WriteError;
+    if (::stat(path, &info) == 0 && (!S_ISREG(info.st_mode) || ::access(path, W_OK) != 0))
+        return WriteResult::CannotCreate;
+    return WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 
 std::string Format(const char* format, ...) {

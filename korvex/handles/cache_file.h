@@ -81,10 +81,17 @@ class FileBytes {
 ReadResult ReadWholeFile(const char* path, FileBytes& bytes);
 
 enum class WriteResult { Ok, CannotCreate, WriteError };
-// Deletes an existing file that may be read and written, then creates it
-// and writes bytes. A file whose write failed is removed again, so that no
-// half-written cache is left behind.
+// Writes size bytes to a new file beside path and renames it over path: a
+// reader (or a process that stopped half-way) finds the old file or the new
+// one, never a part of one. The new file is removed again when its write fails.
+WriteResult WriteFileAtomically(const char* path, const void* data, std::size_t size);
+// Replaces the cache at path by bytes as above; an existing cache that may
+// not be written is kept (CannotCreate).
 WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& bytes);
+// Fault injection for tests: the n-th file write from now fails half-way as
+// on a full disk (0 clears it). FileWrites counts the writes begun so far.
+void FailFileWrite(std::uint32_t n);
+std::uint64_t FileWrites();
 
 // Copies length bytes to out and terminates them with a zero.
 // REQUIRES: out holds length + 1 bytes.

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "korvex/handles/cache_file.h"
 #include "korvex/host/trace.h"
 
 namespace korvex::host {
@@ -89,6 +90,10 @@ void SimDriver::FailNext(Operation operation, std::uint32_t count) {
 bool SimDriver::ShouldFail(Operation operation) {
     const int i = static_cast<int>(operation);
     ++mCalls[i];
+    if (++mTotalCalls == mFailAt) {
+        mFailAt = 0;
+        return true;
+    }
     if (mFailures[i] == 0) return false;
     --mFailures[i];
     return true;
@@ -313,8 +318,7 @@ std::int32_t SimDriver::PeekLong(std::uint8_t cnc, std::uint8_t axis, std::uint1
 }
 
 bool SimDriver::SaveState(const std::string& path) const {
-    std::ofstream out(path, std::ios::trunc);
-    if (!out) return false;
+    std::ostringstream out;
     out << "# korvex simulated controller state\n";
     out << "base " << mMemoryBase << "\n";
     std::vector<std::uint64_t> keys;
@@ -355,7 +359,10 @@ bool SimDriver::SaveState(const std::string& path) const {
     };
     runs("mem", mImage, kImageStart);
     runs("ofs", mOffsetArea, 0);
-    return static_cast<bool>(out);
+    // Replaced as a whole: a run that stops while saving leaves the last state.
+    const std::string text = out.str();
+    return korvex::files::WriteFileAtomically(path.c_str(), text.data(), text.size()) ==
+           korvex::files::WriteResult::Ok;
 }
 
 bool SimDriver::LoadState(const std::string& path, std::string& error) {

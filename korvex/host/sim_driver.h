@@ -87,6 +87,9 @@ public:
     // The next count calls of the operation fail: the handle operations
     // answer 1, the counting operations a short count, MaxTableElements 0.
     void FailNext(Operation operation, std::uint32_t count = 1);
+    // The n-th driver call from now, whatever its operation, fails as above
+    // (0 clears it): a session can be failed at each of its calls in turn.
+    void FailCall(std::uint32_t n) { mFailAt = n == 0 ? 0 : mTotalCalls + n; }
     static bool OperationFromName(const std::string& name, Operation& operation);
     static const char* OperationName(Operation operation);
 
@@ -94,6 +97,8 @@ public:
     std::uint32_t Calls(Operation operation) const {
         return mCalls[static_cast<int>(operation)];
     }
+    // Calls made so far, all operations together.
+    std::uint64_t TotalCalls() const { return mTotalCalls; }
     // One line per call while tracing is on.
     void SetTraceSink(std::function<void(const std::string&)> sink) { mTraceSink = std::move(sink); }
     void SetRecordTrace(bool on) { mRecordTrace = on; }
@@ -130,6 +135,8 @@ private:
     std::uint32_t mBusyReads = 0;
     std::array<std::uint32_t, kOperations> mFailures{};
     std::array<std::uint32_t, kOperations> mCalls{};
+    std::uint64_t mTotalCalls = 0;
+    std::uint64_t mFailAt = 0;
     std::function<void(const std::string&)> mTraceSink;
     bool mRecordTrace = false;
     std::vector<std::string> mTrace;

@@ -43,6 +43,15 @@ TEST(SimDriverTest, InjectedFailures) {
     EXPECT_EQ(sim.GetMemoryBase(0), 0u);
     EXPECT_EQ(sim.GetMemoryBase(0), 0x00400000u);
     EXPECT_EQ(sim.Calls(Op::ReadByHandle), 3u);
+
+    // The third call from now fails, whatever operation it is, and only it.
+    const std::uint64_t before = sim.TotalCalls();
+    sim.FailCall(3);
+    EXPECT_EQ(sim.GetMemoryBase(0), 0x00400000u);
+    EXPECT_EQ(sim.ReadByHandle(0, 0, 1, 0, 4, &value, 0, 1), 0);
+    EXPECT_EQ(sim.WriteMemory(0, 0x68, 8, buffer, TDriver::LocationDefault), 0);
+    EXPECT_EQ(sim.WriteMemory(0, 0x68, 8, buffer, TDriver::LocationDefault), 8);
+    EXPECT_EQ(sim.TotalCalls(), before + 4);
 }
 
 TEST(SimDriverTest, MemoryImageCoversTheThreeRoots) {
