@@ -150,8 +150,7 @@ TEST(CheckFeldWeiteTest, CopiesOrStarsWithinTheBuffer) {
 
 TEST(GetValidNumCharsTest, CutsAfterTheNumber) {
     struct Case {
-        const char* text;
-        const char* expected;
+        const char *text, *expected;
     } cases[] = {{"12.5mm", "12.5"}, {"-3+x", "-3+"}, {"x1", ""}, {"", ""}, {"+0.5 ", "+0.5"}};
     for (const Case& c : cases) {
         TApplString out = "old";

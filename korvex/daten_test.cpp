@@ -25,8 +25,7 @@ class MapIni : public TQzIniBase {
 
 struct FactoryLog {
     int calls = 0;
-    std::string datenName;
-    std::string handleName;
+    std::string datenName, handleName;
     bool returnNone = false;
 };
 FactoryLog gFactory;

@@ -144,8 +144,7 @@ TEST_F(UnitsTest, ReloadFollowsTheMetricSwitches) {
     DefineSettings();
     struct Case {
         std::int32_t switch1, switch2;
-        std::uint8_t flag1Before, flag2Before;
-        std::uint8_t flag1, flag2;
+        std::uint8_t flag1Before, flag2Before, flag1, flag2;
         bool update;
     } cases[] = {
         {0, 1, 0, 0, 1, 0, true},   // switch 1 says inch

@@ -11,8 +11,7 @@ using Op = korvex::host::SimDriver::Operation;
 
 TEST(HasComTest, CommandWords) {
     struct Case {
-        const char* text;
-        const char* word;
+        const char *text, *word;
         bool has;
     } cases[] = {
         {"FA", "FA", true},       {"nofa", "FA", true}, {"  FA  ", "FA", true},
@@ -121,8 +120,7 @@ TEST_F(InterpreterTest, EmptyCommandIsSentWithoutProtocol) {
 TEST_F(InterpreterTest, OverlongInputIsCutAt256Characters) {
     daten->SetDefinition(300, ToolRecord("", "", ""));
     struct Case {
-        std::size_t typed;
-        std::size_t kept;
+        std::size_t typed, kept;
     } cases[] = {{255, 255}, {256, 256}, {257, 256}, {300, 256}};
     for (const Case& c : cases) {
         Input(std::string(c.typed, 'A'), 300);

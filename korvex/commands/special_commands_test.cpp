@@ -164,8 +164,7 @@ TEST_F(ProtocolTest, LinesAndCodes) {
 
 TEST_F(ProtocolTest, LineHoldsAtMost256Characters) {
     struct Case {
-        std::size_t commandLength;
-        std::size_t lineLength;
+        std::size_t commandLength, lineLength;
     } cases[] = {{250, 255}, {251, 256}, {252, 256}, {300, 256}};
     for (const Case& c : cases) {
         const std::string command(c.commandLength, 'A');

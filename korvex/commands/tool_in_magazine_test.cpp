@@ -12,8 +12,7 @@ using Op = korvex::host::SimDriver::Operation;
 struct Case {
     std::int32_t kind;
     std::uint16_t index;
-    const char* text;
-    const char* sent;
+    const char *text, *sent;
 };
 
 class ToolInMagazineTest : public CommandTest {

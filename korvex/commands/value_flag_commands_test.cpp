@@ -71,8 +71,7 @@ class ValueCommandTest : public CommandTest {
 
 TEST_F(ValueCommandTest, FixedCommandWords) {
     struct Case {
-        std::uint16_t handle;
-        std::uint16_t index;
+        std::uint16_t handle, index;
         const char* sent;
         bool refresh;
     } cases[] = {

@@ -13,38 +13,7 @@ namespace {
 
 using korvex::testing::ValuesTest;
 
-// The smallest concrete data object: a table of longs in PC memory.
-class Cells : public CData {
-  public:
-    Cells(Daten* daten, const char* name, std::uint16_t size, ERegisterHandle mode = RegisterNew)
-        : CData(daten, name, 0, TDriver::LocationDefault, mode), values(size, 0) {
-        setTabSize(size);
-    }
-    Cells(const char* name, ERegisterHandle mode)
-        : CData(name, 0, TDriver::LocationDefault, mode) {}
-    Cells() = default;
-    operator std::int32_t() override {
-        ++reads;
-        return mIndex < values.size() ? values[mIndex] : 0;
-    }
-    operator const char*() override { return text; }
-    void SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) override {
-        Select(index, axis);
-        if (mIndex < values.size()) values[mIndex] = value;
-    }
-    void SetString(const char*, std::uint16_t, std::uint8_t) override {}
-    // Delivers the bytes of the element as the controller keeps them.
-    void* GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool) override {
-        Select(index, mAxis);
-        std::memcpy(buffer, block, size < 4 ? size : 4);
-        return buffer;
-    }
-    void Corrupt() { mGuard[0] = 'X'; }
-    std::vector<std::int32_t> values;
-    unsigned char block[4] = {};
-    const char* text = "cell";
-    int reads = 0;
-};
+using korvex::testing::Cells;
 
 class CDataTest : public ValuesTest {};
 

@@ -150,8 +150,7 @@ TEST_F(DefinitionFileTest, AHandleFileErrorSkipsTheDefinitions) {
 TEST_F(DefinitionFileTest, DefaultLimitsPerType) {
     struct Case {
         const char* type;
-        std::int32_t min;
-        std::int32_t max;
+        std::int32_t min, max;
         std::uint16_t length;
     } cases[] = {
         {"BYTE", 0, 255, 1},

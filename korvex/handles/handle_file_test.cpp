@@ -339,9 +339,7 @@ TEST_F(HandleFileTest, CacheFileName) {
     TGlobalData global;
     char out[korvex::files::kPathSize];
     struct Case {
-        const char* dir;
-        const char* name;
-        const char* expected;
+        const char *dir, *name, *expected;
     } cases[] = {
         {"/m", "HANDLES", "/m/HANDLES.BIN"},
         {"/m/", "QZ_DATEN", "/m/QZ_DATEN.BIN"},

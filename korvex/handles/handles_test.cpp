@@ -47,8 +47,7 @@ TEST_F(HandlesTest, NameWithIndex) {
     ASSERT_TRUE(handles.addNew("TOOLDIA", 280));
     struct Case {
         const char* text;
-        std::uint16_t handle;
-        std::uint16_t index;
+        std::uint16_t handle, index;
     } cases[] = {
         {"TOOLDIA 12", 280, 12},       {"  TOOLDIA   12  ", 280, 12},
         {"TOOLDIA x1", 280, 0},        {"TOOLDIA", 280, 0},

@@ -15,8 +15,7 @@ namespace {
 
 TEST(HostFunctionsTest, PathFunctions) {
     struct Case {
-        const char* path;
-        const char* appended;
+        const char *path, *appended;
         const char* changed;  // ChangeExtension(appended + "HANDLES", ".BIN")
     } cases[] = {
         {"/m", "/m/", "/m/HANDLES.BIN"},
@@ -76,9 +75,7 @@ TEST(ProfileTest, ReadsKeysLikeWindows) {
                       "Val=wrong\n");
     const std::string file = machine.Path("COMM.TXT");
     struct Case {
-        const char* section;
-        const char* key;
-        const char* expected;
+        const char *section, *key, *expected;
     } cases[] = {
         {"TDiaD", "Val", "ZO?X"},   {"tdiad", "val", "ZO?X"},     {"TDiaD", "Val0", "NOSPEK"},
         {"ComFVO", "Val", "FVO"},   {"ComFVO", "Empty", ""},      {"ComFVO", "Val1", "dflt"},

@@ -59,8 +59,7 @@ TEST(SimDriverTest, MemoryImageCoversTheThreeRoots) {
     const std::uint8_t bytes[4] = {1, 2, 3, 4};
     struct Case {
         std::uint32_t address;
-        std::uint16_t length;
-        std::uint16_t moved;
+        std::uint16_t length, moved;
     } cases[] = {
         {0x68, 4, 4},                          // restart data
         {0x19080, 4, 4},                       // initialised data

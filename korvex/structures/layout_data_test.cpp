@@ -59,10 +59,7 @@ TEST(LayoutDataTest, ShippedLayoutsAreSoundAndComplete) {
 
 TEST(LayoutDataTest, DamagedLayoutsAreRefusedWithTheLineAtFault) {
     struct Case {
-        const char* what;
-        const char* from;
-        const char* to;
-        const char* fault;
+        const char *what, *from, *to, *fault;
     } cases[] = {
         {"offsets not ascending", "  1 Zt_Minute_ B\n  2 Zt_Sekunde_ B", "  2 Zt_Minute_ B\n  1 Zt_Sekunde_ B",
          "does not ascend"},

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,8 +26,7 @@ class CommRecordingDaten : public Daten {
     using Daten::Daten;
     struct CommCall {
         std::string text;
-        std::uint16_t handle;
-        std::uint16_t index;
+        std::uint16_t handle, index;
         std::uint8_t axis;
     };
     std::uint8_t Comm(char* text, std::uint16_t handle, std::uint16_t index,
@@ -35,6 +36,45 @@ class CommRecordingDaten : public Daten {
     }
     std::vector<CommCall> comms;
     std::uint8_t commAnswer = 0;
+};
+
+// The smallest concrete data object: a table of longs and one text in PC
+// memory, with a limit its writes check and the element's bytes as the
+// controller keeps them.
+class Cells : public CData {
+  public:
+    Cells(Daten* daten, const char* name, std::uint16_t size, ERegisterHandle mode = RegisterNew)
+        : CData(daten, name, 0, TDriver::LocationDefault, mode), values(size, 0) {
+        setTabSize(size);
+    }
+    Cells(const char* name, ERegisterHandle mode) : CData(name, 0, TDriver::LocationDefault, mode) {}
+    Cells() = default;
+    operator std::int32_t() override {
+        ++reads;
+        return mIndex < values.size() ? values[mIndex] : 0;
+    }
+    operator const char*() override { return text.c_str(); }
+    void SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) override {
+        Select(index, axis);
+        mLastError = value > limit ? Daten::ValueOutOfRange : 0;
+        if (!mLastError && mIndex < values.size()) values[mIndex] = value;
+    }
+    void SetString(const char* value, std::uint16_t index, std::uint8_t axis) override {
+        Select(index, axis);
+        text = value;
+        mLastError = 0;
+    }
+    void* GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool) override {
+        Select(index, mAxis);
+        std::memcpy(buffer, block, size < 4 ? size : 4);
+        return buffer;
+    }
+    void Corrupt() { mGuard[0] = 'X'; }
+    std::vector<std::int32_t> values;
+    unsigned char block[4] = {};
+    std::string text = "cell";
+    std::int32_t limit = INT32_MAX;
+    int reads = 0;
 };
 
 // Handles every test here may define.

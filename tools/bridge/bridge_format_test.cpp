@@ -7,8 +7,7 @@ namespace {
 
 TEST(BridgeFormatTest, GlobMatch) {
     struct Case {
-        const char* pattern;
-        const char* name;
+        const char *pattern, *name;
         bool match;
     } cases[] = {
         {"*", "TDiaD", true},         {"*", "", true},
@@ -29,8 +28,7 @@ TEST(BridgeFormatTest, SetTopics) {
     struct Case {
         const char* topic;
         bool ok;
-        const char* name;
-        const char* index;
+        const char *name, *index;
     } cases[] = {
         {"korvex/m1/0/TDiaD/4/set", true, "TDiaD", "4"},
         {"korvex/m1/0/TDiaD/x/set", true, "TDiaD", "x"},
