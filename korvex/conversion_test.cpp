@@ -174,6 +174,11 @@ struct Format {
 constexpr Format kLong{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 10, 0};
 constexpr Format kLength{DInfo::QZREAL, 8, 3, 8, 4, 1.0, 10, 1};
 constexpr Format kReal{DInfo::REAL, 12, 3, 12, 4, 1.0, 10, 1};
+// Plain longs by a user factor or in another base, and a byte.
+constexpr Format kHalf{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0};
+constexpr Format kTwice{DInfo::LONGINT, 10, 0, 10, 0, 2.0, 10, 0};
+constexpr Format kHex{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 16, 0};
+constexpr Format kByte{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0};
 
 class DisplayTest : public ValuesTest {
   protected:
@@ -192,11 +197,11 @@ TEST_F(DisplayTest, IntegerCarriedValues) {
         const char* expected;
     } cases[] = {
         // plain integers: user factor rounded half away from zero, base, metric width
-        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, 5, false, 0, "3"},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, -5, false, 0, "-3"},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, 4, false, 0, "2"},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 16, 0}, 255, false, 0, "ff"},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 16, 0}, -1, false, 0, "ffffffff"},
+        {kHalf, 5, false, 0, "3"},
+        {kHalf, -5, false, 0, "-3"},
+        {kHalf, 4, false, 0, "2"},
+        {kHex, 255, false, 0, "ff"},
+        {kHex, -1, false, 0, "ffffffff"},
         {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 2, 0}, 5, false, 0, "101"},
         {{DInfo::LONGINT, 11, 0, 10, 0, 1.0, 10, 0}, INT32_MIN, false, 0, "-2147483648"},
         {kLong, INT32_MIN, false, 4, "**********"},
@@ -206,7 +211,7 @@ TEST_F(DisplayTest, IntegerCarriedValues) {
         {{DInfo::LONGINT, 11, 0, 10, 0, 3.0, 10, 0}, 1431655766, false, 0, "2"},
         // the inch format is never used for plain integers
         {{DInfo::LONGINT, 10, 0, 10, 3, 1.0, 10, 1}, 2540, true, 0, "2540"},
-        {{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0}, 255, false, 0, "255"},
+        {kByte, 255, false, 0, "255"},
         {{DInfo::SHORTINT, 4, 0, 4, 0, 1.0, 10, 0}, -128, false, 0, "-128"},
         {{DInfo::WORD, 5, 0, 5, 0, 1.0, 10, 0}, 65535, false, 0, "65535"},
         // scaled integers
@@ -354,9 +359,9 @@ TEST_F(DisplayTest, DoubleCarriedValues) {
         {kReal, -HUGE_VAL, false, 3, "?"},
         {kLong, 2.5, false, 13, "?"},
         {kLong, -7.0, false, 0, "-7"},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, 5.0, false, 0, "3"},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, 2.5, false, 0, "1"},  // 1.25 rounded
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 16, 0}, 255.0, false, 0, "ff"},
+        {kHalf, 5.0, false, 0, "3"},
+        {kHalf, 2.5, false, 0, "1"},  // 1.25 rounded
+        {kHex, 255.0, false, 0, "ff"},
         {kLength, 12345.0, false, 0, "12.345"},
         {kLength, 12.5, false, 13, "?"},
         {kLength, 25400.0, true, 0, "1.0000"},
@@ -393,23 +398,17 @@ TEST_F(DisplayTest, IntegerInput) {
         {kLong, INT32_MIN, INT32_MAX, "12a", false, 15, 0},
         {kLong, INT32_MIN, INT32_MAX, "12 ", false, 15, 0},
         {kLong, INT32_MIN, INT32_MAX, "+", false, 15, 0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 1.0, 16, 0}, INT32_MIN, INT32_MAX, "ff", false, 15, 0},
+        {kHex, INT32_MIN, INT32_MAX, "ff", false, 15, 0},
         {kLong, INT32_MIN, INT32_MAX, "1.5", false, 15, 0},
         {kLong, INT32_MIN, INT32_MAX, "99999999999", false, 0, INT32_MAX},
         {kLong, INT32_MIN, INT32_MAX, "-99999999999", false, 0, INT32_MIN},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, INT32_MIN, INT32_MAX, "3", false, 0, 6},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 2.0, 10, 0}, INT32_MIN, INT32_MAX, "5", false, 0, 3},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 2.0, 10, 0}, INT32_MIN, INT32_MAX, "-5", false, 0, -3},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0},
-         INT32_MIN,
-         INT32_MAX,
-         "2000000000",
-         false,
-         0,
-         -294967296},
-        {{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0}, 0, 255, "256", false, 3, 0},
-        {{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0}, 0, 255, "-1", false, 3, 0},
-        {{DInfo::BYTE, 3, 0, 3, 0, 1.0, 10, 0}, 0, 255, "255", false, 0, 255},
+        {kHalf, INT32_MIN, INT32_MAX, "3", false, 0, 6},
+        {kTwice, INT32_MIN, INT32_MAX, "5", false, 0, 3},
+        {kTwice, INT32_MIN, INT32_MAX, "-5", false, 0, -3},
+        {kHalf, INT32_MIN, INT32_MAX, "2000000000", false, 0, -294967296},
+        {kByte, 0, 255, "256", false, 3, 0},
+        {kByte, 0, 255, "-1", false, 3, 0},
+        {kByte, 0, 255, "255", false, 0, 255},
         // scaled
         {kLength, INT32_MIN, INT32_MAX, "12.5", false, 0, 12500},
         {kLength, INT32_MIN, INT32_MAX, "1.23456", false, 0, 1234},
@@ -422,19 +421,14 @@ TEST_F(DisplayTest, IntegerInput) {
         {kLength, INT32_MIN, INT32_MAX, "1", true, 0, 3},
         {kLength, INT32_MIN, INT32_MAX, "0.0025", true, 0, 64},
         {kLength, INT32_MIN, INT32_MAX, "-0.0025", true, 0, -64},
-        {kLength, INT32_MIN, INT32_MAX, "214748.3639", true, 0,
-         1159641147},  // 2147483639 * 2.54 wraps around 32 bits
+        // 2147483639 * 2.54 wraps around 32 bits
+        {kLength, INT32_MIN, INT32_MAX, "214748.3639", true, 0, 1159641147},
         {{DInfo::QZREAL, 8, 3, 8, 3, 0.5, 10, 0}, INT32_MIN, INT32_MAX, "1.001", false, 0, 2002},
         {{DInfo::QZREAL, 8, 3, 8, 3, 3.0, 10, 0}, INT32_MIN, INT32_MAX, "0.010", false, 0, 3},
         {{DInfo::QZREAL, 8, 3, 8, 3, 3.0, 10, 0}, INT32_MIN, INT32_MAX, "-0.010", false, 0, -3},
         {{DInfo::QZCARD, 8, 3, 8, 3, 1.0, 10, 0}, 0, 65535, "65.535", false, 0, 65535},
         {{DInfo::QZCARD, 8, 3, 8, 3, 1.0, 10, 0}, 0, 65535, "65.536", false, 3, 0},
-        {{DInfo::QZLONGCARD, 12, 3, 12, 3, 1.0, 10, 0},
-         0,
-         INT32_MAX,
-         "4294967.295",
-         false,
-         0,
+        {{DInfo::QZLONGCARD, 12, 3, 12, 3, 1.0, 10, 0}, 0, INT32_MAX, "4294967.295", false, 0,
          429496729},
     };
     for (const Case& c : cases) {
@@ -524,8 +518,8 @@ TEST_F(DisplayTest, DoubleInput) {
         {kReal, "2000", false, 3, 0},
         {kLong, "2.5", false, 13, 0},
         {kLong, "2", false, 0, 2.0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 0.5, 10, 0}, "2.5", false, 0, 5.0},
-        {{DInfo::LONGINT, 10, 0, 10, 0, 2.0, 10, 0}, "2.4", false, 0, 1.0},
+        {kHalf, "2.5", false, 0, 5.0},
+        {kTwice, "2.4", false, 0, 1.0},
         {kLong, "3e9", false, 3, 0},
         {kLength, "12.5", false, 0, 12500.0},
         {kLength, "0.0025", true, 0, 64.0},

@@ -82,22 +82,6 @@ TEST_F(InstanceTableTest, IniKeysReachTheFactoryCutTo31Characters) {
     ShutDownKorvex(daten);
 }
 
-TEST_F(InstanceTableTest, FactoryReturningNoneStillCountsTheCall) {
-    gFactory.returnNone = true;
-    EXPECT_EQ(InitKorvex(&ini, machine.model.Parent(), CountingFactory), nullptr);
-    EXPECT_EQ(korvex::InstanceUseCount(0), 1);
-    gFactory.returnNone = false;
-    Daten* daten = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
-    EXPECT_NE(daten, nullptr);
-    EXPECT_EQ(gFactory.calls, 2);
-    EXPECT_EQ(korvex::InstanceUseCount(0), 2);
-    // Two uses: the first release keeps it.
-    ShutDownKorvex(daten);
-    EXPECT_EQ(korvex::InstanceUseCount(0), 1);
-    ShutDownKorvex(daten);
-    EXPECT_EQ(korvex::InstanceUseCount(0), 0);
-}
-
 TEST_F(InstanceTableTest, ReleasingNoneReleasesTheFirstEmptySlot) {
     // A host pairs every InitKorvex with a ShutDownKorvex of what it got,
     // also when that was none: the empty slot that counted the call gives
@@ -109,7 +93,15 @@ TEST_F(InstanceTableTest, ReleasingNoneReleasesTheFirstEmptySlot) {
     EXPECT_EQ(korvex::InstanceUseCount(0), 2);
     ShutDownKorvex(nullptr);
     EXPECT_EQ(korvex::InstanceUseCount(0), 1);
-    ShutDownKorvex(nullptr);
+    // The slot still counting a none takes the next object and its count.
+    gFactory.returnNone = false;
+    Daten* shared = InitKorvex(&ini, machine.model.Parent(), CountingFactory);
+    EXPECT_NE(shared, nullptr);
+    EXPECT_EQ(gFactory.calls, 3);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 2);
+    ShutDownKorvex(shared);
+    EXPECT_EQ(korvex::InstanceUseCount(0), 1);
+    ShutDownKorvex(shared);
     ShutDownKorvex(nullptr);
     EXPECT_EQ(korvex::InstanceUseCount(0), 0);
 
@@ -173,11 +165,8 @@ TEST_F(DatenTest, DirectWriteModeFollowsTheDriverName) {
     struct Case {
         const char* name;
         bool direct;
-    } cases[] = {{"ZAZAZIZOZUV.DLL", true},
-                 {"zazazizozuv.dll", true},
-                 {"ZAZAZIZOZUV", false},
-                 {"KORVEXSIM.DLL", false},
-                 {"", false}};
+    } cases[] = {{"ZAZAZIZOZUV.DLL", true}, {"zazazizozuv.dll", true}, {"ZAZAZIZOZUV", false},
+                 {"KORVEXSIM.DLL", false},   {"", false}};
     for (const Case& c : cases) {
         machine.model.global.mDriverName = c.name;
         std::unique_ptr<Daten> daten(machine.NewDaten());
@@ -268,23 +257,18 @@ TEST_F(ErrorMessageTest, TextsLevelsAndNames) {
         std::int16_t userLevel;
         std::uint16_t handle;
         unsigned error;
-        const char* caption;  // nullptr: ErrorHalt
-        const char* text;
+        const char *caption, *text, *name;  // caption nullptr: ErrorHalt
     } cases[] = {
-        {2, 15000, 3, "Data error",
-         "Value out of range\nNumber of handle:15000\nName of handle:FEEDRATE"},
-        {3, 15000, 3, nullptr,
-         "Value out of range\nNumber of handle:15000\nName of handle:FEEDRATE"},
-        {0, 123, 15, "Data error",
-         "Data or driver error!\nNumber of handle:123\nName of handle:Unknown handle name"},
-        {0, 15000, 16, "Data error",
-         "Unknown error!\nNumber of handle:15000\nName of handle:FEEDRATE"},
-        {0, 15000, 255, "Data error",
-         "Unknown error!\nNumber of handle:15000\nName of handle:FEEDRATE"},
-        {0, 0xFFFF, 6, "Data error",
-         "Handle not found!\nNumber of handle:65535\nName of handle:Unknown handle name"},
+        {2, 15000, 3, "Data error", "Value out of range", "FEEDRATE"},
+        {3, 15000, 3, nullptr, "Value out of range", "FEEDRATE"},
+        {0, 123, 15, "Data error", "Data or driver error!", "Unknown handle name"},
+        {0, 15000, 16, "Data error", "Unknown error!", "FEEDRATE"},
+        {0, 15000, 255, "Data error", "Unknown error!", "FEEDRATE"},
+        {0, 0xFFFF, 6, "Data error", "Handle not found!", "Unknown handle name"},
     };
     for (const Case& c : cases) {
+        const std::string text = std::string(c.text) + "\nNumber of handle:" +
+                                 std::to_string(c.handle) + "\nName of handle:" + c.name;
         machine.host.messageBoxes.clear();
         machine.host.halts.clear();
         _UserLevel = c.userLevel;
@@ -292,11 +276,11 @@ TEST_F(ErrorMessageTest, TextsLevelsAndNames) {
         if (c.caption) {
             ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
             EXPECT_EQ(machine.host.messageBoxes[0].caption, c.caption);
-            EXPECT_EQ(machine.host.messageBoxes[0].text, c.text);
+            EXPECT_EQ(machine.host.messageBoxes[0].text, text);
             EXPECT_TRUE(machine.host.halts.empty());
         } else {
             ASSERT_EQ(machine.host.halts.size(), 1u);
-            EXPECT_EQ(machine.host.halts[0].text, c.text);
+            EXPECT_EQ(machine.host.halts[0].text, text);
             EXPECT_EQ(machine.host.halts[0].source, "korvex");
             EXPECT_EQ(machine.host.halts[0].line, 3100u);
             EXPECT_TRUE(machine.host.messageBoxes.empty());
