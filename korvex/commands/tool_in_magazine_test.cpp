@@ -7,8 +7,6 @@
 namespace korvex::commands::testing {
 namespace {
 
-using Op = korvex::host::SimDriver::Operation;
-
 struct Case {
     std::int32_t kind;
     std::uint16_t index;
@@ -48,7 +46,7 @@ protected:
     }
 };
 
-TEST_F(ToolInMagazineTest, MagazinesWithPlaces) {
+TEST_F(ToolInMagazineTest, EveryKindOfMagazine) {
     const Case cases[] = {
         // Kind 0: magazine number and place from the index.
         {0, 10, "12", "582@10 <- MGO2T12E1"},
@@ -72,12 +70,7 @@ TEST_F(ToolInMagazineTest, MagazinesWithPlaces) {
         {4, 3, "T4", "582@3 <- MGO1T4E4"},
         {4, 3, "O2T4", "582@3 <- MGO2T4E1"},
         {4, 3, "12Z", "582@3 <- MG12Z"},
-    };
-    for (const Case& c : cases) Expect(c);
-}
-
-TEST_F(ToolInMagazineTest, LetteredRanges) {
-    const Case cases[] = {
+        // Kinds 2, 3 and 5: lettered ranges.
         {2, 12, "7", "582@12 <- MGT7B3"},
         {2, 0, "7", "582 <- MGT7A1"},
         {2, 24, "T7", "582@24 <- MGT7C5"},
@@ -93,12 +86,7 @@ TEST_F(ToolInMagazineTest, LetteredRanges) {
         {5, 12, "T7", "582@12 <- MGT7R3"},
         {5, 22, "7", "582@22 <- MGT7B3"},
         {5, 22, "7U1", "582@22 <- MG7U1"},
-    };
-    for (const Case& c : cases) Expect(c);
-}
-
-TEST_F(ToolInMagazineTest, FreeMagazineAndUnknownKinds) {
-    const Case cases[] = {
+        // Kind 1: a free magazine.
         {1, 60, "12", "582@60 <- MGT12M2"},
         {1, 3, "12", "582@3 <- MGT12M1"},
         {1, 3, "A1", "582@3 <- MGA1"},
@@ -109,13 +97,8 @@ TEST_F(ToolInMagazineTest, FreeMagazineAndUnknownKinds) {
         {7, 3, "12", "582@3 <- MG"},
         {-1, 99, "12", "582@99 <- MG"},
         {6, 3, "O4", "582@3 <- MG"},
-    };
-    for (const Case& c : cases) Expect(c);
-}
-
-TEST_F(ToolInMagazineTest, IndexOutsideTheMagazinesNamesTheToolTableElement) {
-    const Case cases[] = {
-        // Kind 0: the place counts from the end of the magazines.
+        // An index outside the magazines names the tool-table element (kind 0:
+        // the place counts from the end of the magazines).
         {0, 25, "7", "582@6 <- MGT7P6"},
         {0, 25, "7.2", "582@6 <- MGT7.2P6"},
         {0, 25, "7.", "582@6 <- MGT7.P6"},
@@ -150,11 +133,10 @@ TEST_F(ToolInMagazineTest, DottedTextLongerThanItsBufferIsRefused) {
     EXPECT_EQ(DriverWrites(), 1u);
 }
 
-TEST_F(ToolInMagazineTest, FailingLayoutReadStopsBeforeAnythingIsSent) {
+// A failing layout read is the commands_magazine script's; a missing layout
+// handle stops the command the same way.
+TEST_F(ToolInMagazineTest, MissingLayoutStopsBeforeAnythingIsSent) {
     Kind(0);
-    machine.sim.FailNext(Op::ReadByHandle);
-    EXPECT_EQ(Input("12", 273, 4), Daten::DataOrDriverError);
-    // The last layout handle missing stops the command the same way.
     daten->SetDefinition(845, nullptr);
     EXPECT_EQ(Input("12", 273, 4), Daten::HandleNotFound);
     EXPECT_EQ(DriverWrites(), 0u);

@@ -345,6 +345,8 @@ TEST_F(HandleFileTest, CacheFileName) {
         {"/m/", "QZ_DATEN", "/m/QZ_DATEN.BIN"},
         {"/m.d", "HANDLES.TXT", "/m.d/HANDLES.BIN"},
         {"/m.d", "NAME", "/m.d/NAME.BIN"},
+        {"C:\\M\\", "HANDLES", "C:\\M\\HANDLES.BIN"},
+        {"", "HANDLES", "/HANDLES.BIN"},
     };
     for (const Case& c : cases) {
         global.mMachineDir = c.dir;
