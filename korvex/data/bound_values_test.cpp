@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "korvex/coding.h"
+#include "korvex/structures/proxies.h"
 #include "tests/support/values_fixture.h"
 
 namespace {
@@ -103,26 +104,6 @@ TEST_F(BoundValuesTest, OffsetValueElements) {
     EXPECT_EQ(Offset(200)[0], 'a');
 }
 
-// A proxy of our own: two numbers that move with it.
-struct PairProxy {
-    PairProxy(Daten* daten, std::uint32_t address)
-        : first(daten, "", address, 4, DInfo::LONGINT, CData::BindUnregistered),
-          second(daten, "", address + 4, 2, DInfo::WORD, CData::BindUnregistered) {}
-    void setAddress(std::int32_t address) {
-        first.setAddress(address);
-        second.setAddress(address + 4);
-    }
-    std::uint32_t getAddress() const { return first.getAddress(); }
-    PairProxy& assignPtr(const PairProxy& source) {
-        first.assignPtr(source.first);
-        second.assignPtr(source.second);
-        return *this;
-    }
-    PairProxy& replaceObject(const PairProxy& source) { return assignPtr(source); }
-    CDrvNumber first;
-    CDrvNumber second;
-};
-
 TEST_F(BoundValuesTest, PointerMovesItsPointee) {
     constexpr std::uint32_t kPointer = 0x2E5E8 + 0x20;  // stored swapped
     constexpr std::uint32_t kBase = 0x00400000;
@@ -131,16 +112,17 @@ TEST_F(BoundValuesTest, PointerMovesItsPointee) {
         std::uint8_t* p = sim().Image(kPointer);
         for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(raw >> (24 - 8 * i));
     };
-    CPointedTo<PairProxy> pointer(daten.get(), "Ptr", kPointer, new PairProxy(daten.get(), 0));
+    CPointedTo<SPC_Datum_Struct> pointer(daten.get(), "Ptr", kPointer,
+                                          new SPC_Datum_Struct(daten.get(), "", 0, CData::BindUnregistered));
     EXPECT_EQ(pointer.PointeeAddress(), 0u);
     // Pointer 0 with the proxy at 0: nothing moves.
     EXPECT_EQ(pointer.GetValue(0, 0), 0);
     putPointer(kBase + 0x300);
     EXPECT_EQ(pointer.GetValue(0, 0), 0x2E5E8 + 0x300);
-    EXPECT_EQ(pointer.pointee()->second.getAddress(), 0x2E5E8u + 0x304);
+    EXPECT_EQ(pointer.pointee()->Dt_Jahr_.getAddress(), 0x2E5E8u + 0x302);
     // The proxy reads where the pointer leads.
-    sim().Image(0x2E5E8 + 0x304)[1] = 9;
-    EXPECT_EQ(pointer.pointee()->second.GetValue(0, 0), 9);
+    sim().Image(0x2E5E8 + 0x302)[1] = 9;
+    EXPECT_EQ(pointer.pointee()->Dt_Jahr_.GetValue(0, 0), 9);
     // A write moves the proxy and stores the controller's form.
     pointer.SetValue(0x2E5E8 + 0x500, 0, 0);
     EXPECT_EQ(pointer.pointee()->getAddress(), 0x2E5E8u + 0x500);
