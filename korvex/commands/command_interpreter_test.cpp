@@ -280,20 +280,18 @@ TEST_F(ToolParameterTest, CommandsBuiltFromTheHandleLetters) {
         std::uint8_t flag;
         const char* sent;
     } cases[] = {
-        {3001, "1.2", 4, 255, "582@4 <- T5D1.2"},  // the tool table
+        // The tool table, a parameter set (TabIdent first), the per-spindle form
+        // and the page of one tool are the commands_tool_table script's.
         {3001, "-1", 0, 255, "582 <- T1D-1"},
         {3001, ".5", 1, 255, "582@1 <- T2D.5"},
         {3001, "+3", 1, 255, "582@1 <- T2D+3"},
-        {3010, "0.5", 0, 255, "582 <- PST1D0.5"},  // TabIdent first
         {3020, "7", 3, 255, "582@3 <- 7"},         // no letters at all
-        {263, "0.5", 0, 1, "582 <- T1sL2v0.5"},    // spindle form for axes 0 to 6
-        {263, "0.5", 0, 6, "582 <- T1sL7v0.5"},
+        {263, "0.5", 0, 6, "582 <- T1sL7v0.5"},  // spindle form for axes 0 to 6
         {263, "0.5", 0, 7, "582 <- T1L0.5"},
         {263, "0.5", 0, 255, "582 <- T1L0.5"},
         {280, "", 2, 255, "582@2 <- T3S*"},  // empty counts as "*"
         {281, "*", 0, 255, "582 <- T1S*"},
         {308, "", 0, 255, "582 <- T12D*"},  // the tool of page 307
-        {309, "2.5", 0, 255, "582 <- T12D2.5"},
         {312, "2.5", 0, 255, "582 <- T12D2.5"},
         {309, "ABC", 0, 255, "582 <- T12ABC"},    // letters without "T"
         {311, "T7X", 0, 255, "582 <- T7X"},       // letters with "T"
