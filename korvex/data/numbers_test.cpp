@@ -33,8 +33,9 @@ class DataObjectsTest : public ValuesTest {
     std::uint16_t Named(const char* name) { return daten->GetHandles()->NameToHandle(name); }
 };
 
-// Every length, both sides of the swap limit, both locations, signed and
-// unsigned: the bytes written, and the value read back from those bytes.
+// Lengths, both sides of the swap limit, both locations, signed and unsigned:
+// the bytes written, and the value read back from those bytes (the plain
+// cases of each side are the objects_numbers script's).
 TEST_F(DataObjectsTest, NumberBytesInTheControllerMemory) {
     struct Case {
         std::uint32_t address;
@@ -46,18 +47,12 @@ TEST_F(DataObjectsTest, NumberBytesInTheControllerMemory) {
     const auto L2 = TDriver::LocationDefault;
     const auto L0 = TDriver::LocationSwapped;
     const Case cases[] = {
-        {kBelow, DInfo::LONGINT, L2, 0x11223344, {0x44, 0x33, 0x22, 0x11}},
-        {kBelow, DInfo::LONGINT, L0, 0x11223344, {0x11, 0x22, 0x33, 0x44}},
-        {kAbove, DInfo::LONGINT, L2, 0x11223344, {0x11, 0x22, 0x33, 0x44}},
         {kAbove, DInfo::LONGINT, L0, -2, {0xFF, 0xFF, 0xFF, 0xFE}},
         {0x2E5E8, DInfo::QZREAL, L2, 0x01020304, {0x01, 0x02, 0x03, 0x04}},
         {0x2E5E4, DInfo::QZLONGCARD, L2, 0x01020304, {0x04, 0x03, 0x02, 0x01}},
-        {kBelow, DInfo::INTEGER, L2, -2, {0xFE, 0xFF}},
         {kBelow, DInfo::WORD, L0, 0xABCD, {0xAB, 0xCD}},
-        {kAbove, DInfo::QZCARD, L2, 0xABCD, {0xAB, 0xCD}},
         {kAbove, DInfo::QZSHORTREAL, L2, -300, {0xFE, 0xD4}},
         {kBelow, DInfo::SHORTINT, L0, -1, {0xFF}},
-        {kAbove, DInfo::BYTE, L2, 200, {0xC8}},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -151,24 +146,19 @@ TEST_F(DataObjectsTest, FailingControllerGivesError15) {
 TEST_F(DataObjectsTest, WrongDefinitionsHalt) {
     char lent[8] = {};
     std::vector<std::unique_ptr<CData>> objects;
-    objects.emplace_back(
-        new CDrvNumber(daten.get(), "T0", kBelow, 4, DInfo::NONE, CData::RegisterNew));
-    objects.emplace_back(
-        new CDrvNumber(daten.get(), "T12", kBelow, 4, DInfo::STRING, CData::RegisterNew));
-    objects.emplace_back(
-        new CDrvNumber(daten.get(), "Len", kBelow, 2, DInfo::LONGINT, CData::RegisterNew));
-    objects.emplace_back(
-        new CDrvNumber(daten.get(), "Tab0", kBelow, 4, DInfo::LONGINT, 0, CData::RegisterNew));
-    objects.emplace_back(
-        new CPrivNumber(daten.get(), "Lent6", lent, 6, 4, 10, 0, "", 0, 10, 0, ""));
-    objects.emplace_back(
-        new CPrivNumber(daten.get(), "Lent3", lent, 3, 1, 10, 0, "", 0, 10, 0, ""));
-    objects.emplace_back(
-        new CPrivNumber(daten.get(), "LentT0", lent, 8, 0, 10, 0, "", 0, 10, 0, ""));
-    objects.emplace_back(new CPrivNumber(daten.get(), "Own0", 0, 10, 0, "", 0, 10, 0, ""));
-    objects.emplace_back(new CDrvStr(daten.get(), "Str0", kBelow, 0, CData::RegisterNew));
-    objects.emplace_back(new CDrvStr(daten.get(), "StrT0", kBelow, 4, 0, CData::RegisterNew));
-    objects.emplace_back(new CPrivStr(daten.get(), "PStr0", 0));
+    const auto add = [&](CData* object) { objects.emplace_back(object); };
+    const auto mode = CData::RegisterNew;
+    add(new CDrvNumber(daten.get(), "T0", kBelow, 4, DInfo::NONE, mode));
+    add(new CDrvNumber(daten.get(), "T12", kBelow, 4, DInfo::STRING, mode));
+    add(new CDrvNumber(daten.get(), "Len", kBelow, 2, DInfo::LONGINT, mode));
+    add(new CDrvNumber(daten.get(), "Tab0", kBelow, 4, DInfo::LONGINT, 0, mode));
+    add(new CPrivNumber(daten.get(), "Lent6", lent, 6, 4, 10, 0, "", 0, 10, 0, ""));
+    add(new CPrivNumber(daten.get(), "Lent3", lent, 3, 1, 10, 0, "", 0, 10, 0, ""));
+    add(new CPrivNumber(daten.get(), "LentT0", lent, 8, 0, 10, 0, "", 0, 10, 0, ""));
+    add(new CPrivNumber(daten.get(), "Own0", 0, 10, 0, "", 0, 10, 0, ""));
+    add(new CDrvStr(daten.get(), "Str0", kBelow, 0, mode));
+    add(new CDrvStr(daten.get(), "StrT0", kBelow, 4, 0, mode));
+    add(new CPrivStr(daten.get(), "PStr0", 0));
     ASSERT_EQ(host().halts.size(), objects.size());
     for (std::size_t i = 0; i < objects.size(); ++i) {
         CData& object = *objects[i];
