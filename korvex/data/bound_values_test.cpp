@@ -46,12 +46,6 @@ TEST_F(BoundValuesTest, HandleValueReachesItsHandle) {
     text.GetBinBlock(block, 3, 0, false);
     EXPECT_EQ(std::string(block, 3), "hel");
 
-    // A registered data object is reached through its handle too.
-    CDrvNumber counter(daten.get(), "Counter", 0x1000, 2, DInfo::WORD, CData::RegisterNew);
-    TQZ_HandleValue viaName("Counter", 0);
-    viaName.SetValue(513, 0, 0);
-    EXPECT_EQ(counter.Long(0, 0), 513);
-
     TQZ_HandleValue missing("Nope", 0);
     ASSERT_EQ(host().halts.size(), 1u);
     EXPECT_EQ(host().halts[0].text, "Handle [Nope] not found");
