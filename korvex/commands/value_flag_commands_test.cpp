@@ -69,50 +69,41 @@ class ValueCommandTest : public CommandTest {
     }
 };
 
-TEST_F(ValueCommandTest, FixedCommandWords) {
-    struct Case {
-        std::uint16_t handle, index;
-        const char* sent;
-        bool refresh;
-    } cases[] = {
-        {498, 2, "581@2 <- ZOM3S1O1.5", true},  {499, 0, "581 <- LEO1S1O1.5", true},
-        {500, 1, "581@1 <- ASO2O1.5", true},    {861, 11, "581@11 <- KOF12O1.5", false},
-        {1007, 0, "581 <- ZLOF11.5", true},     {1220, 1, "581@1 <- ZOM2S2O1.5", true},
-        {1221, 1, "581@1 <- LEO2S2O1.5", true}, {1056, 1, "581@1 <- CAMQ1.5", false},
-    };
-    for (const auto& c : cases) {
-        Clear();
-        EXPECT_EQ(Input("1.5", c.handle, c.index), 0) << c.handle;
-        EXPECT_EQ(Sent(), (Events{c.sent})) << c.handle;
-        EXPECT_EQ(FollowUps(), c.refresh ? Events{"frameNotify 0x490 31 0"} : Events{}) << c.handle;
-    }
-    Long(1489, 2);
-    Clear();
-    EXPECT_EQ(Input("1.5", 1056, 1), 0);
-    EXPECT_EQ(Sent(), (Events{"581@1 <- CAMQ2O1.5"}));
-}
-
-TEST_F(ValueCommandTest, CommandsOfNamedHandles) {
+// Fixed command words, commands of named handles and templates of COMM.TXT
+// ("?": the station when there are several), with the display refresh.
+TEST_F(ValueCommandTest, CommandTexts) {
     Long(3102, 2500);
     struct Case {
         std::uint16_t handle;
         const char* text;
         std::uint16_t index;
+        std::int32_t stations;
         const char* sent;
         bool refresh;
     } cases[] = {
-        {3100, "1.5", 3, "581@3 <- FVO2Y1.5", true}, {3100, "1.5", 0, "581 <- FVO1X1.5", true},
-        {3101, "1", 0, "581 <- EURM1D2.500", false}, {3101, "0", 0, "581 <- EURM0", false},
-        {3133, "0", 1, "581@1 <- CHEK-B", false},    {3133, "1", 0, "581 <- CHEKA", false},
-        {3133, "1", 2, "581@2 <- CHEKC", false},     {3133, "0", 5, "581@5 <- CHEK-", false},
-        {3133, "1", 5, "581@5 <- CHEK", false},      {3134, "4", 1, "581@1 <- SCNT2V4", false},
-        {3135, "3.5", 0, "581 <- CODI1D3.5", false},
+        {498, "1.5", 2, 1, "ZOM3S1O1.5", true}, {499, "1.5", 0, 1, "LEO1S1O1.5", true},
+        {500, "1.5", 1, 1, "ASO2O1.5", true}, {861, "1.5", 11, 1, "KOF12O1.5", false},
+        {1007, "1.5", 0, 1, "ZLOF11.5", true}, {1220, "1.5", 1, 1, "ZOM2S2O1.5", true},
+        {1221, "1.5", 1, 1, "LEO2S2O1.5", true}, {1056, "1.5", 1, 1, "CAMQ1.5", false},
+        {1056, "1.5", 1, 2, "CAMQ2O1.5", false}, {3100, "1.5", 3, 1, "FVO2Y1.5", true},
+        {3100, "1.5", 0, 1, "FVO1X1.5", true}, {3101, "1", 0, 1, "EURM1D2.500", false},
+        {3101, "0", 0, 1, "EURM0", false}, {3133, "0", 1, 1, "CHEK-B", false},
+        {3133, "1", 0, 1, "CHEKA", false}, {3133, "1", 2, 1, "CHEKC", false},
+        {3133, "0", 5, 1, "CHEK-", false}, {3133, "1", 5, 1, "CHEK", false},
+        {3134, "4", 1, 1, "SCNT2V4", false}, {3135, "3.5", 0, 1, "CODI1D3.5", false},
+        {3140, "1.5", 0, 1, "ZO X1.5", false}, {3140, "1.5", 1, 1, "ZO X1.5", false},
+        {3140, "1.5", 0, 2, "ZO1X1.5", false}, {3140, "1.5", 1, 2, "ZO2X1.5", false},
+        {3140, "1.5", 8, 12, "ZO9X1.5", false}, {3140, "1.5", 9, 12, "ZO:X1.5", false},
+        {3141, "1.5", 1, 2, "FOV1.5", false},
+        {3142, "1.5", 2, 2, "AB3CD?1.5", false},  // only the first "?"
     };
     for (const auto& c : cases) {
         Clear();
+        Long(1489, c.stations);
         EXPECT_EQ(Input(c.text, c.handle, c.index), 0) << c.handle << " " << c.text;
-        EXPECT_EQ(Sent(), (Events{c.sent})) << c.handle << " " << c.text;
-        EXPECT_EQ(FollowUps(), c.refresh ? Events{"frameNotify 0x490 31 0"} : Events{});
+        const std::string at = c.index ? "@" + std::to_string(c.index) : "";
+        EXPECT_EQ(Sent(), (Events{"581" + at + " <- " + c.sent})) << c.handle << " " << c.text;
+        EXPECT_EQ(FollowUps(), c.refresh ? Events{"frameNotify 0x490 31 0"} : Events{}) << c.handle;
     }
 }
 
@@ -129,14 +120,11 @@ TEST_F(ValueCommandTest, GroupCommandsSendTheWholeGroup) {
         std::int32_t stations;
         const char* sent;
     } cases[] = {
-        {3112, 1, "581 <- PAX1.000Y5X750.000Y650.000"},
-        {3110, 1, "581 <- PAX5Y2.000X750.000Y650.000"},
+        {3112, 1, "581 <- PAX1.000Y5X750.000Y650.000"}, {3110, 1, "581 <- PAX5Y2.000X750.000Y650.000"},
         {3124, 1, "581 <- SZX0.020Y0.022X0.021Y0.023H5"},
         {3120, 1, "581 <- SZX5Y0.022X0.021Y0.023H0.024"},
-        {3126, 1, "581 <- SZPX0.025X5"},
-        {3127, 1, "581 <- SZPY5Y0.028"},
-        {3131, 1, "581 <- SAX5Y20.000"},
-        {3132, 2, "581 <- SA1X10.000Y5"},
+        {3126, 1, "581 <- SZPX0.025X5"}, {3127, 1, "581 <- SZPY5Y0.028"},
+        {3131, 1, "581 <- SAX5Y20.000"}, {3132, 2, "581 <- SA1X10.000Y5"},
     };
     for (const auto& c : cases) {
         Clear();
@@ -168,31 +156,6 @@ TEST_F(ValueCommandTest, FeedMaskPicksTheMCode) {
     Long(3130, 1, 2);
     EXPECT_EQ(Input("0", 3130, 1), 0);
     EXPECT_EQ(Sent(), (Events{"581@1 <- FAM60M90"}));
-}
-
-TEST_F(ValueCommandTest, Templates) {
-    struct Case {
-        std::uint16_t handle;
-        std::int32_t stations;
-        std::uint16_t index;
-        const char* sent;
-    } cases[] = {
-        {3140, 1, 0, "581 <- ZO X1.5"},
-        {3140, 1, 1, "581@1 <- ZO X1.5"},
-        {3140, 2, 0, "581 <- ZO1X1.5"},
-        {3140, 2, 1, "581@1 <- ZO2X1.5"},
-        {3140, 12, 8, "581@8 <- ZO9X1.5"},
-        {3140, 12, 9, "581@9 <- ZO:X1.5"},
-        {3141, 2, 1, "581@1 <- FOV1.5"},
-        {3142, 2, 2, "581@2 <- AB3CD?1.5"},  // only the first "?"
-    };
-    for (const auto& c : cases) {
-        Clear();
-        Long(1489, c.stations);
-        EXPECT_EQ(Input("1.5", c.handle, c.index), 0) << c.handle;
-        EXPECT_EQ(Sent(), (Events{c.sent})) << c.handle;
-        EXPECT_TRUE(FollowUps().empty());
-    }
 }
 
 TEST_F(ValueCommandTest, TemplateFollowUps) {
