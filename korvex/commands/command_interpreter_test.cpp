@@ -111,14 +111,11 @@ TEST_F(InterpreterTest, BusyChannelSendsAndLogsNothing) {
     EXPECT_EQ(machine.sim.Calls(Op::ReadByHandle), 10u + 41u);
 }
 
-TEST_F(InterpreterTest, EmptyCommandIsSentWithoutProtocol) {
-    char text[] = "";
-    EXPECT_EQ(daten->CheckAndSendComm(text, 0, 255), 0);
-    EXPECT_EQ(Trace(), (Events{"581 <- "}));
-}
-
 TEST_F(InterpreterTest, OverlongInputIsCutAt256Characters) {
     daten->SetDefinition(300, ToolRecord("", "", ""));
+    EXPECT_EQ(daten->LastCommandText(), nullptr);
+    Input("", 300);
+    EXPECT_STREQ(daten->LastCommandText(), "");
     struct Case {
         std::size_t typed, kept;
     } cases[] = {{255, 255}, {256, 256}, {257, 256}, {300, 256}};
@@ -166,9 +163,13 @@ TEST_F(InterpreterTest, UnknownHandlesAndFlagHandlesGivenText) {
     EXPECT_EQ(DriverWrites(), 0u);
 }
 
+// Text for the command line itself is stored as typed; an empty command
+// goes out without a protocol line.
 TEST_F(InterpreterTest, CommandInputIsStoredUnchanged) {
     EXPECT_EQ(Input("ho hum FA", 580, 1), 0);
-    EXPECT_EQ(Trace(), (Events{"580@1 <- ho hum FA"}));
+    char empty[] = "";
+    EXPECT_EQ(daten->CheckAndSendComm(empty, 0, 255), 0);
+    EXPECT_EQ(Trace(), (Events{"580@1 <- ho hum FA", "581 <- "}));
 }
 
 TEST_F(InterpreterTest, DirectRoadWritesTheConvertedValue) {
@@ -357,14 +358,6 @@ TEST_F(ToolParameterTest, ConversionTableMarksEntriesChangedByUser) {
     EXPECT_FALSE(daten->TTkvChangedByUser(286, 3));
 }
 
-TEST_F(ToolParameterTest, LastCommandTextIsKept) {
-    EXPECT_EQ(daten->LastCommandText(), nullptr);
-    EXPECT_EQ(Input("1.2", 3001), 0);
-    EXPECT_STREQ(daten->LastCommandText(), "1.2");
-    EXPECT_EQ(Input("", 280), 0);
-    EXPECT_STREQ(daten->LastCommandText(), "");
-}
-
 TEST_F(ToolParameterTest, StarNeedsTheParameterDefinition) {
     daten->SetDefinition(278, nullptr);
     daten->SetDefinition(286, nullptr);
@@ -376,15 +369,12 @@ TEST_F(ToolParameterTest, StarNeedsTheParameterDefinition) {
     EXPECT_EQ(Sent(), (Events{"582 <- T1S1"}));
 }
 
-TEST_F(ToolParameterTest, FailingToolReadStopsTheCommand) {
+TEST_F(ToolParameterTest, FailingToolReadOrWriteStopsTheCommand) {
     machine.sim.FailNext(Op::ReadByHandle);
     EXPECT_EQ(Input("2.5", 309), Daten::DataOrDriverError);
     machine.sim.FailNext(Op::ReadByHandle);
     EXPECT_EQ(Input("AB", 310), Daten::DataOrDriverError);
     EXPECT_EQ(DriverWrites(), 0u);
-}
-
-TEST_F(ToolParameterTest, FailingWriteOfTheParameterLineIsReturned) {
     machine.sim.FailNext(Op::WriteByHandle);
     EXPECT_EQ(Input("1.2", 3001, 4), Daten::DataOrDriverError);
 }
