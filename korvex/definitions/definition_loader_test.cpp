@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "korvex/handles/cache_file.h"
 #include "korvex/korvex.h"
 #include "tests/support/machine_files.h"
 #include "tests/support/test_machine.h"
@@ -174,31 +173,31 @@ TEST_F(DefinitionCacheTest, FileFaultsEndTheLoad) {
         std::uint8_t result;
         std::function<void()> before;                     // prepares the files
         std::function<void(const std::string&)> onStamp;  // acts between check and read
-        rlim_t sizeLimit;
+        bool diskFull;
     } cases[] = {
         // the cache vanishes between its check and its read
         {"OPEN - ERROR !!", Daten::FileNotFound, [&] { MakeValidCache(); },
-         [&](const std::string& path) { std::filesystem::remove(path); }, RLIM_INFINITY},
+         [&](const std::string& path) { std::filesystem::remove(path); }, false},
         // opens like a file, fails to read like a broken disk
         {"READ - ERROR !!", Daten::DataOrDriverError, [&] { MakeValidCache(); },
          [&](const std::string& path) {
              std::filesystem::remove(path);
              std::filesystem::create_directory(path);
          },
-         RLIM_INFINITY},
+         false},
         {"OPEN - ERROR !!", Daten::DataOrDriverError,
          [&] {
              std::filesystem::create_directory(Cache());
              machine.WriteFile("QZ_DATEN.BIN/keep", "x");
          },
-         nullptr, RLIM_INFINITY},
+         nullptr, false},
         // the handle cache exists, so only the definition cache is written
         {"WRITE - ERROR !!", Daten::DataOrDriverError,
          [&] {
              Load();
              std::filesystem::remove(Cache());
          },
-         nullptr, 500},
+         nullptr, true},
     };
     StampHookHost host;
     for (const Case& c : cases) {
@@ -210,18 +209,16 @@ TEST_F(DefinitionCacheTest, FileFaultsEndTheLoad) {
         host.onStamp = [&](const std::string& path) {
             if (path == Cache() && c.onStamp) c.onStamp(path);
         };
-        decltype(Load()) daten;
-        {
-            const korvex::testing::FileSizeLimit limit(c.sizeLimit);
-            daten = Load();
-        }
+        korvex::files::FailFileWrite(c.diskFull ? 1 : 0);
+        auto daten = Load();
+        korvex::files::FailFileWrite(0);
         ASSERT_EQ(host.messageBoxes.size(), 1u) << c.caption;
         EXPECT_EQ(host.messageBoxes[0].caption, c.caption);
         EXPECT_EQ(host.messageBoxes[0].text, Cache());
         EXPECT_EQ(daten->ConstructionResult(), c.result) << c.caption;
         EXPECT_EQ(host.fatalExits, std::vector<int>{0}) << c.caption;
         EXPECT_EQ(daten->DefinitionCount(), 0u) << c.caption;
-        EXPECT_EQ(machine.Exists("QZ_DATEN.BIN"), c.sizeLimit == RLIM_INFINITY && c.result != 5);
+        EXPECT_EQ(machine.Exists("QZ_DATEN.BIN"), !c.diskFull && c.result != 5);
     }
 }
 

@@ -1,13 +1,10 @@
 // Helpers for tests of the handle and definition files and their caches:
-// expected cache bytes built by hand from the formats, and file stamps set
-// to known times.
+// expected cache bytes built by hand from the formats, records stated on one
+// line, and file stamps set to known times.
 #ifndef KORVEX_TESTS_SUPPORT_MACHINE_FILES_H_
 #define KORVEX_TESTS_SUPPORT_MACHINE_FILES_H_
 
-#include <sys/resource.h>
 #include <sys/time.h>
-
-#include <csignal>
 
 #include <bit>
 #include <cstdint>
@@ -111,29 +108,6 @@ inline std::string Patched(const std::string& bytes, std::size_t at, const std::
     damaged.replace(at, with.size(), with);
     return damaged;
 }
-
-// While it lives, files cannot grow beyond bytes: writes past the limit fail
-// (as on a full disk) instead of raising SIGXFSZ.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &mOld);
-        mOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit = mOld;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &mOld);
-        std::signal(SIGXFSZ, mOldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    struct rlimit mOld {};
-    void (*mOldHandler)(int) = nullptr;
-};
 
 }  // namespace korvex::testing
 
