@@ -11,22 +11,15 @@ namespace {
 
 using korvex::testing::ValuesTest;
 
-class Named : public CData {
-  public:
-    Named(Daten* daten, const char* name) : CData(daten, name, 0, TDriver::LocationDefault, RegisterNew) {}
-    operator std::int32_t() override { return 42; }
-    operator const char*() override { return ""; }
-    void SetValue(std::int32_t, std::uint16_t, std::uint8_t) override {}
-    void SetString(const char*, std::uint16_t, std::uint8_t) override {}
-};
+using korvex::testing::Cells;
 
 class HandleSpaceTest : public ValuesTest {};
 
 TEST_F(HandleSpaceTest, ObjectsPastTheLastNumberAreKeptByNameAndTheHostIsToldOnce) {
     daten->SetLastNumber(15001);
-    std::vector<std::unique_ptr<Named>> objects;
+    std::vector<std::unique_ptr<Cells>> objects;
     for (const char* name : {"Num0_", "Num1_", "Past0_", "Past1_", "Past2_"})
-        objects.push_back(std::make_unique<Named>(daten.get(), name));
+        objects.push_back(std::make_unique<Cells>(daten.get(), name, 1));
     EXPECT_EQ(objects[0]->Handle(), 15000);
     EXPECT_EQ(objects[1]->Handle(), 15001);
     for (std::size_t i = 2; i < objects.size(); ++i) {
@@ -46,12 +39,13 @@ TEST_F(HandleSpaceTest, ObjectsPastTheLastNumberAreKeptByNameAndTheHostIsToldOnc
     EXPECT_STREQ(objects[3]->Name(), "Past1_");
     EXPECT_EQ(daten->GetHandles()->NameToHandle("Past1_"), 0xFFFF);
     // Texts that name a field read it, numbered or not.
+    objects[3]->values = {42};
     char text[32] = "";
     daten->CheckAndGetValue(1, 0, 255, "past1_", "self", text, "P=", sizeof text);
     EXPECT_STREQ(text, "P=42");
 
     // A name kept without a number is still taken.
-    Named again(daten.get(), "Past0_");
+    Cells again(daten.get(), "Past0_", 1);
     EXPECT_EQ(again.Handle(), 0xFFFF);
     EXPECT_FALSE(again.Bound());
     ASSERT_EQ(host().halts.size(), 1u);
@@ -60,28 +54,28 @@ TEST_F(HandleSpaceTest, ObjectsPastTheLastNumberAreKeptByNameAndTheHostIsToldOnc
 
     // Numbers freed for later registrations continue; none is reused.
     daten->SetLastNumber(Daten::kLastHandleNumber);
-    Named later(daten.get(), "Later_");
+    Cells later(daten.get(), "Later_", 1);
     EXPECT_EQ(later.Handle(), 15002);
     EXPECT_EQ(daten->GetCDataPtr(15002), &later);
     EXPECT_EQ(host().messageBoxes.size(), 1u);
 }
 
 TEST_F(HandleSpaceTest, ALaterDatenRegisteringTheSameNamesInOrderTakesTheirNumbersBack) {
-    auto first = std::make_unique<Named>(daten.get(), "Again0_");
-    auto second = std::make_unique<Named>(daten.get(), "Again1_");
+    auto first = std::make_unique<Cells>(daten.get(), "Again0_", 1);
+    auto second = std::make_unique<Cells>(daten.get(), "Again1_", 1);
     first.reset();
     second.reset();
     TearDown();
     SetUp();
     // The registry keeps the names; a new Daten numbers from 15000 again.
-    Named again0(daten.get(), "Again0_");
-    Named again1(daten.get(), "again1_");
+    Cells again0(daten.get(), "Again0_", 1);
+    Cells again1(daten.get(), "again1_", 1);
     EXPECT_EQ(again0.Handle(), 15000);
     EXPECT_EQ(again1.Handle(), 15001);
     EXPECT_EQ(daten->GetCDataPtr(15001), &again1);
     EXPECT_TRUE(host().halts.empty());
     // Out of order, a known name is still refused.
-    Named third(daten.get(), "Again0_");
+    Cells third(daten.get(), "Again0_", 1);
     EXPECT_EQ(third.Handle(), 0xFFFF);
     ASSERT_EQ(host().halts.size(), 1u);
 }

@@ -378,6 +378,7 @@ TEST_F(ValuesTest, BlockLargerThanItsFieldIsRefused) {
     EXPECT_EQ(back, std::vector<unsigned char>(256, 0xAB));
 }
 
+// The plain long read and write are the values_errors script's.
 TEST_F(ValuesTest, FailingControllerGivesFifteenOnEveryPathOnce) {
     DefineFull(1, DInfo::LONGINT);
     DefineString(2, 16);
@@ -398,7 +399,6 @@ TEST_F(ValuesTest, FailingControllerGivesFifteenOnEveryPathOnce) {
     char text[17];
     unsigned char block[16];
     const Path paths[] = {
-        {"get long", Op::ReadByHandle, [&] { return daten->GetValue(1, value, 0, 255); }},
         {"get short", Op::ReadByHandle, [&] { return daten->GetValue(5, value, 0, 255); }},
         {"get double", Op::ReadByHandle, [&] { return daten->GetValue(1, real, 0, 255); }},
         {"get real", Op::ReadByHandle, [&] { return daten->GetValue(3, real, 0, 255); }},
@@ -406,8 +406,6 @@ TEST_F(ValuesTest, FailingControllerGivesFifteenOnEveryPathOnce) {
         {"get block", Op::ReadByHandle,
          [&] { return daten->GetValue(2, static_cast<const void*>(block), 16, 0, 255); }},
         {"get bit", Op::ReadByHandle, [&] { return daten->GetValue(4, value, 0, 255); }},
-        {"set long", Op::WriteByHandle,
-         [&] { return daten->SetValue(1, std::int32_t{5}, 0, 255); }},
         {"set double", Op::WriteByHandle, [&] { return daten->SetValue(1, 5.0, 0, 255); }},
         {"set real", Op::WriteByHandle, [&] { return daten->SetValue(3, 5.0, 0, 255); }},
         {"set text", Op::WriteByHandle, [&] { return daten->SetValue(2, "no", 0, 255); }},
@@ -719,12 +717,6 @@ TEST_F(ValuesTest, MagazineOfAPlace) {
     PokeLong(330, 3);
     sim().FailNext(SimDriver::Operation::ReadByHandle);
     EXPECT_EQ(daten->getMagNr(30), 0);  // the count itself failed
-}
-
-TEST_F(ValuesTest, TableSizeComesFromTheDriver) {
-    sim().SetTableSize(7, 500);
-    EXPECT_EQ(daten->GetMaxTabElemAnz(7), 500);
-    EXPECT_EQ(daten->GetMaxTabElemAnz(8), 1);
 }
 
 }  // namespace
