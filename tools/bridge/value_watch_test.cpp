@@ -80,6 +80,9 @@ TEST_F(ValueWatchTest, FailingReadsPublishNothingAndLogOnce) {
     EXPECT_EQ(log.back(), "every value reads again");
 }
 
+// A Latin-1 text, a protected field, an unknown name, a bad or too large
+// index, a payload too large, not UTF-8 or empty are the bridge's end-to-end
+// test's (over a real broker).
 TEST_F(ValueWatchTest, SetsGoThroughCommOrAreRefused) {
     watch->Collect();
     struct Case {
@@ -91,21 +94,12 @@ TEST_F(ValueWatchTest, SetsGoThroughCommOrAreRefused) {
     } cases[] = {
         // The tool table takes the TPara road: a parameter command line.
         {"r/0/TDiaD/4/set", "1.2", 3, 0, R"(WriteByHandle 0 0 582 4 7 0 "T5D1.2\x00" -> 0)"},
-        {"r/0/MachineName/0/set", "Hall\xc3\xa9", 6, 0,
-         R"(WriteByHandle 0 0 100 0 6 0 "Hall\xe9\x00" -> 0)"},
         {"r/0/machinename/0/set", "x", 1, 0, R"(WriteByHandle 0 0 100 0 2 0 "x\x00" -> 0)"},
-        {"r/0/MachineSerial/0/set", "1", 1, Daten::DirectAccessNotAllowed, nullptr},
-        {"r/0/Nope/0/set", "1", 1, Daten::HandleNotFound, nullptr},
         {"r/0/M\xc3\xbc/0/set", "1", 1, Daten::HandleNotFound, nullptr},
-        {"r/0/TDiaD/x/set", "1", 1, Daten::ParameterError, nullptr},
         {"r/0/TDiaD/-1/set", "1", 1, Daten::ParameterError, nullptr},
         {"r/0/TDiaD/99999999999/set", "1", 1, Daten::ValueOutOfRange, nullptr},
         {"r/0/TDiaD//set", "1", 1, Daten::ParameterError, nullptr},
-        {"r/0/TDiaD/500/set", "1", 1, Daten::ValueOutOfRange, nullptr},
-        {"r/0/TDiaD/0/set", "", 1 << 20, Daten::NotEnoughSpace, nullptr},
         {"r/0/TDiaD/0/set", std::string(256, '1'), 256, Daten::NotEnoughSpace, nullptr},
-        {"r/0/TDiaD/0/set", "\xff", 1, Daten::SyntaxError, nullptr},
-        {"r/0/TDiaD/0/set", "", 0, Daten::SyntaxError, nullptr},
         {"r/0/TDiaD/0/set", "\xe2\x82\xac", 3, Daten::SyntaxError, nullptr},
         {"r/0/TDiaD/0/set", std::string("1\0" "2", 3), 3, Daten::SyntaxError, nullptr},
         // The library's own refusal comes back too: a number above its maximum.
