@@ -147,7 +147,7 @@ TEST_F(UnitsTest, ReloadFollowsTheMetricSwitches) {
         std::uint8_t flag1Before, flag2Before, flag1, flag2;
         bool update;
     } cases[] = {
-        {0, 1, 0, 0, 1, 0, true},   // switch 1 says inch
+        // Switch 1 saying inch, switch 2 the tool data: the values_metric_inch script.
         {0, 1, 1, 0, 1, 0, false},  // nothing changes: no notification
         {1, 0, 1, 0, 0, 1, true},          {2, 1, 1, 1, 1, 0, true},  // 2 leaves flag 1 alone
         {0x100, 0x101, 1, 0, 1, 0, false},                            // only the low byte counts

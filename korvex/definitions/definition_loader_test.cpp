@@ -124,6 +124,8 @@ TEST_F(DefinitionCacheTest, StaleCachesAreReplaced) {
     }
 }
 
+// The header both caches share (cut short, another build) is the handle cache
+// test's.
 TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
     const std::string good = MakeValidCache();
     ASSERT_EQ(good.size(), 862u);
@@ -136,7 +138,6 @@ TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
         bool fromCache;
     } cases[] = {
         {"the good cache", good, true},
-        {"truncated inside the header", good.substr(0, 200), false},
         {"truncated inside the version", good.substr(0, 258), false},
         {"truncated inside the count", good.substr(0, 261), false},
         {"truncated inside a record", good.substr(0, 262 + 5 * 100 + 40), false},
@@ -150,7 +151,6 @@ TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
         {"garbage after a valid header", good.substr(0, 256) + std::string(606, '\x5a'), false},
         {"a type code of 99", with(262 + 100, Le16(99)), false},
         {"a not-direct road of 7", with(262 + 148, Le16(7)), false},
-        {"another build", with(good.find("11:37:28"), "11:37:29"), false},
     };
     for (const Case& c : cases) {
         machine.WriteFile("QZ_DATEN.BIN", c.cache);
