@@ -12,6 +12,7 @@ using korvex::testing::ValuesTest;
 
 // ---------------------------------------------------------------- primitives
 
+// The plain scaled cases are the display tests' rows, which go through here.
 TEST(Bin2StrTest, DigitTexts) {
     struct Case {
         std::int32_t value;
@@ -20,11 +21,8 @@ TEST(Bin2StrTest, DigitTexts) {
         short base;
         const char* expected;
     } cases[] = {
-        {12345, 8, 3, 0, 0, 10, "12.345"},
-        {-5, 8, 3, 0, 0, 10, "-0.005"},
         {5, 8, 3, 0, 0, 10, "0.005"},
         {0, 8, 3, 0, 0, 10, "0.000"},
-        {123456789, 8, 3, 0, 0, 10, "****.***"},
         {12345678, 8, 3, 0, 0, 10, "****.***"},  // "12345.678" is nine characters
         {1234567, 8, 3, 0, 0, 10, "1234.567"},
         {-123456, 8, 3, 0, 0, 10, "-123.456"},
@@ -46,10 +44,7 @@ TEST(Bin2StrTest, DigitTexts) {
         {7, 1, 3, 0, 0, 10, "7"},    // no room for decimals at all
         {-7, 1, 0, 0, 0, 10, "*"},
         {123, 0, 0, 0, 0, 10, "*"},  // width below 1 counts as 1
-        {INT32_MIN, 12, 3, 0, 0, 10, "-2147483.648"},
-        {INT32_MAX, 12, 3, 0, 0, 10, "2147483.647"},
         {INT32_MIN, 11, 0, 0, 0, 10, "-2147483648"},
-        {-1, 12, 3, 0, 1, 10, "4294967.295"},
         {-1, 10, 0, 0, 1, 10, "4294967295"},
         {-1, 9, 0, 0, 1, 10, "*********"},
         {1, 30, 20, 0, 0, 10, "0.000000001"},  // decimals above 12: width 12, nine decimals
@@ -79,16 +74,15 @@ TEST(Bin2StrTest, WidestFieldsStayInTheWorkingBuffer) {
     for (char c : guarded.canary) EXPECT_EQ(c, 0x5A);
 }
 
+// The plain scaled cases are the input tests' rows, which go through here.
 TEST(Str2BinTest, DecimalTexts) {
     struct Case {
         const char* text;
         short decimals;
         std::int32_t expected;
     } cases[] = {
-        {"12.5", 3, 12500},
         {"12", 3, 12},
         {"12.", 3, 12000},
-        {"1.23456", 3, 1234},
         {"  -0.5", 2, -50},
         {"1,5", 3, 1},
         {"12.5", 0, 12},
@@ -115,7 +109,6 @@ TEST(Str2BinTest, DecimalTexts) {
         {"2147483647", 0, 214748364},
         {"-2147483648", 0, -214748364},
         {"99999999999", 0, 999999999},
-        {"4294967.295", 3, 429496729},
         {"214748.3", 6, 2147483000},
         {"2147483.6", 3, 2147483600},
         {"21474836.4", 3, 214748364},  // scaling stops when it would pass

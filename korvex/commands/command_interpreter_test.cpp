@@ -61,41 +61,28 @@ TEST_F(InterpreterTest, FeedWordsAskTheFrameWhetherTheyAreForbidden) {
 TEST_F(InterpreterTest, CommandLineIsLoggedSentAndFollowedUp) {
     Long(1038, 0);
     EXPECT_EQ(Input("FA", 581), 0);
-    EXPECT_EQ(Trace(), (Events{
-                           "frameMessage 0x490 36 0 -> 0",
-                           "frameMessage 0x490 31 10 -> 0",
-                           "frameCommandEcho \"FA\"",
-                           "protocol 398 \"TESTMACHINE\" \"COMM FA\"",
-                           "frameProtocolLine \"COMM FA\" 398",
-                           "581 <- FA",
-                           "Sleep 151",
-                           "frameMessage 0x490 36 0 -> 0",
-                           "frameCommandFollowUp \"FA\"",
-                       }));
+    EXPECT_EQ(Trace(), (Events{"frameMessage 0x490 36 0 -> 0", "frameMessage 0x490 31 10 -> 0",
+                               "frameCommandEcho \"FA\"",
+                               "protocol 398 \"TESTMACHINE\" \"COMM FA\"",
+                               "frameProtocolLine \"COMM FA\" 398", "581 <- FA", "Sleep 151",
+                               "frameMessage 0x490 36 0 -> 0", "frameCommandFollowUp \"FA\""}));
     // A forbidden feed command still goes out, without the feed message.
     Clear();
     machine.host.frameAnswers[{0x490, 36, 0}] = 1;
     EXPECT_EQ(Input("FA", 581, 2), 0);
-    EXPECT_EQ(Trace(), (Events{
-                           "frameMessage 0x490 36 0 -> 1",
-                           "frameCommandEcho \"FA\"",
-                           "protocol 398 \"TESTMACHINE\" \"COMM FA\"",
-                           "frameProtocolLine \"COMM FA\" 398",
-                           "581@2 <- FA",
-                           "Sleep 151",
-                           "frameMessage 0x490 36 0 -> 1",
-                       }));
+    EXPECT_EQ(Trace(), (Events{"frameMessage 0x490 36 0 -> 1", "frameCommandEcho \"FA\"",
+                               "protocol 398 \"TESTMACHINE\" \"COMM FA\"",
+                               "frameProtocolLine \"COMM FA\" 398", "581@2 <- FA", "Sleep 151",
+                               "frameMessage 0x490 36 0 -> 1"}));
 }
 
 TEST_F(InterpreterTest, BusyChannelSendsAndLogsNothing) {
     machine.host.tickStep = 50;
     machine.sim.SetBusyReads(1000);
     EXPECT_EQ(Input("METR", 581), 0);  // 581 answers 0 whatever happened
-    EXPECT_EQ(Trace(), (Events{
-                           "frameMessage 0x494 0 0 -> 0",
-                           "frameMessage 0x494 2 \"Input METR not possible!\" -> 0",
-                           "frameMessage 0x494 8 0 -> 0",
-                       }));
+    EXPECT_EQ(Trace(), (Events{"frameMessage 0x494 0 0 -> 0",
+                               "frameMessage 0x494 2 \"Input METR not possible!\" -> 0",
+                               "frameMessage 0x494 8 0 -> 0"}));
     EXPECT_EQ(DriverWrites(), 0u);
     // About 500 ms of polling: one read per 50 ms tick.
     EXPECT_EQ(machine.sim.Calls(Op::ReadByHandle), 10u);
@@ -144,11 +131,9 @@ TEST_F(InterpreterTest, LongCommandGoesOutAndOnlyItsBusyMessageIsCut) {
         machine.sim.SetBusyReads(0);
         const std::string shown = "Input " + command.substr(0, 235) + " not possible!";
         ASSERT_EQ(shown.size(), 255u);
-        EXPECT_EQ(Trace(), (Events{
-                               "frameMessage 0x494 0 0 -> 0",
-                               "frameMessage 0x494 2 \"" + shown + "\" -> 0",
-                               "frameMessage 0x494 8 0 -> 0",
-                           }))
+        EXPECT_EQ(Trace(), (Events{"frameMessage 0x494 0 0 -> 0",
+                                   "frameMessage 0x494 2 \"" + shown + "\" -> 0",
+                                   "frameMessage 0x494 8 0 -> 0"}))
             << length;
     }
 }
