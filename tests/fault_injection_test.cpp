@@ -36,7 +36,13 @@ class FaultInjectionTest : public ::testing::Test {
         int answer;
         std::uint64_t calls;   // driver calls made up to the step's end
         std::size_t messages;  // messages shown up to the step's end
+        std::uint64_t writes;  // file writes begun up to the step's end
     };
+    // The step answers an error or the library tells the operator (the
+    // follow-up reads of a command that went out have no answer to give).
+    static bool Reported(const std::vector<Seen>& seen, std::size_t step) {
+        return seen[step].answer != 0 || seen[step].messages > (step ? seen[step - 1].messages : 0);
+    }
 
     FaultInjectionTest() { machine.CopySampleMachine(); }
     ~FaultInjectionTest() override { EndSession(); }
@@ -142,8 +148,8 @@ class FaultInjectionTest : public ::testing::Test {
     std::vector<Seen> RunSession() {
         std::vector<Seen> seen;
         for (const Step& step : Session())
-            seen.push_back(
-                {step.run(), machine.sim.TotalCalls(), machine.host.messageBoxes.size()});
+            seen.push_back({step.run(), machine.sim.TotalCalls(), machine.host.messageBoxes.size(),
+                            korvex::files::FileWrites()});
         EndSession();
         return seen;
     }
@@ -220,12 +226,9 @@ TEST_F(FaultInjectionTest, EveryDriverCallFailsOnce) {
         std::size_t step = 0;  // the step that made call n
         while (seen[step].calls < n) ++step;
         for (std::size_t i = 0; i < step; ++i) EXPECT_EQ(seen[i].answer, 0) << run;
-        // The step answers an error or the library tells the operator (the
-        // follow-up reads of a command that went out have no answer to give);
-        // a control code has no answer to fail.
-        const bool shown = seen[step].messages > (step ? seen[step - 1].messages : 0);
+        // A control code has no answer to fail.
         if (call.rfind("SendControl", 0) != 0) {
-            EXPECT_TRUE(seen[step].answer != 0 || shown) << run << " in " << steps[step].what;
+            EXPECT_TRUE(Reported(seen, step)) << run << " in " << steps[step].what;
         }
         EXPECT_TRUE(machine.host.fatalExits.empty()) << run;
         ExpectCompleteFiles(run, before);
@@ -254,12 +257,18 @@ TEST_F(FaultInjectionTest, EveryFileWriteFailsOnce) {
                 for (const auto& [name, bytes] : old) machine.WriteFile(name, bytes);
             NewRun();
             const Files before = Present();
+            const std::uint64_t start = korvex::files::FileWrites();
             korvex::files::FailFileWrite(n);
             const std::vector<Seen> seen = RunSession();
             korvex::files::FailFileWrite(0);
-            bool reported = false;
-            for (const Seen& s : seen) reported = reported || s.answer != 0;
-            EXPECT_TRUE(reported) << run;
+            std::size_t step = 0;  // the step that made write n
+            while (seen[step].writes - start < n) ++step;
+            // The failure names the file: a message of the load, or the save's answer.
+            bool named = seen[step].answer != 0 && step + 1 == seen.size();
+            for (std::size_t m = step ? seen[step - 1].messages : 0; m < seen[step].messages; ++m)
+                named =
+                    named || machine.host.messageBoxes[m].text.find(".BIN") != std::string::npos;
+            EXPECT_TRUE(named) << run << " in " << Session()[step].what;
             ExpectCompleteFiles(run, before);
         }
     }

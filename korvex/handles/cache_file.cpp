@@ -131,6 +131,9 @@ WriteResult WriteFileAtomically(const char* path, const void* data, std::size_t 
     // process id keeps two processes that write the same file apart.
     const std::string temporary = std::string(path) + ".tmp" + std::to_string(::getpid());
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    // A directory that takes no new file may still hold the file, writable:
+    // it is then rewritten in place, the only way left.
+    const bool inPlace = !file && (file = std::fopen(path, "wb")) != nullptr;
     if (!file) return WriteResult::CannotCreate;
     const bool full = ++gFileWrites == gFailFileWriteAt;
     if (full) gFailFileWriteAt = 0;
@@ -138,8 +141,9 @@ WriteResult WriteFileAtomically(const char* path, const void* data, std::size_t 
     const bool written = !full && (count == 0 || std::fwrite(data, 1, count, file) == count);
     if (full && count) std::fwrite(data, 1, count, file);
     const bool closed = std::fclose(file) == 0;
-    if (written && closed && std::rename(temporary.c_str(), path) == 0) return WriteResult::Ok;
-    std::remove(temporary.c_str());
+    if (written && closed && (inPlace || std::rename(temporary.c_str(), path) == 0))
+        return WriteResult::Ok;
+    std::remove(inPlace ? path : temporary.c_str());
     return WriteResult::WriteError;
 }
 

@@ -2,6 +2,7 @@
 #include "korvex/handles/handle_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -243,13 +244,19 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
         return;
     }
 
-    WriteHandleCache(*this, textFile, cacheFile);
+    // An older cache that may be read and written is given up for the new
+    // one: when the new one is not written, the load ends as without a cache
+    // (the older file stays on disk, whole, for the next start).
+    const bool replaceable =
+        ::access(cacheFile, F_OK) != 0 || ::access(cacheFile, R_OK | W_OK) == 0;
+    const bool written = WriteHandleCache(*this, textFile, cacheFile);
     FileStamp(cacheFile, gHandleCacheTime);
 
     // The registry in use is always the one read back from the cache, so a
     // cache that does not load shows at once.
     DropRegistry();
-    if (!ReadFromBinaerFile(textFile, cacheFile, application) && !CanOpenForReading(cacheFile)) {
+    if (!ReadFromBinaerFile(textFile, cacheFile, application) &&
+        ((!written && replaceable) || !CanOpenForReading(cacheFile))) {
         OkMsgBox(parent, cacheFile, "FILE NOT FOUND !!");
         mLoadResult = FileNotFound;
         korvex::host::Host().FatalExit(0);

@@ -35,5 +35,16 @@ chmod 555 "$work/machine"
 grep -qx "handles 253 definitions 253 cache handles:read definitions:read" "$work/out" ||
     fail "unexpected: $(cat "$work/out")"
 [ ! -s "$work/err" ] || fail "a good load said: $(cat "$work/err")"
+
+# Stale caches the user may write, in a directory that takes no new file:
+# no new cache can be put beside them, so they are rewritten in place.
+chmod 755 "$work/machine"
+touch -d "5 seconds ago" "$work/machine/HANDLES.TXT"
+[ "$(id -u)" -eq 0 ] && chown 65534 "$work/machine"/*.BIN
+chmod 555 "$work/machine"
+"${as_user[@]}" "$korvex" -m "$work/machine" check >"$work/out" 2>"$work/err" ||
+    fail "stale writable caches in a read-only directory were not rewritten:$(cat "$work/err")"
+grep -qx "handles 253 definitions 253 cache handles:written definitions:written" "$work/out" ||
+    fail "unexpected: $(cat "$work/out")"
 chmod 755 "$work/machine"
 echo "unwritable_machine: ok"
