@@ -210,14 +210,6 @@ TEST_F(DatenTest, RegistrationStopsBeforeTheNoHandleNumber) {
     EXPECT_EQ(daten->GetCDataPtr(0xFFFF), nullptr);
 }
 
-TEST_F(DatenTest, DefinitionTableGrowsWithEmptyRecords) {
-    std::unique_ptr<Daten> daten(machine.NewDaten());
-    daten->SetDefinition(5, new DInfo(DInfo::LONGINT, 0, 10, 0, 10, 0, 10, 0, 1.0, 1, 0, 1, 10));
-    EXPECT_EQ(daten->DefinitionCount(), 6u);
-    EXPECT_NE(daten->ExistHandle(5), nullptr);
-    for (std::uint16_t empty : {4, 6, 0xFFFF}) EXPECT_EQ(daten->ExistHandle(empty), nullptr);
-}
-
 TEST_F(DatenTest, ClearTTkvSetsTheSummaryOnlyWhenAFlagWasSet) {
     // A subclass reaches the flags the command interpreter sets.
     struct Flagged : Daten {

@@ -583,9 +583,7 @@ TEST_F(ValuesTest, CommandRoadsOfWritesThatAreNotDirect) {
     narrow->mNotDirect = DInfo::CommValue;
     EXPECT_EQ(daten->SetValue(5, std::int32_t{12345}, 0, 255), 15);
     EXPECT_EQ(daten->SetValue(5, 1e300, 0, 255), 15);
-    EXPECT_EQ(daten->comms.size(), 3u);
-    EXPECT_EQ(daten->SetValue(4, "T5", 1, 255), 0);
-    EXPECT_EQ(daten->comms.back().text, "T5");
+    EXPECT_EQ(daten->comms.size(), 3u);  // texts on this road: the next tests but one
 
     // The flag road: a fraction is refused before any command.
     EXPECT_EQ(daten->SetValue(2, 2.5, 0, 255), 13);
@@ -599,7 +597,7 @@ TEST_F(ValuesTest, CommandRoadsOfWritesThatAreNotDirect) {
     EXPECT_EQ(sim().PeekLong(0, 0, 1, 0), -1);
     EXPECT_EQ(daten->SetValue(2, std::int32_t{3}, 0, 255, 1), 0);
     EXPECT_EQ(sim().PeekLong(0, 0, 2, 0), 3);
-    EXPECT_EQ(daten->comms.size(), 4u);
+    EXPECT_EQ(daten->comms.size(), 3u);
 }
 
 TEST_F(ValuesTest, DoubleOnTheValueCommandRoadIsSentAsItsFixedPointText) {

@@ -245,12 +245,14 @@ TEST_F(DefinitionFileTest, ConstantsSectionsReplaceTheTable) {
     EXPECT_EQ(machine.host.messageBoxes[0].text, "LEN\nFile : " + File() + "\nLine : 10");
 }
 
+// The table grows to the highest handle defined, with empty records between.
 TEST_F(DefinitionFileTest, TableHoldsEmptyRecordsBetweenDefinitions) {
     auto daten = Load("[NINE]\nType = STRING 2\n[FIVE]\nType = STRING 3\n");
     ASSERT_EQ(daten->ConstructionResult(), 0);
     EXPECT_EQ(daten->DefinitionCount(), 10u);
     for (std::uint16_t h = 0; h < 10; ++h)
         EXPECT_EQ(daten->ExistHandle(h) != nullptr, h == 5 || h == 9) << h;
+    EXPECT_EQ(daten->ExistHandle(0xFFFF), nullptr);
     auto empty = Load("; nothing defined\n");
     ASSERT_EQ(empty->ConstructionResult(), 0);
     EXPECT_EQ(empty->DefinitionCount(), 1u);
