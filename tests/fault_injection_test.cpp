@@ -229,6 +229,10 @@ TEST_F(FaultInjectionTest, EveryDriverCallFailsOnce) {
         // A control code has no answer to fail.
         if (call.rfind("SendControl", 0) != 0) {
             EXPECT_TRUE(Reported(seen, step)) << run << " in " << steps[step].what;
+            // Told once, and as what it is: a driver error.
+            EXPECT_LE(seen[step].messages - (step ? seen[step - 1].messages : 0), 1u) << run;
+            EXPECT_TRUE(seen[step].answer == 0 || seen[step].answer == Daten::DataOrDriverError)
+                << run << " answered " << seen[step].answer;
         }
         EXPECT_TRUE(machine.host.fatalExits.empty()) << run;
         ExpectCompleteFiles(run, before);
