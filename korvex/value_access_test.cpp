@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -376,64 +375,6 @@ TEST_F(ValuesTest, BlockLargerThanItsFieldIsRefused) {
     std::vector<unsigned char> back(256, 0);
     EXPECT_EQ(daten->GetValue(3, static_cast<const void*>(back.data()), 256, 2, 255), 0);
     EXPECT_EQ(back, std::vector<unsigned char>(256, 0xAB));
-}
-
-// The plain long read and write are the values_errors script's.
-TEST_F(ValuesTest, FailingControllerGivesFifteenOnEveryPathOnce) {
-    DefineFull(1, DInfo::LONGINT);
-    DefineString(2, 16);
-    DefineReal(3, -100, 100);
-    DefineBits(4, 2);
-    DefineFull(5, DInfo::QZSHORTREAL);
-    PokeLong(1, 77);
-    Poke(2, 0, {'o', 'k', 0});
-    Poke(4, 0, {0x01});
-    using Op = SimDriver::Operation;
-    struct Path {
-        const char* name;
-        Op fails;
-        std::function<std::uint8_t()> run;
-    };
-    std::int32_t value = 0;
-    double real = 0;
-    char text[17];
-    unsigned char block[16];
-    const Path paths[] = {
-        {"get short", Op::ReadByHandle, [&] { return daten->GetValue(5, value, 0, 255); }},
-        {"get double", Op::ReadByHandle, [&] { return daten->GetValue(1, real, 0, 255); }},
-        {"get real", Op::ReadByHandle, [&] { return daten->GetValue(3, real, 0, 255); }},
-        {"get text", Op::ReadByHandle, [&] { return daten->GetValue(2, text, 16, 0, 255); }},
-        {"get block", Op::ReadByHandle,
-         [&] { return daten->GetValue(2, static_cast<const void*>(block), 16, 0, 255); }},
-        {"get bit", Op::ReadByHandle, [&] { return daten->GetValue(4, value, 0, 255); }},
-        {"set double", Op::WriteByHandle, [&] { return daten->SetValue(1, 5.0, 0, 255); }},
-        {"set real", Op::WriteByHandle, [&] { return daten->SetValue(3, 5.0, 0, 255); }},
-        {"set text", Op::WriteByHandle, [&] { return daten->SetValue(2, "no", 0, 255); }},
-        {"set block", Op::WriteByHandle,
-         [&] { return daten->SetValue(2, static_cast<const void*>("no"), 3, 0, 255); }},
-        {"set bit: read fails", Op::ReadByHandle, [&] { return daten->SetValue(4, 0.0, 0, 255); }},
-        {"set bit: write fails", Op::WriteByHandle,
-         [&] { return daten->SetValue(4, 0.0, 0, 255); }},
-        {"offset read", Op::ReadOffset, [&] { return daten->GetOfsValue(block, 16, 8); }},
-        {"offset write", Op::WriteOffset, [&] { return daten->SetOfsValue(block, 16, 8); }},
-    };
-    for (const Path& path : paths) {
-        host().messageBoxes.clear();
-        sim().FailNext(path.fails);
-        EXPECT_EQ(path.run(), 15) << path.name;
-        EXPECT_EQ(Messages(), 1u) << path.name;
-        EXPECT_NE(host().messageBoxes.empty()
-                      ? std::string::npos
-                      : host().messageBoxes[0].text.find("Data or driver error!"),
-                  std::string::npos)
-            << path.name;
-        // Nothing stored changed.
-        EXPECT_EQ(sim().PeekLong(0, 0, 1, 0), 77) << path.name;
-        EXPECT_EQ(Peek(2), (std::vector<std::uint8_t>{'o', 'k', 0})) << path.name;
-        EXPECT_EQ(Peek(4), std::vector<std::uint8_t>{0x01}) << path.name;
-    }
-    // The offset failures name no handle.
-    EXPECT_NE(host().messageBoxes[0].text.find("Number of handle:65535"), std::string::npos);
 }
 
 TEST_F(ValuesTest, QuietSwitchSilencesOnlyWriteFailures) {

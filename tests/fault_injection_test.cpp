@@ -63,7 +63,9 @@ class FaultInjectionTest : public ::testing::Test {
             {"number",
              [&] {
                  std::int32_t v = 0;
-                 const int e = daten->GetValue(H("YMaxLimit"), v);
+                 double d = 0;  // a whole number read as a double
+                 int e = daten->GetValue(H("YMaxLimit"), v);
+                 e = e ? e : daten->GetValue(H("YMaxLimit"), d);
                  return e ? e : daten->SetValue(H("YMaxLimit"), std::int32_t{2000});
              }},
             {"real",
@@ -110,7 +112,10 @@ class FaultInjectionTest : public ::testing::Test {
                                                        DInfo::LONGINT, 4, CData::RegisterNew);
                  number->SetValue(77, 1, 0);
                  if (number->LastError()) return int{number->LastError()};
-                 return number->GetValue(1, 0) == 77 ? int{number->LastError()} : 15;
+                 const std::int32_t back = number->GetValue(1, 0);
+                 // A failed read answers the last good value (-1 fails the sweep).
+                 if (number->LastError()) return back == 77 ? int{number->LastError()} : -1;
+                 return back == 77 ? 0 : 15;
              }},
             {"object string",
              [&] {
@@ -121,6 +126,19 @@ class FaultInjectionTest : public ::testing::Test {
                  char out[40];
                  text->GetString(out, sizeof out - 1, 0, 0);
                  return int{text->LastError()};
+             }},
+            {"objects by handle: blocks and characters",
+             [&] {
+                 unsigned char b[4] = {'x', 'y'};
+                 const void* block = b;
+                 std::int32_t character = 0;
+                 const std::uint16_t n = number->Handle(), t = text->Handle();
+                 int e = daten->SetValue(n, block, 4, 1, 0);
+                 e = e ? e : daten->GetValue(n, block, 4, 1, 0);
+                 e = e ? e : daten->SetValue(t, std::int32_t{'q'});
+                 e = e ? e : daten->GetValue(t, character);
+                 e = e ? e : daten->SetValue(t, block, 3, 0, 0);
+                 return e ? e : daten->GetValue(t, block, 3, 0, 0);
              }},
             {"pointer",
              [&] {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,50 +92,6 @@ TEST_F(DataObjectsTest, TableAcrossTheSwapLimitAndStride) {
     CDrvNumber above(daten.get(), "Above", 0x2E5E8, 2, DInfo::WORD, 2, CData::RegisterNew);
     above.SetValue(0x1234, 1, 0);
     EXPECT_EQ(Image(0x2E5E8 + 2, 2), (Bytes{0x12, 0x34}));
-}
-
-// A failing controller answers 15 on every road and changes nothing (the
-// plain number and text roads are the objects_kinds script's).
-TEST_F(DataObjectsTest, FailingControllerGivesError15) {
-    CDrvNumber number(daten.get(), "Failing", kAbove, 4, DInfo::LONGINT, CData::RegisterNew);
-    CDrvStr text(daten.get(), "FailText", kBelow, 6, CData::RegisterNew);
-    const std::uint16_t handle = number.Handle();
-    number.SetValue(77, 0, 0);
-    PutImage(kBelow, {'a', 'b', 'c', 0, 0, 0});
-    ASSERT_STREQ(text.GetString(0, 0), "abc");
-    const Bytes before = Image(kAbove, 4);
-    const Bytes textBefore = Image(kBelow, 6);
-    using Op = SimDriver::Operation;
-    char buffer[8] = "xxxxxxx";
-    const void* block = buffer;
-    std::int32_t value = 0;
-    std::int32_t character = 0;
-    struct Road {
-        Op fail;
-        std::function<std::uint8_t()> run;
-    };
-    const Road roads[] = {
-        {Op::ReadMemory, [&] { return daten->GetValue(handle, value); }},
-        {Op::ReadMemory, [&] { return daten->GetValue(handle, block, 4, 0, 0); }},
-        {Op::WriteMemory, [&] { return daten->SetValue(handle, block, 4, 0, 0); }},
-        {Op::ReadMemory, [&] { return daten->GetValue(text.Handle(), character); }},
-        {Op::WriteMemory, [&] { return daten->SetValue(text.Handle(), 'q'); }},
-        {Op::ReadMemory, [&] { return daten->GetValue(text.Handle(), block, 3, 0, 0); }},
-        {Op::WriteMemory, [&] { return daten->SetValue(text.Handle(), block, 3, 0, 0); }},
-    };
-    int n = 0;
-    for (const Road& road : roads) {
-        SCOPED_TRACE(n++);
-        const std::size_t messages = Messages();
-        sim().FailNext(road.fail);
-        EXPECT_EQ(road.run(), 15);
-        EXPECT_EQ(Messages(), messages + 1);
-    }
-    EXPECT_EQ(Image(kAbove, 4), before);
-    EXPECT_EQ(Image(kBelow, 6), textBefore);
-    // The cached value of a failed read is the last good one.
-    EXPECT_EQ(number.Long(0, 0), 77);
-    EXPECT_EQ(value, 77);
 }
 
 // Wrong definitions halt, take no handle, and leave an object that can be

@@ -12,47 +12,6 @@
 namespace {
 
 using korvex::host::SimDriver;
-using Op = SimDriver::Operation;
-
-TEST(SimDriverTest, InjectedFailures) {
-    SimDriver sim;
-    std::int32_t value = 0;
-    std::uint8_t buffer[8] = {};
-    sim.FailNext(Op::ReadByHandle, 2);
-    EXPECT_EQ(sim.ReadByHandle(0, 0, 1, 0, 4, &value, 0, 1), 1);
-    EXPECT_EQ(sim.ReadByHandle(0, 0, 1, 0, 4, &value, 0, 1), 1);
-    EXPECT_EQ(sim.ReadByHandle(0, 0, 1, 0, 4, &value, 0, 1), 0);
-
-    sim.FailNext(Op::WriteByHandle);
-    EXPECT_EQ(sim.WriteByHandle(0, 0, 1, 0, 4, &value, 0, 1), 1);
-    EXPECT_TRUE(sim.Peek(0, 0, 1, 0).empty());  // nothing stored
-
-    sim.FailNext(Op::ReadOffset);
-    EXPECT_EQ(sim.ReadOffset(0, 16, 8, buffer), 7);
-    EXPECT_EQ(sim.ReadOffset(0, 16, 8, buffer), 8);
-    sim.FailNext(Op::WriteOffset);
-    EXPECT_EQ(sim.WriteOffset(0, 16, 8, buffer), 0);
-    sim.FailNext(Op::ReadMemory);
-    EXPECT_EQ(sim.ReadMemory(0, 0x68, 8, 150, 0, buffer, TDriver::LocationDefault), 0);
-    sim.FailNext(Op::WriteMemory);
-    EXPECT_EQ(sim.WriteMemory(0, 0x68, 8, buffer, TDriver::LocationDefault), 0);
-    sim.FailNext(Op::MaxTableElements);
-    EXPECT_EQ(sim.MaxTableElements(0, 5), 0);
-    EXPECT_EQ(sim.MaxTableElements(0, 5), 1);
-    sim.FailNext(Op::GetMemoryBase);
-    EXPECT_EQ(sim.GetMemoryBase(0), 0u);
-    EXPECT_EQ(sim.GetMemoryBase(0), 0x00400000u);
-    EXPECT_EQ(sim.Calls(Op::ReadByHandle), 3u);
-
-    // The third call from now fails, whatever operation it is, and only it.
-    const std::uint64_t before = sim.TotalCalls();
-    sim.FailCall(3);
-    EXPECT_EQ(sim.GetMemoryBase(0), 0x00400000u);
-    EXPECT_EQ(sim.ReadByHandle(0, 0, 1, 0, 4, &value, 0, 1), 0);
-    EXPECT_EQ(sim.WriteMemory(0, 0x68, 8, buffer, TDriver::LocationDefault), 0);
-    EXPECT_EQ(sim.WriteMemory(0, 0x68, 8, buffer, TDriver::LocationDefault), 8);
-    EXPECT_EQ(sim.TotalCalls(), before + 4);
-}
 
 TEST(SimDriverTest, MemoryImageCoversTheThreeRoots) {
     SimDriver sim;
