@@ -291,6 +291,8 @@ TEST_F(FaultInjectionTest, EveryFileWriteFailsOnce) {
                 named =
                     named || machine.host.messageBoxes[m].text.find(".BIN") != std::string::npos;
             EXPECT_TRUE(named) << run << " in " << Session()[step].what;
+            // A cache the load cannot write ends the load, as a host ends.
+            EXPECT_EQ(machine.host.fatalExits, std::vector<int>(step == 0 ? 1 : 0, 0)) << run;
             ExpectCompleteFiles(run, before);
         }
     }

@@ -237,29 +237,6 @@ TEST_F(HandleFileTest, DamagedCachesAreRebuiltFromTheText) {
     EXPECT_TRUE(machine.host.fatalExits.empty());
 }
 
-// A cache that cannot be created, or whose write fails half way (a full
-// disk), ends the load and is not left behind.
-TEST_F(HandleFileTest, ACacheThatCannotBeWrittenEndsTheLoad) {
-    for (const bool diskFull : {false, true}) {
-        TestMachine fresh;
-        fresh.WriteFile("HANDLES.TXT", "A=1\nLONGERNAME=2\n");
-        if (!diskFull) {
-            std::filesystem::create_directory(fresh.Path("HANDLES.BIN"));
-            fresh.WriteFile("HANDLES.BIN/keep", "x");
-        }
-        korvex::files::FailFileWrite(diskFull ? 1 : 0);
-        const Handles handles(fresh.model.Parent(), "HANDLES");
-        korvex::files::FailFileWrite(0);
-        ASSERT_EQ(fresh.host.messageBoxes.size(), 1u) << diskFull;
-        EXPECT_EQ(fresh.host.messageBoxes[0].caption, "FILE NOT FOUND !!");
-        EXPECT_EQ(fresh.host.messageBoxes[0].text, fresh.Path("HANDLES.BIN"));
-        EXPECT_EQ(handles.LoadResultCode(), Handles::FileNotFound);
-        EXPECT_EQ(fresh.host.fatalExits, std::vector<int>{0});
-        EXPECT_FALSE(Handles::IsLoaded());
-        EXPECT_EQ(fresh.Exists("HANDLES.BIN"), !diskFull);
-    }
-}
-
 TEST_F(HandleFileTest, ALoadedRegistryIsNotLoadedAgain) {
     machine.WriteFile("HANDLES.TXT", "A=1\n");
     Load();
