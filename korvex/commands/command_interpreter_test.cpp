@@ -179,155 +179,17 @@ TEST_F(InterpreterTest, DirectWriteModeWritesEveryHandleDirectly) {
     EXPECT_TRUE(Sent().empty());
 }
 
-class ToolTableScrollTest : public CommandTest {
-  protected:
-    void SetUp() override {
-        CommandTest::SetUp();
-        Name("TDGoto", 3000);
-        Name("TDiaD", 3001);
-        daten->SetDefinition(
-            3000, new DInfo(DInfo::QZREAL, 0, 100000, 0, 8, 3, 8, 4, 1.0, DInfo::TPara, 1, 0, 1, "",
-                            "", "", "", "", 0, 0, 0, 10));
-        daten->SetDefinition(3001, ToolRecord("", "T", "D"));
-    }
-    void Diameters(std::initializer_list<std::int32_t> values) {
-        std::uint16_t i = 0;
-        for (std::int32_t value : values) machine.sim.PokeLong(0, 0, 3001, i++, value);
-        machine.sim.SetTableSize(3001, i);
-    }
-};
-
-TEST_F(ToolTableScrollTest, ScrollsToTheFirstDiameterNotBelowTheValue) {
-    struct Case {
-        std::initializer_list<std::int32_t> diameters;
-        const char* text;
-        Events scroll;
-    } cases[] = {
-        {{500, 800, 1000, 1200, 1500}, "1.2", {"SendMessage 0x490 1 \"SCROLLTABGROUP__0__TO__4\""}},
-        {{500, 800, 1000, 1300, 1500}, "1.2", {"SendMessage 0x490 1 \"SCROLLTABGROUP__0__TO__3\""}},
-        {{500, 800, -32768, 0, 0}, "2.0", {"SendMessage 0x490 1 \"SCROLLTABGROUP__0__TO__2\""}},
-        {{500, 800, 1000}, "2.0", {}},
-        {{500, 800, 1000}, "0.5", {"SendMessage 0x490 1 \"SCROLLTABGROUP__0__TO__1\""}},
-    };
-    for (const Case& c : cases) {
-        Clear();
-        Diameters(c.diameters);
-        EXPECT_EQ(Input(c.text, 3000), 0) << c.text;
-        EXPECT_EQ(Trace(), c.scroll) << c.text;
-        // The value is written in every case.
-        EXPECT_EQ(machine.sim.PeekLong(0, 0, 3000, 0),
-                  static_cast<std::int32_t>(std::stod(c.text) * 1000 + 0.5));
-    }
-}
-
-TEST_F(ToolTableScrollTest, FailingDiameterReadStopsBeforeTheWrite) {
-    Diameters({500, 800});
-    machine.sim.FailNext(Op::ReadByHandle);
-    EXPECT_EQ(Input("0.6", 3000), Daten::DataOrDriverError);
-    EXPECT_EQ(DriverWrites(), 0u);
-    ASSERT_FALSE(machine.host.messageBoxes.empty());
-    EXPECT_NE(machine.host.messageBoxes.back().text.find("Number of handle:3000"),
-              std::string::npos);
-}
-
+// How the typed text meets the handle's letters is the commands_tool_table
+// script's; what the tool does not show stays here.
 class ToolParameterTest : public CommandTest {
   protected:
     void SetUp() override {
         CommandTest::SetUp();
-        Name("TDiaD", 3001);
-        Name("TKchStat", 3003);
-        Name("TParD", 3010);
-        Name("TParC", 3015);
-        Name("TTkvD", 286);
-        daten->SetDefinition(3001, ToolRecord("", "T", "D"));
-        daten->SetDefinition(3003, ToolRecord("", "T", "K", DInfo::BYTE));
-        daten->SetDefinition(3010, ToolRecord("PS", "T", "D"));
-        daten->SetDefinition(3015, ToolRecord("PS", "T", "C"));
-        daten->SetDefinition(3020, ToolRecord("", "", ""));
-        daten->SetDefinition(263, ToolRecord("", "T", "L"));
-        daten->SetDefinition(256, ToolRecord("", "T", "Y", DInfo::BYTE));
-        daten->SetDefinition(266, ToolRecord("", "T", "G", DInfo::BYTE));
-        for (std::uint16_t handle = 278; handle <= 285; ++handle)
-            daten->SetDefinition(handle, ToolRecord("", "T", "S"));
+        daten->SetDefinition(279, ToolRecord("", "T", "S"));
         daten->SetDefinition(286, ToolRecord("", "K", "D"));
         daten->SetDefinition(365, ToolRecord("", "K", "T"));
-        for (std::uint16_t handle = 308; handle <= 312; ++handle)
-            daten->SetDefinition(handle, ToolRecord("", "", "D"));
-        daten->SetDefinition(372, ToolRecord("", "T", "C"));
-        Long(307, 12);
     }
 };
-
-TEST_F(ToolParameterTest, CommandsBuiltFromTheHandleLetters) {
-    struct Case {
-        std::uint16_t handle;
-        const char* text;
-        std::uint16_t index;
-        std::uint8_t flag;
-        const char* sent;
-    } cases[] = {
-        // The tool table, a parameter set (TabIdent first), the per-spindle form
-        // and the page of one tool are the commands_tool_table script's.
-        {3001, "-1", 0, 255, "582 <- T1D-1"},
-        {3001, ".5", 1, 255, "582@1 <- T2D.5"},
-        {3001, "+3", 1, 255, "582@1 <- T2D+3"},
-        {3020, "7", 3, 255, "582@3 <- 7"},         // no letters at all
-        {263, "0.5", 0, 6, "582 <- T1sL7v0.5"},  // spindle form for axes 0 to 6
-        {263, "0.5", 0, 7, "582 <- T1L0.5"},
-        {263, "0.5", 0, 255, "582 <- T1L0.5"},
-        {280, "", 2, 255, "582@2 <- T3S*"},  // empty counts as "*"
-        {281, "*", 0, 255, "582 <- T1S*"},
-        {308, "", 0, 255, "582 <- T12D*"},  // the tool of page 307
-        {312, "2.5", 0, 255, "582 <- T12D2.5"},
-        {309, "ABC", 0, 255, "582 <- T12ABC"},    // letters without "T"
-        {311, "T7X", 0, 255, "582 <- T7X"},       // letters with "T"
-        {312, "ABC", 0, 255, "582 <- ABC"},       // 312 takes letters as they are
-        {3003, "AB", 2, 255, "582@2 <- T3KAB"},   // tool holder state
-        {3001, "ABC", 1, 255, "582@1 <- T2ABC"},  // TabIndex nowhere in the text
-        {3001, "X5T3", 1, 255, "582@1 <- X5T3"},  // TabIndex later in the text
-        {3001, "T9", 1, 255, "582@1 <- T9"},      // TabIndex first, no scroll here
-        {3001, "O3", 0, 255, "582 <- T1O3E1"},    // "O" without "E"
-        {3001, "O3E2", 0, 255, "582 <- T1O3E2"},
-        {3001, "o3", 0, 255, "582 <- T1o3"},
-        {372, "3", 0, 255, "582 <- T1C3"},  // no radius input
-        {372, "1.5", 0, 255, "582 <- T1C1.5"},
-    };
-    for (const Case& c : cases) {
-        Clear();
-        EXPECT_EQ(Input(c.text, c.handle, c.index, c.flag), 0) << c.handle << " " << c.text;
-        EXPECT_EQ(Sent(), (Events{c.sent})) << c.handle << " " << c.text;
-    }
-}
-
-TEST_F(ToolParameterTest, RadiusInputIsDoubled) {
-    Long(1561, 1);
-    EXPECT_EQ(Input("1.5", 372), 0);
-    EXPECT_EQ(Sent(), (Events{"582 <- T1C3.000"}));
-    Clear();
-    EXPECT_EQ(Input("3", 372), 0);  // no decimal point: a diameter
-    EXPECT_EQ(Sent(), (Events{"582 <- T1C3"}));
-}
-
-TEST_F(ToolParameterTest, ParameterSetsAndConversionTableScrollToTheTypedRow) {
-    EXPECT_EQ(Input("T12", 3010), 0);
-    EXPECT_EQ(Trace(),
-              (Events{"SendMessage 0x490 1 \"SCROLLTABGROUP__0__TO__12\"", "582 <- PST12"}));
-    Clear();
-    EXPECT_EQ(Input("K5-7x", 286, 2), 0);
-    EXPECT_EQ(Trace(),
-              (Events{"SendMessage 0x490 1 \"SCROLLTABGROUP__0__TO__5-7\"", "582@2 <- K5-7x"}));
-    Clear();
-    EXPECT_EQ(Input("TX", 3015), 0);  // no digits: no scroll
-    EXPECT_EQ(Trace(), (Events{"582 <- PSTX"}));
-}
-
-TEST_F(ToolParameterTest, ToolTypeAndGroupReloadTheDriversToolTable) {
-    machine.model.global.mCnc = 0;
-    EXPECT_EQ(Input("3", 256, 1), 0);
-    EXPECT_EQ(Input("2", 266), 0);
-    EXPECT_EQ(Trace(),
-              (Events{"SendControl 47 0", "582@1 <- T2Y3", "SendControl 47 0", "582 <- T1G2"}));
-}
 
 TEST_F(ToolParameterTest, ConversionTableMarksEntriesChangedByUser) {
     EXPECT_FALSE(daten->TTkvChangedSummary());
@@ -344,34 +206,13 @@ TEST_F(ToolParameterTest, ConversionTableMarksEntriesChangedByUser) {
 }
 
 TEST_F(ToolParameterTest, StarNeedsTheParameterDefinition) {
-    daten->SetDefinition(278, nullptr);
+    // Neither 279's parameter definition (278) nor 365's (286) is there.
     daten->SetDefinition(286, nullptr);
-    daten->SetDefinition(365, ToolRecord("", "K", "T"));
     EXPECT_EQ(Input("*", 279), Daten::HandleNotFound);
     EXPECT_EQ(Input("", 365), Daten::HandleNotFound);
     EXPECT_EQ(DriverWrites(), 0u);
     EXPECT_EQ(Input("1", 279), 0);  // a number needs no such definition
     EXPECT_EQ(Sent(), (Events{"582 <- T1S1"}));
-}
-
-TEST_F(ToolParameterTest, FailingToolReadOrWriteStopsTheCommand) {
-    machine.sim.FailNext(Op::ReadByHandle);
-    EXPECT_EQ(Input("2.5", 309), Daten::DataOrDriverError);
-    machine.sim.FailNext(Op::ReadByHandle);
-    EXPECT_EQ(Input("AB", 310), Daten::DataOrDriverError);
-    EXPECT_EQ(DriverWrites(), 0u);
-    machine.sim.FailNext(Op::WriteByHandle);
-    EXPECT_EQ(Input("1.2", 3001, 4), Daten::DataOrDriverError);
-}
-
-TEST_F(ToolParameterTest, CommandThatWouldOverrunItsBufferIsRefused) {
-    // "T1D" and 252 digits fill the 255 characters; one more digit does not fit.
-    EXPECT_EQ(Input(std::string(252, '1'), 3001), 0);
-    EXPECT_EQ(DriverWrites(), 1u);
-    EXPECT_EQ(Input(std::string(253, '1'), 3001), Daten::NotEnoughSpace);
-    EXPECT_EQ(DriverWrites(), 1u);
-    ASSERT_FALSE(machine.host.messageBoxes.empty());
-    EXPECT_EQ(machine.host.messageBoxes.back().text.substr(0, 18), "Not enough space!\n");
 }
 
 }  // namespace
