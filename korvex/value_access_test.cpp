@@ -609,16 +609,6 @@ TEST_F(ValuesTest, DirectWriteModeOfThePcDriverSkipsTheCommandRoadOfIntegers) {
     EXPECT_EQ(daten->SetValue(2, std::int32_t{1}, 0, 255), 2);
 }
 
-TEST_F(ValuesTest, OffsetTransfers) {
-    const unsigned char out[4] = {1, 2, 3, 4};
-    EXPECT_EQ(daten->SetOfsValue(out, 100, 4), 0);
-    unsigned char in[4] = {};
-    EXPECT_EQ(daten->GetOfsValue(in, 100, 4), 0);
-    EXPECT_EQ(std::memcmp(in, out, 4), 0);
-    // A transfer the driver cuts short is an error.
-    EXPECT_EQ(daten->GetOfsValue(in, SimDriver::kOffsetAreaSize - 2, 4), 15);
-}
-
 TEST_F(ValuesTest, CheckAndGetValueAppendsTheOtherHandlesText) {
     DefineInt(1, DInfo::QZREAL, -100000, 100000, 8, 3);
     PokeLong(1, 2500);

@@ -311,21 +311,5 @@ TEST_F(FlagCommandTest, MissingTemplateOrNameOrRoom) {
     EXPECT_TRUE(machine.host.LinesStartingWith("protocol").empty());
 }
 
-TEST_F(FlagCommandTest, NumericWritesTakeTheCommandRoads) {
-    // A flag handle written as a number is a flag command...
-    EXPECT_EQ(daten->SetValue(std::uint16_t{1595}, std::int32_t{0}, 4, 255, 0, 0), 0);
-    // ...and a value handle written as a number a value command of its display text.
-    EXPECT_EQ(daten->SetValue(std::uint16_t{3100}, std::int32_t{1500}, 3, 255, 0, 0), 0);
-    EXPECT_EQ(Sent(), (Events{"581@4 <- OPT-$", "581@3 <- FVO2Y1.500"}));
-}
-
-TEST_F(FlagCommandTest, FailingWriteOfTheCommandLineIsReturned) {
-    machine.sim.FailNext(Op::WriteByHandle);
-    EXPECT_EQ(daten->HandleCommFlag(1595, 0, 4, 255), Daten::DataOrDriverError);
-    machine.sim.FailNext(Op::WriteByHandle);
-    EXPECT_EQ(Input("1.5", 3100), Daten::DataOrDriverError);
-    EXPECT_TRUE(FollowUps().empty());  // no refresh after a failed send
-}
-
 }  // namespace
 }  // namespace korvex::commands::testing
