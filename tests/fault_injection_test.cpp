@@ -247,8 +247,10 @@ TEST_F(FaultInjectionTest, EveryDriverCallFailsOnce) {
         // A control code has no answer to fail.
         if (call.rfind("SendControl", 0) != 0) {
             EXPECT_TRUE(Reported(seen, step)) << run << " in " << steps[step].what;
-            // Told once, and as what it is: a driver error.
-            EXPECT_LE(seen[step].messages - (step ? seen[step - 1].messages : 0), 1u) << run;
+            // Told once (a table size of 0 is an answer, not an error to tell),
+            // and as what it is: a driver error.
+            const std::size_t told = seen[step].messages - (step ? seen[step - 1].messages : 0);
+            EXPECT_EQ(told, call.rfind("MaxTableElements", 0) == 0 ? 0u : 1u) << run;
             EXPECT_TRUE(seen[step].answer == 0 || seen[step].answer == Daten::DataOrDriverError)
                 << run << " answered " << seen[step].answer;
         }
