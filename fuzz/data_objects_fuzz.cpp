@@ -6,6 +6,7 @@
 //
 // Input: byte 0 the object count, then 8 bytes per object, then the bytes
 // of memory (repeated over the image's first 64 KiB).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -103,8 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* memory = data + 1 + 8 * count;
     const std::size_t memorySize = size - 1 - 8 * count;
     std::uint8_t* image = machine.sim.Image(SimDriver::kImageStart);
-    for (std::uint32_t i = 0; i < kArea + 1024; ++i)
-        image[i] = memorySize ? memory[i % memorySize] : 0;
+    if (memorySize == 0) std::memset(image, 0, kArea + 1024);
+    for (std::uint32_t i = 0; memorySize && i < kArea + 1024; i += memorySize)
+        std::memcpy(image + i, memory, std::min<std::size_t>(memorySize, kArea + 1024 - i));
 
     Handles::DropRegistry();
     auto daten = std::make_unique<Daten>(machine.model.Parent(), "QZ_DATEN", "HANDLES");

@@ -1,5 +1,6 @@
 #include "korvex/handles/handles.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -40,6 +41,7 @@ public:
     Registry()
         : mByName(Handles::kBuckets, kEnd),
           mByNumber(Handles::kBuckets, kEnd),
+          mNameBucketsUsed(Handles::kBuckets / 64, 0),
           mLookup(1024, LookupSlot{0, kEnd}),
           mLookupMask(1023) {}
 
@@ -78,7 +80,9 @@ public:
         Entry entry{Intern(name), hash, tag, static_cast<std::uint16_t>(name.size()), handle, kEnd,
                     kEnd};
         const std::int32_t position = static_cast<std::int32_t>(mEntries.size());
-        std::int32_t& nameHead = mByName[hash % Handles::kBuckets];
+        const std::uint32_t nameBucket = hash % Handles::kBuckets;
+        std::int32_t& nameHead = mByName[nameBucket];
+        mNameBucketsUsed[nameBucket / 64] |= std::uint64_t{1} << (nameBucket % 64);
         std::int32_t& numberHead = mByNumber[handle % Handles::kBuckets];
         entry.nextByName = nameHead;
         entry.nextByNumber = numberHead;
@@ -91,10 +95,16 @@ public:
 
     std::uint32_t Size() const { return static_cast<std::uint32_t>(mEntries.size()); }
 
+    // In bucket order, each bucket's list newest first. Only the buckets in
+    // use are visited: a registry of a few names does not walk 49152 heads.
     template <typename Visit>
     void ForEach(Visit&& visit) const {
-        for (std::int32_t head : mByName)
-            for (std::int32_t i = head; i != kEnd; i = mEntries[i].nextByName) visit(mEntries[i]);
+        for (std::size_t word = 0; word < mNameBucketsUsed.size(); ++word)
+            for (std::uint64_t bits = mNameBucketsUsed[word]; bits != 0; bits &= bits - 1) {
+                const std::size_t bucket = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+                for (std::int32_t i = mByName[bucket]; i != kEnd; i = mEntries[i].nextByName)
+                    visit(mEntries[i]);
+            }
     }
 
 private:
@@ -191,6 +201,8 @@ private:
     std::vector<Entry> mEntries;
     std::vector<std::int32_t> mByName;
     std::vector<std::int32_t> mByNumber;
+    static_assert(Handles::kBuckets % 64 == 0);
+    std::vector<std::uint64_t> mNameBucketsUsed;  // one bit per name bucket
     std::vector<LookupSlot> mLookup;
     std::uint32_t mLookupMask;
     std::vector<std::unique_ptr<char[]>> mBlocks;
