@@ -4,6 +4,7 @@
 #ifndef KORVEX_FUZZ_FUZZ_MACHINE_H_
 #define KORVEX_FUZZ_FUZZ_MACHINE_H_
 
+#include <malloc.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -30,6 +31,10 @@ namespace korvex::fuzzing {
 struct FuzzMachine {
     // withSample: start from a copy of the sample machine's files.
     explicit FuzzMachine(bool withSample) {
+        // Every run builds and drops registries and memory images of a few
+        // hundred KiB: kept in the heap, they are not faulted in afresh.
+        ::mallopt(M_MMAP_THRESHOLD, 256 << 20);
+        ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
         // In memory where the system has it: every run writes files.
         char memory[] = "/dev/shm/korvex-fuzz-XXXXXX";
         char disk[] = "/tmp/korvex-fuzz-XXXXXX";
