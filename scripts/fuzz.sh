@@ -9,10 +9,13 @@
 # With --fast the targets are built without the sanitizers (build-fuzz-fast):
 # three to four times the executions for volume, crashes and hangs only.
 #
-#   scripts/fuzz.sh [-t SECONDS] [--no-build] [--fast] [TARGET...]    (default 300 s, all)
+# With -n RUNS a target stops after RUNS executions (or its time budget).
+#
+#   scripts/fuzz.sh [-t SECONDS] [-n RUNS] [--no-build] [--fast] [TARGET...]  (default 300 s, all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=300
+runs=-1
 build=yes
 sanitize=ON
 out=build-fuzz
@@ -20,9 +23,10 @@ targets=()
 while [ $# -gt 0 ]; do
     case "$1" in
         -t) seconds="$2"; shift 2 ;;
+        -n) runs="$2"; shift 2 ;;
         --no-build) build=no; shift ;;
         --fast) sanitize=OFF; out=build-fuzz-fast; shift ;;
-        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
         *) targets+=("$1"); shift ;;
     esac
 done
@@ -48,7 +52,7 @@ for target in "${targets[@]}"; do
     log="$out/work/$target.log"
     # Standard output and error of the library go to /dev/null; libFuzzer and
     # the sanitizers still report on the terminal's standard error.
-    nice "$out/$target" "${dict[@]}" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+    nice "$out/$target" "${dict[@]}" -max_total_time="$seconds" -runs="$runs" -timeout=20 -rss_limit_mb=2048 \
         -print_final_stats=1 -close_fd_mask=3 -artifact_prefix="$findings/" \
         "$work" "fuzz/corpus/$target" >"$log" 2>&1 || true
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
