@@ -11,11 +11,18 @@
 #
 # With -n RUNS a target stops after RUNS executions (or its time budget).
 #
-#   scripts/fuzz.sh [-t SECONDS] [-n RUNS] [--no-build] [--fast] [TARGET...]  (default 300 s, all)
+# With --replay nothing is fuzzed: every input the campaigns kept (both
+# builds' work corpora and the seeds) runs once under the sanitizers, so that
+# what a --fast campaign found is also checked for memory and undefined
+# behaviour.
+#
+#   scripts/fuzz.sh [-t SECONDS] [-n RUNS] [--no-build] [--fast|--replay] [TARGET...]
+#   (default 300 s, all targets)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=300
 runs=-1
+replay=no
 build=yes
 sanitize=ON
 out=build-fuzz
@@ -26,7 +33,8 @@ while [ $# -gt 0 ]; do
         -n) runs="$2"; shift 2 ;;
         --no-build) build=no; shift ;;
         --fast) sanitize=OFF; out=build-fuzz-fast; shift ;;
-        -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+        --replay) replay=yes; shift ;;
+        -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
         *) targets+=("$1"); shift ;;
     esac
 done
@@ -42,6 +50,34 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 status=0
+if [ "$replay" = yes ]; then
+    [ "$out" = build-fuzz ] || { echo "--replay runs the sanitizer build; leave out --fast" >&2; exit 2; }
+    printf '%-20s %8s %8s %8s\n' target inputs seconds findings
+    for target in "${targets[@]}"; do
+        findings="$out/findings/$target"
+        mkdir -p "$findings" "$out/work"
+        dirs=()
+        for dir in build-fuzz/work/$target build-fuzz-fast/work/$target fuzz/corpus/$target; do
+            [ -d "$dir" ] && dirs+=("$dir")
+        done
+        [ ${#dirs[@]} -gt 0 ] || continue
+        inputs=$(find "${dirs[@]}" -type f | wc -l)
+        # libFuzzer keeps what it adds in its first directory: a scratch one.
+        scratch=$(mktemp -d)
+        log="$out/work/$target.replay.log"
+        start=$(date +%s)
+        nice "$out/$target" -runs=0 -timeout=20 -rss_limit_mb=2048 -close_fd_mask=3 \
+            -artifact_prefix="$findings/" "$scratch" "${dirs[@]}" >"$log" 2>&1 || true
+        rm -rf "$scratch"
+        found=$(find "$findings" -type f | wc -l)
+        printf '%-20s %8s %8s %8s\n' "$target" "$inputs" "$(($(date +%s) - start))" "$found"
+        if [ "$found" -gt 0 ] || grep -q 'ERROR: libFuzzer\|SUMMARY: .*Sanitizer' "$log"; then
+            echo "  finding: see $log and $findings" >&2
+            status=1
+        fi
+    done
+    exit $status
+fi
 printf '%-20s %6s %12s %9s %7s %7s %7s %8s\n' target seconds executions exec/s cov features corpus findings
 for target in "${targets[@]}"; do
     work="$out/work/$target"
