@@ -56,6 +56,13 @@ tcmalloc=/usr/lib/x86_64-linux-gnu/libtcmalloc_minimal.so.4
 if [ "$out" = build-fuzz-fast ] && [ -f "$tcmalloc" ]; then export LD_PRELOAD="$tcmalloc"; fi
 
 status=0
+# A saved input, or a libFuzzer or sanitizer report in the log, is a finding.
+check() {
+    if [ "$1" -gt 0 ] || grep -q 'ERROR: libFuzzer\|SUMMARY: .*Sanitizer' "$2"; then
+        echo "  finding: see $2 and $3" >&2
+        status=1
+    fi
+}
 if [ "$replay" = yes ]; then
     [ "$out" = build-fuzz ] || { echo "--replay runs the sanitizer build; leave out --fast" >&2; exit 2; }
     printf '%-20s %8s %8s %8s\n' target inputs seconds findings
@@ -77,10 +84,7 @@ if [ "$replay" = yes ]; then
         rm -rf "$scratch"
         found=$(find "$findings" -type f | wc -l)
         printf '%-20s %8s %8s %8s\n' "$target" "$inputs" "$(($(date +%s) - start))" "$found"
-        if [ "$found" -gt 0 ] || grep -q 'ERROR: libFuzzer\|SUMMARY: .*Sanitizer' "$log"; then
-            echo "  finding: see $log and $findings" >&2
-            status=1
-        fi
+        check "$found" "$log" "$findings"
     done
     exit $status
 fi
@@ -106,9 +110,6 @@ for target in "${targets[@]}"; do
     found=$(find "$findings" -type f | wc -l)
     printf '%-20s %6s %12s %9s %7s %7s %7s %8s\n' "$target" "$seconds" "${executions:-?}" \
         "${rate:-?}" "${cov:-?}" "${features:-?}" "$corpus" "$found"
-    if [ "$found" -gt 0 ] || grep -q 'ERROR: libFuzzer\|SUMMARY: .*Sanitizer' "$log"; then
-        echo "  finding: see $log and $findings" >&2
-        status=1
-    fi
+    check "$found" "$log" "$findings"
 done
 exit $status
