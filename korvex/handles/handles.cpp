@@ -101,7 +101,8 @@ public:
     void ForEach(Visit&& visit) const {
         for (std::size_t word = 0; word < mNameBucketsUsed.size(); ++word)
             for (std::uint64_t bits = mNameBucketsUsed[word]; bits != 0; bits &= bits - 1) {
-                const std::size_t bucket = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+                const std::size_t bucket =
+                    word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
                 for (std::int32_t i = mByName[bucket]; i != kEnd; i = mEntries[i].nextByName)
                     visit(mEntries[i]);
             }
