@@ -1,6 +1,9 @@
 // Verbs of the controller structure tree: tree lists what a CMotDirect
 // registers, struct builds one proxy of any class at any address. The
 // value verbs reach the fields through the ordinary names.
+#include <cctype>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -39,19 +42,46 @@ class Listing {
                                  {"tabsize", object.getTabSize()}});
             return;
         }
-        char handle[8] = "-";
-        if (numbered) std::snprintf(handle, sizeof handle, "%u", static_cast<unsigned>(object.Handle()));
-        std::printf("%s %s 0x%05X %u %s %u\n", handle, name, static_cast<unsigned>(address),
-                    static_cast<unsigned>(object.DatenLaenge()), TypeKeyword(object.DatenTyp()),
-                    static_cast<unsigned>(object.getTabSize()));
+        // "HANDLE NAME 0x%05X LENGTH TYPE TABSIZE", formatted by hand: a tree
+        // is tens of thousands of lines, and printf's parsing was most of
+        // their cost.
+        mLine.clear();
+        if (numbered)
+            AppendNumber(object.Handle(), 10);
+        else
+            mLine += '-';
+        mLine += ' ';
+        mLine += name;
+        mLine += " 0x";
+        const std::size_t hexStart = mLine.size();
+        AppendNumber(address, 16);
+        if (const std::size_t digits = mLine.size() - hexStart; digits < 5)
+            mLine.insert(hexStart, 5 - digits, '0');
+        mLine += ' ';
+        AppendNumber(object.DatenLaenge(), 10);
+        mLine += ' ';
+        mLine += TypeKeyword(object.DatenTyp());
+        mLine += ' ';
+        AppendNumber(object.getTabSize(), 10);
+        mLine += '\n';
+        std::fwrite(mLine.data(), 1, mLine.size(), stdout);
     }
     void Finish() const {
         if (mJson) PrintJson(mDocument);
     }
 
   private:
+    // Digits in upper case, as %X and %u write them.
+    void AppendNumber(std::uint32_t value, int base) {
+        char digits[16];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
+        for (const char* digit = digits; digit != end; ++digit)
+            mLine += static_cast<char>(std::toupper(static_cast<unsigned char>(*digit)));
+    }
+
     bool mJson;
     nlohmann::json mDocument;
+    std::string mLine;
 };
 
 int Tree(Session& session, const Words&) {

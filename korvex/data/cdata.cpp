@@ -114,11 +114,7 @@ void CData::Init(ERegisterHandle mode) {
             Halt(text, __LINE__);
         } else {
             // The registry's own spelling of the bare name (without an index).
-            char bare[Handles::kNameBufferSize];
-            const char* interned = gpHandles->HandleToName(mHandle, bare, kNoHandle, sizeof bare)
-                                       ? gpHandles->getNamePtr(bare)
-                                       : nullptr;
-            if (interned) mName = interned;
+            if (const char* interned = Handles::InternedName(mHandle)) mName = interned;
         }
     }
     if (mHandle == kNoHandle && mode != BindUnregistered && !keptByName) return;

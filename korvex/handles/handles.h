@@ -62,6 +62,9 @@ public:
     // The registry's own spelling of name (stable for the life of the
     // process), or nullptr.
     const char* getNamePtr(const char* name);
+    // The registry's own spelling of the name of handle (stable for the life
+    // of the process), or nullptr.
+    static const char* InternedName(std::uint16_t handle);
     // Inserts a new entry; does not look for duplicates. False when the
     // registry is not loaded, the name is empty or longer than
     // kMaxNameLength.

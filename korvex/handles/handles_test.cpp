@@ -34,6 +34,8 @@ TEST_F(HandlesTest, FindsNamesWithoutRegardToCaseAndKeepsTheFileSpelling) {
     for (const Case& c : cases) EXPECT_EQ(handles.NameToHandle(c.name), c.handle);
     EXPECT_STREQ(handles.getNamePtr("xposition"), "XPOSITION");
     EXPECT_EQ(handles.getNamePtr(nullptr), nullptr);
+    EXPECT_EQ(Handles::InternedName(120), handles.getNamePtr("XPOSITION"));
+    EXPECT_EQ(Handles::InternedName(121), nullptr);
     EXPECT_TRUE(handles.existName("xPOSITION"));
     EXPECT_FALSE(handles.existName(nullptr));
     const void* entry = nullptr;
