@@ -1,11 +1,12 @@
 // Verbs of the controller structure tree: tree lists what a CMotDirect
 // registers, struct builds one proxy of any class at any address. The
 // value verbs reach the fields through the ordinary names.
-#include <cctype>
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -42,41 +43,47 @@ class Listing {
                                  {"tabsize", object.getTabSize()}});
             return;
         }
-        // "HANDLE NAME 0x%05X LENGTH TYPE TABSIZE", formatted by hand: a tree
-        // is tens of thousands of lines, and printf's parsing was most of
-        // their cost.
-        mLine.clear();
+        // "HANDLE NAME 0x%05X LENGTH TYPE TABSIZE", formatted by hand into one
+        // buffer: a tree is tens of thousands of lines, and printf's parsing
+        // was most of their cost.
+        const std::size_t nameLength = std::strlen(name);
+        const char* type = TypeKeyword(object.DatenTyp());
+        const std::size_t typeLength = std::strlen(type);
+        if (mLine.size() < nameLength + typeLength + 64) mLine.resize(nameLength + typeLength + 64);
+        char* out = mLine.data();
         if (numbered)
-            AppendNumber(object.Handle(), 10);
+            out = std::to_chars(out, out + 8, object.Handle()).ptr;
         else
-            mLine += '-';
-        mLine += ' ';
-        mLine += name;
-        mLine += " 0x";
-        const std::size_t hexStart = mLine.size();
-        AppendNumber(address, 16);
-        if (const std::size_t digits = mLine.size() - hexStart; digits < 5)
-            mLine.insert(hexStart, 5 - digits, '0');
-        mLine += ' ';
-        AppendNumber(object.DatenLaenge(), 10);
-        mLine += ' ';
-        mLine += TypeKeyword(object.DatenTyp());
-        mLine += ' ';
-        AppendNumber(object.getTabSize(), 10);
-        mLine += '\n';
-        std::fwrite(mLine.data(), 1, mLine.size(), stdout);
+            *out++ = '-';
+        *out++ = ' ';
+        out = Append(out, name, nameLength);
+        out = Append(out, " 0x", 3);
+        out = AppendHex(out, address, 5);
+        *out++ = ' ';
+        out = std::to_chars(out, out + 12, object.DatenLaenge()).ptr;
+        *out++ = ' ';
+        out = Append(out, type, typeLength);
+        *out++ = ' ';
+        out = std::to_chars(out, out + 12, object.getTabSize()).ptr;
+        *out++ = '\n';
+        std::fwrite(mLine.data(), 1, static_cast<std::size_t>(out - mLine.data()), stdout);
     }
     void Finish() const {
         if (mJson) PrintJson(mDocument);
     }
 
   private:
-    // Digits in upper case, as %X and %u write them.
-    void AppendNumber(std::uint32_t value, int base) {
-        char digits[16];
-        const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
-        for (const char* digit = digits; digit != end; ++digit)
-            mLine += static_cast<char>(std::toupper(static_cast<unsigned char>(*digit)));
+    static char* Append(char* out, const char* text, std::size_t length) {
+        std::memcpy(out, text, length);
+        return out + length;
+    }
+
+    // As %0*X writes it: upper-case hex digits, at least `width` of them.
+    static char* AppendHex(char* out, std::uint32_t value, int width) {
+        int digits = (static_cast<int>(std::bit_width(value)) + 3) / 4;
+        if (digits < width) digits = width;
+        for (int i = digits - 1; i >= 0; --i, value >>= 4) out[i] = "0123456789ABCDEF"[value & 15];
+        return out + digits;
     }
 
     bool mJson;
