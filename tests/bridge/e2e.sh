@@ -107,13 +107,20 @@ printf 'allow_anonymous true\npersistence false\n' > open.conf
 start_broker open.conf
 mosquitto_sub -h $HOST -p "$PORT" -t "$ROOT/0/+/+/result" -v > results.log 2>&1 &
 pids+=($!)
-# The result subscriber is subscribed once it sees a probe.
-for _ in $(seq 100); do
-    mosquitto_pub -h $HOST -p "$PORT" -t "$ROOT/0/probe/0/result" -m probe
-    grep -q probe results.log && break
-    sleep 0.1
-done
-grep -q probe results.log || fail "the result subscriber does not subscribe"
+# The result subscriber is subscribed once it sees a probe; after a broker
+# restart it must have reconnected (on its own back-off) before a result is
+# awaited, or the result is lost.
+probes=0
+await_result_subscriber() {
+    probes=$((probes + 1))
+    for _ in $(seq 100); do
+        mosquitto_pub -h $HOST -p "$PORT" -t "$ROOT/0/probe/0/result" -m "probe$probes"
+        grep -q "probe$probes\$" results.log && return 0
+        sleep 0.1
+    done
+    fail "the result subscriber does not subscribe"
+}
+await_result_subscriber
 
 # Publish.
 start_bridge --publish TDiaD --publish MachineName --publish MachineSerial --writable 'tdia*' --writable MachineName --writable CmdLine
@@ -192,6 +199,7 @@ start_bridge --publish TDiaD --writable TDiaD
 wait_for $ROOT/status online
 for _ in $(seq 50); do grep -q "dropped a retained set" bridge.err && break; sleep 0.1; done
 grep -q "dropped a retained set" bridge.err || fail "a retained set was not dropped"
+await_result_subscriber
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/5/set -r -n
 wait_result $ROOT/0/TDiaD/5/result '{"error":7,"text":"Syntax error!"}'
 grep -q 'T6D' bridge.out && fail "a retained or empty set was carried out"
