@@ -66,6 +66,9 @@ std::string MachineCopy() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Verbs print their results; the fuzzer's own output is on standard error.
     if (!std::freopen("/dev/null", "w", stdout)) return 1;
+    // A tree listing is a few MiB: written in large blocks.
+    static char buffer[1 << 20];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     korvex::cli::Verbs().erase("touch");
     korvex::cli::Verbs().erase("lint");
     korvex::cli::Verbs().erase("bridge");

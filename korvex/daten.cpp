@@ -217,15 +217,10 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     return handle;
 }
 
-// FNV-1a over the upper-cased name: the registry's own name hash keeps only
-// the last characters, which the tree's long names often share.
+// The registry's own name hash keeps only the last characters, which the
+// tree's long names often share; this one mixes all of them.
 std::size_t Daten::NameHash::operator()(std::string_view name) const {
-    std::uint64_t hash = 0xcbf29ce484222325ull;
-    for (unsigned char c : name) {
-        const unsigned char upper = c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
-        hash = (hash ^ upper) * 0x100000001b3ull;
-    }
-    return static_cast<std::size_t>(hash);
+    return Handles::CaseFoldedHash(name);
 }
 
 bool Daten::NameEqual::operator()(std::string_view a, std::string_view b) const {

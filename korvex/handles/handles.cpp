@@ -118,14 +118,6 @@ public:
             }
     }
 
-private:
-    static constexpr std::size_t kBlockSize = 64 * 1024;
-
-    struct LookupSlot {
-        std::uint32_t tag;
-        std::int32_t entry;
-    };
-
     // Upper-cases the bytes 'a' to 'z' of a word, eight at a time, leaving
     // every other byte as it is.
     static std::uint64_t UpperWord(std::uint64_t word) {
@@ -167,6 +159,14 @@ private:
         hash ^= hash >> 32;
         return static_cast<std::uint32_t>(hash);
     }
+
+private:
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+
+    struct LookupSlot {
+        std::uint32_t tag;
+        std::int32_t entry;
+    };
 
     // A name given again replaces the older entry in the look-up, as the
     // newer one also stands first in its bucket list.
@@ -234,10 +234,15 @@ std::string_view Stripped(const char* begin, const char* end) {
 }  // namespace
 
 std::uint32_t Handles::NameHash(std::string_view name) {
+    // A character n places from the end is multiplied by 4^n, which is 0 in
+    // 32 bits from n = 16 on: only the last 15 characters count.
+    if (name.size() > 15) name.remove_prefix(name.size() - 15);
     std::uint32_t hash = 0;
     for (char c : name) hash = (hash + static_cast<std::uint32_t>(UpperCode(c))) * 4u;
     return hash;
 }
+
+std::uint32_t Handles::CaseFoldedHash(std::string_view name) { return Registry::LookupHash(name); }
 
 bool Handles::IsLoaded() { return gRegistry != nullptr; }
 void Handles::CreateRegistry() { gRegistry = std::make_unique<Registry>(); }

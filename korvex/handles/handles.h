@@ -99,6 +99,9 @@ public:
     // The name hash: from 0, for each character taken as signed 8 bit, add
     // its upper-case code and multiply by 4 (32-bit wrapping).
     static std::uint32_t NameHash(std::string_view name);
+    // A well-mixed hash of the name that ignores the case of 'a' to 'z' (for
+    // tables of names beside the registry).
+    static std::uint32_t CaseFoldedHash(std::string_view name);
 
 private:
     std::uint8_t mLoadResult = Loaded;

@@ -112,6 +112,17 @@ TEST_F(HandlesTest, NameHashFollowsTheRule) {
     EXPECT_EQ(Handles::NameHash("ab"), Handles::NameHash("AB"));
     // Bytes above 0x7F count as negative.
     EXPECT_EQ(Handles::NameHash("\xFF"), static_cast<std::uint32_t>(-1) * 4);
+    // Long names: the rule applied to every character, as the cache format
+    // defines it.
+    for (const std::string& name : {std::string("GraphicQue_10_GraphicZRemainResult_"),
+                                   std::string("a\xE4") + std::string(14, 'z'), std::string(15, 'q')}) {
+        std::uint32_t plain = 0;
+        for (char c : name) {
+            const int code = static_cast<signed char>(c);
+            plain = (plain + static_cast<std::uint32_t>(code >= 'a' && code <= 'z' ? code - 32 : code)) * 4;
+        }
+        EXPECT_EQ(Handles::NameHash(name), plain) << name;
+    }
 }
 
 // Names whose hashes differ by a multiple of the bucket count share a bucket.
