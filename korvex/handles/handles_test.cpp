@@ -114,12 +114,15 @@ TEST_F(HandlesTest, NameHashFollowsTheRule) {
     EXPECT_EQ(Handles::NameHash("\xFF"), static_cast<std::uint32_t>(-1) * 4);
     // Long names: the rule applied to every character, as the cache format
     // defines it.
-    for (const std::string& name : {std::string("GraphicQue_10_GraphicZRemainResult_"),
-                                   std::string("a\xE4") + std::string(14, 'z'), std::string(15, 'q')}) {
+    const std::string longNames[] = {"GraphicQue_10_GraphicZRemainResult_",
+                                     std::string("a\xE4") + std::string(14, 'z'),
+                                     std::string(15, 'q')};
+    for (const std::string& name : longNames) {
         std::uint32_t plain = 0;
         for (char c : name) {
             const int code = static_cast<signed char>(c);
-            plain = (plain + static_cast<std::uint32_t>(code >= 'a' && code <= 'z' ? code - 32 : code)) * 4;
+            const int upper = code >= 'a' && code <= 'z' ? code - 32 : code;
+            plain = (plain + static_cast<std::uint32_t>(upper)) * 4;
         }
         EXPECT_EQ(Handles::NameHash(name), plain) << name;
     }
