@@ -297,12 +297,12 @@ int UnknownVerb(const std::string& word) {
 
 // Under --json a failed verb says why on standard output too, as one
 // document a script reads instead of parsing standard error.
+// A load that failed says why in its message box; everything else in its
+// last error line.
 int Failed(Session& session, int code) {
-    std::string text = LastError();
-    if (text.empty() && session.host().LastMessage().empty() && code > 0 && code < 16)
-        text = Daten::ErrorText(static_cast<std::uint8_t>(code));
-    else if (text.empty())
-        text = session.host().LastMessage();
+    std::string text = session.Ended() ? session.host().LastMessage() : "";
+    if (text.empty()) text = LastError();
+    if (text.empty() && code > 0 && code < 16) text = Daten::ErrorText(static_cast<std::uint8_t>(code));
     PrintJson({{"error", code}, {"text", text}});
     return code;
 }
@@ -385,8 +385,8 @@ std::string SampleMachineDir() {
 const char* const kDescription =
     "Loads a machine directory as a host would and runs verbs against the\n"
     "simulated controller. With no verb and a terminal, an interactive shell\n"
-    "takes the same verbs (line editing, history, TAB completes verbs and\n"
-    "handle names).";
+    "takes the same verbs (line editing, history, TAB completes verbs, handle\n"
+    "names and structure classes; Ctrl-C drops the line being typed).";
 
 std::string VerbTable() {
     std::string table = "Verbs (korvex VERB --help, or help VERB, for one):\n";
@@ -405,8 +405,8 @@ std::string VerbTable() {
         "\nA NAME is a handle name; digits only are a handle number. INDEX and AXIS\n"
         "default to 0 and 255. In scripts and the shell, a word beginning with '#'\n"
         "begins a comment. --json prints one JSON document for check, list, show,\n"
-        "get, getraw, tree and struct. Exit codes: 0 success, 1-15 the library's error code,\n"
-        "64 wrong usage.";
+        "get, getraw, tree and struct, and for any failed verb {\"error\":CODE,\"text\":TEXT}.\n"
+        "Exit codes: 0 success, 1-15 the library's error code, 64 wrong usage.";
     return table;
 }
 

@@ -29,7 +29,7 @@ public:
         mWord.assign(word.substr(0, kMaxWord));
         for (char& c : mWord) c = Fold(c);
         const std::size_t n = mWord.size();
-        mBound = n <= 2 ? 1 : n <= 5 ? 2 : 3;
+        mBound = n <= 3 ? 1 : n <= 6 ? 2 : 3;
     }
 
     // Offers one candidate.

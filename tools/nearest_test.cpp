@@ -72,7 +72,7 @@ TEST(NearestTest, AgreesWithTheWholeMatrix) {
     for (int round = 0; round < 3000; ++round) {
         const std::string typed = word(1 + random() % 9);
         const std::string known = word(1 + random() % 12);
-        const std::size_t bound = typed.size() <= 2 ? 1 : typed.size() <= 5 ? 2 : 3;
+        const std::size_t bound = typed.size() <= 3 ? 1 : typed.size() <= 6 ? 2 : 3;
         // The whole name alone decides when no prefix of it comes nearer.
         std::size_t best = FullDistance(typed, known);
         for (std::size_t j = typed.size(); j < known.size(); ++j)

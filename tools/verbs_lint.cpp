@@ -13,6 +13,7 @@
 // own handle and definition files, as KORVEX.INI names them.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -162,6 +163,12 @@ void MachineFiles(Session& session, std::string& handleFile, std::string& defini
     definitionFile = path;
 }
 
+// "PATH: REASON" for a file that could not be read, errno still as the read
+// left it.
+std::string Reason(const std::string& path) {
+    return path + ": " + (errno ? std::strerror(errno) : "cannot be read");
+}
+
 int Lint(Session& session, const Words& words) {
     std::string handleFile;
     std::string definitionFile;
@@ -186,8 +193,9 @@ int Lint(Session& session, const Words& words) {
     LintNames names;
     bool haveNames = false;
     files::FileBytes bytes;
+    errno = 0;
     if (files::ReadWholeFile(handleFile.c_str(), bytes) != files::ReadResult::Ok) {
-        sinkFor(handleFile)({Handles::FileNotFound, 0, "FILE NOT FOUND !!", handleFile});
+        sinkFor(handleFile)({Handles::FileNotFound, 0, "FILE NOT FOUND !!", Reason(handleFile)});
     } else {
         haveNames = true;
         FirstUse first;
@@ -212,8 +220,9 @@ int Lint(Session& session, const Words& words) {
                 print({0, line, "Duplicate", plain->second});
         }
     }
+    errno = 0;
     if (files::ReadWholeFile(definitionFile.c_str(), bytes) != files::ReadResult::Ok) {
-        sinkFor(definitionFile)({Daten::FileNotFound, 0, "FILE NOT FOUND !!", definitionFile});
+        sinkFor(definitionFile)({Daten::FileNotFound, 0, "FILE NOT FOUND !!", Reason(definitionFile)});
     } else {
         // Without a handle file every header names a handle of its own, so
         // that the definition file is still checked, repeated headers too.
