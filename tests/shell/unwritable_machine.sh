@@ -28,7 +28,7 @@ head -n 1 "$work/err" | grep -qx "korvex: cannot write the caches in $work/machi
 # Valid caches, written while the directory was writable, are enough.
 chmod 755 "$work/machine"
 "$korvex" -m "$work/machine" check >/dev/null
-touch -d "10 seconds ago" "$work/machine/HANDLES.BIN"
+touch -d "1 day ago" "$work/machine/HANDLES.BIN"
 chmod 555 "$work/machine"
 "${as_user[@]}" "$korvex" -m "$work/machine" check >"$work/out" 2>"$work/err" ||
     fail "a read-only directory with valid caches did not load:$(cat "$work/err")"
@@ -38,8 +38,10 @@ grep -qx "handles 253 definitions 253 cache handles:read definitions:read" "$wor
 
 # Stale caches the user may write, in a directory that takes no new file:
 # no new cache can be put beside them, so they are rewritten in place.
+# The text is dated far from the copy its caches were made of: a few seconds
+# back could land in the same two-second stamp on a slow machine.
 chmod 755 "$work/machine"
-touch -d "5 seconds ago" "$work/machine/HANDLES.TXT"
+touch -d "2 days ago" "$work/machine/HANDLES.TXT"
 [ "$(id -u)" -eq 0 ] && chown 65534 "$work/machine"/*.BIN
 chmod 555 "$work/machine"
 "${as_user[@]}" "$korvex" -m "$work/machine" check >"$work/out" 2>"$work/err" ||
