@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The korvex shell on a terminal: line editing, TAB completion of verbs and
-handle names, history kept across runs, and Ctrl-C and end of input leaving
-cleanly with the --sim state saved.
+"""The korvex shell on a terminal: line editing, TAB completion of verbs,
+structure classes and handle names, history kept across runs, Ctrl-C
+dropping the line being typed, and a second Ctrl-C, end of input and quit
+leaving cleanly with the --sim state saved.
 
 usage: shell_test.py KORVEX SAMPLE_MACHINE WORK
 """
@@ -76,8 +77,10 @@ def check(condition, message):
         sys.exit(message)
 
 
-# TAB completes a verb and a handle name; the edited line runs; Ctrl-C leaves.
+# TAB completes a verb and a handle name; the edited line runs; Ctrl-C drops
+# a line, and a second one on the empty line leaves.
 shell = Shell()
+shell.expect("'help' (or '?') lists the verbs")
 shell.expect("korvex> ")
 shell.send("setr\t")
 shell.expect("setraw ")
@@ -88,19 +91,32 @@ shell.expect("korvex> ")
 shell.send("get XParkPos 9x\x7f\x7f\r")  # two backspaces: "9x" is edited away
 shell.expect("4.242 [mm]")
 shell.expect("korvex> ")
-shell.send("nosuchverb\r")
-shell.expect("unknown verb 'nosuchverb'")
+shell.send("gte XParkPos\r")
+shell.expect("unknown verb 'gte' (did you mean 'get'?)")
+shell.expect("korvex> ")
+shell.send("?\r")  # help
+shell.expect("Verbs (")
+shell.expect("korvex> ")
+shell.send("struct spc_seq_s\t")  # any case
+shell.expect("SPC_Seq_Status_Typ ")
+shell.send("\x03")  # dropped, not run
+shell.expect("korvex> ")
+shell.send("setraw XParkPos 999")
+shell.expect("999")  # read before the Ctrl-C, which flushes what is not
+shell.send("\x03")
 shell.expect("korvex> ")
 shell.send("\x03")
-check(shell.exit_code() == 130, "Ctrl-C did not leave with 130")
+check(shell.exit_code() == 0, "a second Ctrl-C on an empty line did not leave with 0")
+check("SqSt_" not in shell.seen.decode(errors="replace"), "a dropped line ran")
 check(os.path.exists(sim), "Ctrl-C did not save the --sim state")
 history = open(os.path.join(work, ".korvex_history"), errors="replace").read().replace("\\040", " ")
 check("setraw XParkPos 4242" in history, "the history was not saved: " + history)
+check("999" not in history, "a dropped line went into the history: " + history)
 
 # The saved state and the history are there in the next run; Ctrl-D leaves.
 shell = Shell()
 shell.expect("korvex> ")
-shell.send("\x1b[A\x1b[A\r")  # up twice: "get XParkPos "
+shell.send("\x1b[A\x1b[A\x1b[A\r")  # up past "?" and "gte XParkPos": "get XParkPos "
 shell.expect("4.242 [mm]")
 shell.expect("korvex> ")
 shell.send("setraw XParkPos 77\r")
@@ -111,6 +127,10 @@ shell = Shell()
 shell.expect("korvex> ")
 shell.send("getraw XParkPos\r")
 shell.expect("77")
+shell.expect("korvex> ")
+shell.send("\x03")  # on an empty line: a hint, and the shell stays
+shell.expect("Ctrl-C again")
+shell.expect("korvex> ")
 shell.send("quit\r")
 check(shell.exit_code() == 0, "quit did not leave with 0")
 print("shell: ok")
