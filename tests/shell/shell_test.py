@@ -20,6 +20,10 @@ shutil.copytree(sample, os.path.join(work, "machine"),
                 ignore=shutil.ignore_patterns("*.BIN"))
 sim = os.path.join(work, "sim.state")
 env = dict(os.environ, HOME=work, TERM="dumb")
+# Every wait is for something the shell shows or does; the limit only ends a
+# shell that hangs, so it is generous: a loaded machine (a sanitizer build
+# beside other builds) can take many seconds for what a quiet one does at once.
+WAIT = 90.0
 
 
 class Shell:
@@ -29,7 +33,7 @@ class Shell:
             os.execve(korvex, [korvex, "-m", os.path.join(work, "machine"), "--sim", sim], env)
         self.seen = b""
 
-    def expect(self, text, timeout=10.0):
+    def expect(self, text, timeout=WAIT):
         end = time.time() + timeout
         while text.encode() not in self.seen:
             if time.time() > end or not select.select([self.fd], [], [], end - time.time())[0]:
@@ -44,14 +48,14 @@ class Shell:
     def send(self, keys):
         # The prompt can show before the line editor has put the terminal into
         # raw mode; keys typed in that moment would be taken as a cooked line.
-        end = time.time() + 10.0
+        end = time.time() + WAIT
         while termios.tcgetattr(self.fd)[3] & termios.ICANON:
             if time.time() > end:
                 sys.exit("the shell never put the terminal into raw mode")
             time.sleep(0.01)
         os.write(self.fd, keys.encode())
 
-    def exit_code(self, timeout=20.0):
+    def exit_code(self, timeout=WAIT):
         end = time.time() + timeout
         while True:  # drain the terminal so that the shell can end
             if time.time() > end or not select.select([self.fd], [], [], end - time.time())[0]:
