@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -19,6 +20,7 @@
 
 #include "korvex/structures/cmotdirect.h"
 #include "korvex/version.h"
+#include "tools/common/text.h"
 
 namespace korvex::cli {
 
@@ -93,6 +95,10 @@ Session::Session(const Options& options) : mOptions(options), mHost(options.mach
 Session::~Session() {
     for (auto it = mKept.rbegin(); it != mKept.rend(); ++it) (*it)();
     if (mDaten) ShutDownKorvex(mDaten);
+}
+
+bool Session::VerbFlag(const std::string& flag) const {
+    return std::find(mVerbFlags.begin(), mVerbFlags.end(), flag) != mVerbFlags.end();
 }
 
 bool Session::UseStructures() {
@@ -195,15 +201,7 @@ bool ParseAddress(const std::string& text, std::uint32_t& address) {
 }
 
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long& value) {
-    if (text.empty() || text.size() > 10) return false;
-    unsigned long result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        result = result * 10 + static_cast<unsigned long>(c - '0');
-    }
-    if (result > max) return false;
-    value = result;
-    return true;
+    return tools::ParseUnsigned(text, max, value);
 }
 
 namespace {
@@ -253,7 +251,9 @@ int UsageError(const std::string& message) {
 namespace {
 
 void PrintVerbHelp(const std::string& name, const Verb& verb) {
-    std::printf("usage: korvex [OPTIONS] %s%s\n  %s\n", verb.usage.c_str(),
+    std::string flags;
+    for (const std::string& flag : verb.flags) flags += " [" + flag + "]";
+    std::printf("usage: korvex [OPTIONS] %s%s%s\n  %s\n", verb.usage.c_str(), flags.c_str(),
                 verb.printsJson ? " [--json]" : "", verb.summary.c_str());
     if (verb.printsJson)
         std::printf("  --json (before or after %s): one JSON document instead\n", name.c_str());
@@ -269,6 +269,7 @@ int RunVerb(Session& session, const Words& line) {
     // The verb's own options: --help and --json anywhere before a "--"; the
     // words after "--" are arguments whatever they look like.
     Words words{line[0]};
+    Words flags;
     bool json = false;
     bool options = true;
     for (std::size_t i = 1; i < line.size(); ++i) {
@@ -279,6 +280,9 @@ int RunVerb(Session& session, const Words& line) {
             return 0;
         } else if (options && line[i] == "--json" && verb.printsJson) {
             json = true;
+        } else if (options && std::find(verb.flags.begin(), verb.flags.end(), line[i]) !=
+                                  verb.flags.end()) {
+            flags.push_back(line[i]);
         } else {
             words.push_back(line[i]);
         }
@@ -291,7 +295,9 @@ int RunVerb(Session& session, const Words& line) {
     }
     std::fflush(stdout);
     session.SetJsonVerb((json || session.options().json) && verb.printsJson);
+    session.SetVerbFlags(std::move(flags));
     const int code = verb.run(session, words);
+    session.SetVerbFlags({});
     session.SetJsonVerb(false);
     std::fflush(stdout);
     return code;
@@ -338,8 +344,8 @@ std::string VerbTable() {
         "\nA NAME is a handle name; digits only are a handle number. INDEX and AXIS\n"
         "default to 0 and 255. In scripts and the shell, a word beginning with '#'\n"
         "begins a comment. --json prints one JSON document for check, list, show,\n"
-        "get, getraw, tree and struct. Exit codes: 0 success, 1-15 the library's error code,\n"
-        "64 wrong usage.";
+        "get, getraw, input, tree and struct. Exit codes: 0 success, 1-15 the\n"
+        "library's error code, 64 wrong usage.";
     return table;
 }
 

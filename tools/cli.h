@@ -55,6 +55,10 @@ public:
     // before or after the verb).
     bool Json() const { return mJsonVerb; }
     void SetJsonVerb(bool on) { mJsonVerb = on; }
+    // True when the verb running now was given its option flag (one of
+    // Verb::flags, before any "--").
+    bool VerbFlag(const std::string& flag) const;
+    void SetVerbFlags(std::vector<std::string> flags) { mVerbFlags = std::move(flags); }
     // True once a load ended the process: nothing more may run.
     bool Ended() const { return mLoaded && mLoadExit != 0; }
 
@@ -82,6 +86,7 @@ private:
     bool mSimLoadFailed = false;
     std::vector<std::function<void()>> mKept;
     bool mJsonVerb = false;
+    std::vector<std::string> mVerbFlags;
 };
 
 using Words = std::vector<std::string>;
@@ -98,6 +103,8 @@ struct Verb {
     bool printsJson = false;
     // Left out of the help (a helper for test scripts).
     bool hidden = false;
+    // Option flags of the verb's own ("--unchecked"), anywhere before a "--".
+    std::vector<std::string> flags = {};
 };
 
 // The verb table; each verb file registers its verbs at start-up.

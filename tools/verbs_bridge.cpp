@@ -123,7 +123,8 @@ int Bridge(Session& session, const Words& words) {
     if (!options.passwordFile.empty() && !ReadPassword(options.passwordFile, settings.password))
         return UsageError("cannot read a password from " + options.passwordFile);
 
-    bridge::ValueWatch watch(*session.daten(), root, cnc, options.publish, options.writable, Log);
+    bridge::ValueWatch watch(*session.daten(), session.sim(), root, cnc, options.publish,
+                             options.writable, Log);
     const std::size_t values = watch.Collect();
     Log("publishing " + std::to_string(values) + " values under " + root + "/" +
         std::to_string(cnc) + ", every " + std::to_string(options.intervalMs) + " ms");

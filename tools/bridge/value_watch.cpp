@@ -7,13 +7,15 @@
 
 #include "korvex/data/cdata.h"
 #include "korvex/korvex.h"
+#include "tools/common/input_check.h"
 
 namespace korvex::bridge {
 
-ValueWatch::ValueWatch(Daten& daten, std::string root, unsigned cnc,
+ValueWatch::ValueWatch(Daten& daten, host::SimDriver& sim, std::string root, unsigned cnc,
                        std::vector<std::string> publish, std::vector<std::string> writable,
                        LogSink log)
     : mDaten(daten),
+      mSim(sim),
       mRoot(std::move(root)),
       mCnc(cnc),
       mPublish(std::move(publish)),
@@ -186,11 +188,12 @@ std::uint8_t ValueWatch::CheckSet(const std::string& name, const std::string& in
     if (!object && (handle == Handles::kNoHandle || !mDaten.ExistHandleAndGetInfo(handle)))
         return Daten::HandleNotFound;
     if (!MatchesAny(mWritable, latin1)) return Daten::DirectAccessNotAllowed;
-    bool digits = !indexText.empty();
-    for (char c : indexText) digits = digits && c >= '0' && c <= '9';
-    if (!digits) return Daten::ParameterError;
-    if (indexText.size() > 5) return Daten::ValueOutOfRange;
-    const unsigned long number = std::stoul(indexText);
+    unsigned long number = 0;
+    if (!tools::ParseUnsigned(indexText, 0xFFFFFFFF, number)) {
+        bool digits = !indexText.empty();
+        for (char c : indexText) digits = digits && c >= '0' && c <= '9';
+        return digits ? Daten::ValueOutOfRange : Daten::ParameterError;
+    }
     const unsigned elements =
         object ? std::max<unsigned>(1, object->GetMaxTabElemAnz()) : Elements(mDaten, handle);
     if (number >= elements) return Daten::ValueOutOfRange;
@@ -211,18 +214,25 @@ std::uint8_t ValueWatch::Set(const std::string& topic, const std::string& payloa
     std::uint16_t handle = 0, index = 0;
     CData* object = nullptr;
     std::string text;
-    std::uint8_t code = CheckSet(name, indexText, payload, payloadSize, handle, object, index, text);
-    if (code == Daten::Ok) {
-        // Comm takes a writable text, as the host's input buffer is.
-        std::vector<char> buffer(text.begin(), text.end());
-        buffer.push_back('\0');
-        code = object ? object->Comm(buffer.data(), index, 255)
-                      : mDaten.Comm(buffer.data(), handle, index, 255);
+    tools::InputResult result;
+    result.error = CheckSet(name, indexText, payload, payloadSize, handle, object, index, text);
+    if (result.error == Daten::Ok) {
+        tools::InputRequest request;
+        request.handle = object ? Handles::kNoHandle : handle;
+        request.object = object;
+        request.text = std::move(text);
+        request.index = index;
+        result = tools::RunInput(mDaten, mSim, request);
+    } else {
+        result.text = Daten::ErrorText(result.error);
     }
-    outbox.PublishResult(ResultTopic(topic), ResultPayload(code));
+    outbox.PublishResult(ResultTopic(topic), tools::InputResultJson(result));
+    std::string sent;
+    for (const std::string& line : result.sent) sent += (sent.empty() ? "" : ", ") + line;
     mLog("set " + topic + " (" + std::to_string(payloadSize) + " bytes): " +
-         (code ? Daten::ErrorText(code) : "done"));
-    return code;
+         (result.error ? Daten::ErrorText(result.error) : "done") +
+         (sent.empty() ? "" : "; sent " + Latin1ToUtf8(sent)));
+    return result.error;
 }
 
 }  // namespace korvex::bridge

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "korvex/host/sim_driver.h"
 #include "tools/bridge/bridge_format.h"
 
 class CData;
@@ -35,9 +36,10 @@ constexpr std::size_t kMaxSetText = 255;
 
 class ValueWatch {
 public:
-    // root: the topic root; cnc: the CNC the bridge serves.
-    ValueWatch(Daten& daten, std::string root, unsigned cnc, std::vector<std::string> publish,
-               std::vector<std::string> writable, LogSink log);
+    // root: the topic root; cnc: the CNC the bridge serves; sim: the
+    // controller daten drives, whose writes a set's result names.
+    ValueWatch(Daten& daten, host::SimDriver& sim, std::string root, unsigned cnc,
+               std::vector<std::string> publish, std::vector<std::string> writable, LogSink log);
 
     // Builds the list of published values: every element of every handle
     // that has a definition, and of every data object registered without a
@@ -84,6 +86,7 @@ private:
                           std::string& text);
 
     Daten& mDaten;
+    host::SimDriver& mSim;
     std::string mRoot;
     unsigned mCnc;
     std::vector<std::string> mPublish;
