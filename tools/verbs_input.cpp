@@ -11,40 +11,34 @@ namespace korvex::cli {
 namespace {
 
 // Comm answers a text it cannot convert, and a text for a flag handle, with
-// error 15 alone; the conversion's own error says why. Messages stay off for
-// the second conversion so that a host message is not shown twice.
-void ExplainFailedInput(Daten& daten, bool messagesOn, std::uint16_t handle,
-                        const std::string& name, const std::string& text) {
+// error 15 alone; the conversion's own error says why, and its code is the
+// verb's. Messages stay off for the second conversion so that a host message
+// is not shown twice. Answers the code after printing one line, or 0 when
+// there is nothing more to say.
+std::uint8_t ExplainFailedInput(Daten& daten, bool messagesOn, std::uint16_t handle,
+                                const std::string& name, const std::string& text) {
     const DInfo* record = daten.ExistHandle(handle);
-    if (!record || record->mType == DInfo::STRING) return;
+    if (!record || record->mType == DInfo::STRING) return 0;
     if (!daten.DirectWriteMode() && !record->mWriteDirect) {
-        if (record->mNotDirect == DInfo::CommFlag)
-            ErrorLine(name + " is a flag: it takes a number (setraw), not operator input");
-        return;
+        if (record->mNotDirect != DInfo::CommFlag) return 0;
+        ErrorLine(name + " is a flag: it takes a number (setraw), not operator input");
+        return Daten::DataOrDriverError;
     }
     daten.SetMessagesOn(false);
     double value = 0;
     const std::uint8_t why = daten.String2Value(handle, text.c_str(), value);
     daten.SetMessagesOn(messagesOn);
-    if (why != 0 && why != Daten::DataOrDriverError)
-        ErrorLine("'" + text + "' is not a value for " + name + ": " + Daten::ErrorText(why));
-    else if (why == Daten::DataOrDriverError)
-        ErrorLine("'" + text + "' is not a value for " + name + ": characters after the number");
+    if (why == 0) return 0;
+    ErrorLine("'" + text + "' is not a value for " + name + ": " +
+              (why == Daten::DataOrDriverError ? std::string("characters after the number")
+                                               : std::string(Daten::ErrorText(why))));
+    return why;
 }
 
-// Why the check refused a text, for the reader of the error line.
-void ExplainRefusedInput(Daten& daten, std::uint16_t handle, CData* object,
-                         const std::string& name, const std::string& text, std::uint8_t code) {
-    const bool isText = object ? object->DatenTyp() == DInfo::STRING
-                               : daten.DatenTyp(handle) == DInfo::STRING;
-    std::string why;
-    if (code == Daten::ValueOutOfRange)
-        why = "outside the range of " + name;
-    else if (isText)
-        why = "not printable text for " + name;
-    else
-        why = "not one number for " + name;
-    ErrorLine("'" + text + "' is " + why + " (input --unchecked sends it as it stands)");
+// Why the check refused a text, told once with the code's text.
+void ExplainRefusedInput(const std::string& name, const std::string& text, std::uint8_t code) {
+    ErrorLine("'" + text + "' is not a value for " + name + ": " + Daten::ErrorText(code) +
+              " (input --unchecked sends it as it stands)");
 }
 
 int Input(Session& session, const Words& words) {
@@ -76,14 +70,18 @@ int Input(Session& session, const Words& words) {
     if (busy && session.sim().BusyReads() > 0 && result.sent.empty())
         ErrorLine("the command channel stayed busy (CmdBusy read non-zero): nothing was sent");
     if (result.error == 0) return 0;
-    if (request.checked && (result.error == Daten::ParameterError ||
-                            result.error == Daten::ValueOutOfRange) &&
+    if (request.checked &&
+        (result.error == Daten::ParameterError || result.error == Daten::ValueOutOfRange) &&
         result.sent.empty() &&
-        tools::CheckInputText(daten, request.handle, request.object, request.text) != 0)
-        ExplainRefusedInput(daten, request.handle, request.object, words[1], words[2],
-                            result.error);
-    else if (result.error == Daten::DataOrDriverError && !request.object)
-        ExplainFailedInput(daten, session.options().messages, request.handle, words[1], words[2]);
+        tools::CheckInputText(daten, request.handle, request.object, request.text) != 0) {
+        ExplainRefusedInput(words[1], words[2], result.error);
+        return result.error;
+    }
+    if (result.error == Daten::DataOrDriverError && !request.object) {
+        if (const std::uint8_t why = ExplainFailedInput(daten, session.options().messages,
+                                                        request.handle, words[1], words[2]))
+            return why;
+    }
     return LibraryError(result.error);
 }
 
