@@ -91,6 +91,11 @@ int LoadExitCode(Daten* daten) {
 
 }  // namespace
 
+namespace {
+// Beside the machine files: the simulated controller as the machine starts.
+constexpr const char* kMachineSimFile = "KORVEXSIM.TXT";
+}  // namespace
+
 Session::Session(const Options& options) : mOptions(options), mHost(options.machineDir) {
     mHost.SetTrace(options.trace);
     mSim.SetTraceSink([this](const std::string& line) { mHost.TraceLine(line); });
@@ -101,9 +106,14 @@ Session::Session(const Options& options) : mOptions(options), mHost(options.mach
     global.mDriverName = "KORVEXSIM.DLL";
     _UserLevel = 0;
     _QZLev = '3';
-    if (!options.simFile.empty() && std::ifstream(options.simFile).good()) {
+    // The machine's own controller start (its table sizes), unless a saved
+    // state takes its place.
+    std::string state = options.simFile;
+    if (state.empty() || !std::ifstream(state).good())
+        state = (std::filesystem::path(options.machineDir) / kMachineSimFile).string();
+    if (std::ifstream(state).good()) {
         std::string error;
-        if (!mSim.LoadState(options.simFile, error)) {
+        if (!mSim.LoadState(state, error)) {
             ErrorLine(error);
             mSimLoadFailed = true;
         }
