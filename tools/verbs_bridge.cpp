@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <ctime>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -61,11 +63,14 @@ private:
 
 void Log(const std::string& line) { std::fprintf(stderr, "korvex: bridge: %s\n", line.c_str()); }
 
-bool ReadPassword(const std::string& file, std::string& password) {
+// Answers "" or what is wrong with the file.
+std::string ReadPassword(const std::string& file, std::string& password) {
+    errno = 0;
     std::ifstream in(file);
-    if (!in || !std::getline(in, password)) return false;
+    if (!in) return errno ? std::strerror(errno) : "cannot be opened";
+    if (!std::getline(in, password) && in.bad()) return std::strerror(errno ? errno : EIO);
     if (!password.empty() && password.back() == '\r') password.pop_back();
-    return !password.empty();
+    return password.empty() ? "the first line is empty" : "";
 }
 
 // Complete lines read from standard input so far run as verbs.
@@ -128,8 +133,11 @@ int Bridge(Session& session, const Words& words) {
     std::replace(settings.clientId.begin(), settings.clientId.end(), '/', '-');
     settings.username = options.username;
     settings.tlsCa = options.tlsCa;
-    if (!options.passwordFile.empty() && !ReadPassword(options.passwordFile, settings.password))
-        return UsageError("cannot read a password from " + options.passwordFile);
+    if (!options.passwordFile.empty()) {
+        const std::string problem = ReadPassword(options.passwordFile, settings.password);
+        if (!problem.empty())
+            return UsageError("cannot read a password from " + options.passwordFile + ": " + problem);
+    }
 
     // What the load read without a word, before the first value goes out.
     PrintLintWarnings(session);

@@ -62,6 +62,7 @@ int Input(Session& session, const Words& words) {
     const tools::InputResult result = tools::RunInput(daten, session.sim(), request);
     if (session.Json()) {
         std::printf("%s\n", tools::InputResultJson(result).c_str());
+        session.SetJsonAnswered(true);
     } else if (request.preview) {
         for (const std::string& line : result.sent) std::printf("%s\n", Printable(line).c_str());
     }

@@ -68,8 +68,10 @@ bool MqttLink::Start(std::string& error) {
         return false;
     }
     if (!mSettings.tlsCa.empty()) {
+        errno = 0;
         if (!std::ifstream(mSettings.tlsCa).good()) {
-            error = "cannot read the CA file " + mSettings.tlsCa;
+            error = "cannot read the CA file " + mSettings.tlsCa + ": " +
+                    (errno ? std::strerror(errno) : "cannot be opened");
             return false;
         }
         const int rc = mosquitto_tls_set(mMosq, mSettings.tlsCa.c_str(), nullptr, nullptr,
