@@ -35,6 +35,20 @@ inline std::uint64_t DecodeFixed64(const unsigned char* in) {
            (static_cast<std::uint64_t>(DecodeFixed32(in + 4)) << 32);
 }
 
+// A controller word of 1, 2 or 4 bytes: little endian, or big endian where
+// the controller keeps it swapped.
+inline std::uint32_t DecodeWord(const unsigned char* in, unsigned length, bool swapped) {
+    std::uint32_t word = 0;
+    for (unsigned i = 0; i < length; ++i)
+        word |= static_cast<std::uint32_t>(in[i]) << (8 * (swapped ? length - 1 - i : i));
+    return word;
+}
+
+inline void EncodeWord(unsigned char* out, std::uint32_t word, unsigned length, bool swapped) {
+    for (unsigned i = 0; i < length; ++i)
+        out[i] = static_cast<unsigned char>(word >> (8 * (swapped ? length - 1 - i : i)));
+}
+
 inline void EncodeDouble(unsigned char* out, double value) {
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);

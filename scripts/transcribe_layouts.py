@@ -101,10 +101,14 @@ def main():
                 size = catalogue.get(name)
             if size is None:
                 raise SystemExit("no size for %s" % name)
-            out.write("\nstruct %s %d\n" % (name, size))
+            out.write("\nstruct %s %d%s\n" % (name, size, " copyable" if name in COPYABLE else ""))
         for offset, field, kind in fields:
             out.write("  %d %s %s\n" % (offset, field, kind))
 
+
+# The classes that also have a copy constructor.
+COPYABLE = {"SPC_SDoInit", "SPC_SNotInit", "SPC_SRestoreData", "SPC_SBde_Zeiten_Typ",
+            "SPC_SAllToolsOffer", "SPC_SOneToolOffer"}
 
 HEADER = """\
 # The controller's structure and union layouts, one class per block.
@@ -113,7 +117,9 @@ HEADER = """\
 # scripts/transcribe_layouts.py re-creates it from the layout notation.
 #
 #   catalogue NAME SIZE     the size the class must have (- for a union)
-#   struct NAME SIZE        a structure of SIZE bytes (its mMotSize)
+#   struct NAME SIZE        a structure of SIZE bytes (its mMotSize);
+#     [copyable]            "copyable" after the size: the class also has a
+#                           copy constructor (so must every class nested in it)
 #   union NAME              a union; every alternative lies at offset 0
 #     OFFSET FIELD TYPE     one field, in order of offsets; FIELD is the name
 #                           suffix its handle name gets after the prefix

@@ -200,27 +200,22 @@ TApplString& TQZ_HandleValue::asString(std::uint16_t index) {
     return *mpText;
 }
 
-TQZ_HandleValue& TQZ_HandleValue::assignPtr(const TQZ_HandleValue& source) {
-    if (this == &source) return *this;
-    CData::assignPtr(source);
+void TQZ_HandleValue::TakeValueAndText(const TQZ_HandleValue& source) {
     mValue = source.mValue;
-    return *this;
+    delete mpText;
+    mpText = source.mpText ? new TApplString(*source.mpText) : nullptr;
+}
+
+TQZ_HandleValue& TQZ_HandleValue::assignPtr(const TQZ_HandleValue& source) {
+    return CopyInto(*this, source, &CData::assignPtr, nullptr, &TQZ_HandleValue::TakeValue);
 }
 
 TQZ_HandleValue& TQZ_HandleValue::operator=(const TQZ_HandleValue& source) {
-    if (this == &source) return *this;
-    CData::operator=(source);
-    mValue = source.mValue;
-    // The text is duplicated: each object deletes only its own.
-    delete mpText;
-    mpText = source.mpText ? new TApplString(*source.mpText) : nullptr;
-    return *this;
+    return CopyInto(*this, source, &CData::operator=, nullptr, &TQZ_HandleValue::TakeValueAndText);
 }
 
 TQZ_HandleValue& TQZ_HandleValue::replaceObject(const TQZ_HandleValue& source) {
-    *this = source;
-    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
-    return *this;
+    return ReplaceWith(*this, source);
 }
 
 // ---------------------------------------------------------------- TQZ_OffsetValue
@@ -443,23 +438,15 @@ void CPointedToBase::SetValue(std::int32_t value, std::uint16_t index, std::uint
 }
 
 CPointedToBase& CPointedToBase::assignPtr(const CPointedToBase& source) {
-    if (this == &source) return *this;
-    CDrvNumber::assignPtr(source);
-    mFrozen = source.mFrozen;
-    mPointeeAddress = source.mPointeeAddress;
-    return *this;
+    return CopyInto(*this, source, &CDrvNumber::assignPtr, nullptr,
+                    &CPointedToBase::TakePointerPart);
 }
 
 CPointedToBase& CPointedToBase::operator=(const CPointedToBase& source) {
-    if (this == &source) return *this;
-    CDrvNumber::operator=(source);
-    mFrozen = source.mFrozen;
-    mPointeeAddress = source.mPointeeAddress;
-    return *this;
+    return CopyInto(*this, source, &CDrvNumber::operator=, nullptr,
+                    &CPointedToBase::TakePointerPart);
 }
 
 CPointedToBase& CPointedToBase::replaceObject(const CPointedToBase& source) {
-    *this = source;
-    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
-    return *this;
+    return ReplaceWith(*this, source);
 }

@@ -56,6 +56,9 @@ class TQZ_HandleValue : public CData {
         return mGuardHV[0] == 'O' && mGuardHV[1] == 'K' && mGuardHV[2] == 0;
     }
     void CheckMarker(char guard[4], const char* caption);
+    void TakeValue(const TQZ_HandleValue& source) { mValue = source.mValue; }
+    // The value and a copy of the text: each object deletes only its own.
+    void TakeValueAndText(const TQZ_HandleValue& source);
 
     char mGuardHV[4] = {'O', 'K', 0, 0};
     std::int32_t mValue = 0;
@@ -127,6 +130,10 @@ class CPointedToBase : public CDrvNumber {
     virtual void MovePointee(std::int32_t address) = 0;
 
   private:
+    void TakePointerPart(const CPointedToBase& source) {
+        mFrozen = source.mFrozen;
+        mPointeeAddress = source.mPointeeAddress;
+    }
     // The controller address of the library's first low-level byte.
     std::uint32_t MemoryBase() const;
     // Moves the pointee (halting with message when there is none).
@@ -147,6 +154,12 @@ class CPointedTo : public CPointedToBase {
                CData::ERegisterHandle mode = CData::RegisterNew)
         : CPointedToBase(daten, name, address, pointee ? pointee->getAddress() : 0, mode),
           mpPointedTo(pointee) {}
+    // The same under a name that is gone once the object is built.
+    CPointedTo(Daten* daten, TransientName name, std::uint32_t address, T* pointee,
+               CData::ERegisterHandle mode)
+        : CPointedTo(daten, name.text, address, pointee, mode) {
+        KeepName();
+    }
     // The copy owns a copy of the pointee.
     CPointedTo(const CPointedTo& source)
         : CPointedToBase(source),

@@ -31,6 +31,22 @@ void CData::Halt(const char* text, unsigned line) {
     ::ErrorHalt(text, kSource, line);
 }
 
+void CData::Report(std::uint8_t error, bool write) const {
+    if (gpDat) gpDat->ErrorMessage(mHandle, static_cast<Daten::ErrorType>(error), write);
+}
+
+void CData::Fail(std::uint8_t error, bool write) {
+    Report(error, write);
+    mLastError = error;
+}
+
+void CData::Transferred(bool complete, bool write) {
+    if (complete)
+        mLastError = Daten::Ok;
+    else
+        Fail(Daten::DataOrDriverError, write);
+}
+
 void CData::HaltWrongDefinition(const char* name, unsigned line) {
     char text[Handles::kNameBufferSize + 40];
     std::snprintf(text, sizeof text, "Wrong Definition of Handle [%s]!", name ? name : "");
@@ -387,7 +403,9 @@ void CData::KeepName() {
 }
 
 CData& CData::replaceObject(const CData& source) {
-    *this = source;
+    return ReplaceWith(*this, source);
+}
+
+void CData::TakeTableEntry() {
     if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
-    return *this;
 }

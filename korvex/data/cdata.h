@@ -10,6 +10,7 @@
 #define KORVEX_DATA_CDATA_H_
 
 #include <cstdint>
+#include <type_traits>
 
 #include "korvex/definitions/dinfo.h"
 #include "korvex/host/driver.h"
@@ -58,6 +59,11 @@ class CData {
         Bit29,
         Bit30,
         Bit31,
+    };
+    // A name whose text lives only while the object is built: the object
+    // keeps a copy of it unless the registry holds the name.
+    struct TransientName {
+        const char* text;
     };
     // Filled only by the host's own subclasses.
     struct SButtonParams {};
@@ -212,6 +218,34 @@ class CData {
     // Selects the element (when bound and index is in the table) and the
     // axis (when bound).
     void Select(std::uint16_t index, std::uint8_t axis);
+    // Shows error through the Daten (as a write error when write).
+    void Report(std::uint8_t error, bool write = false) const;
+    // Reports error and keeps it as the last error.
+    void Fail(std::uint8_t error, bool write = false);
+    // The end of a driver transfer: 0 when complete, else 15 as Fail gives it.
+    void Transferred(bool complete, bool write);
+    // The copy operations of a data object class T, in one place: release
+    // frees what T adds, baseCopy copies the base classes' part (their
+    // assignPtr or operator=), take takes what T adds from source.
+    template <class T, class Base>
+    static T& CopyInto(T& self, const T& source, Base& (Base::*baseCopy)(const Base&),
+                       std::type_identity_t<void (T::*)()> release,
+                       std::type_identity_t<void (T::*)(const T&)> take) {
+        if (&self == &source) return self;
+        if (release) (self.*release)();
+        (self.*baseCopy)(source);
+        if (take) (self.*take)(source);
+        return self;
+    }
+    // replaceObject: the assignment, then the Daten's table entry of the
+    // handle is this object.
+    template <class T>
+    static T& ReplaceWith(T& self, const T& source) {
+        self = source;
+        self.TakeTableEntry();
+        return self;
+    }
+    void TakeTableEntry();
     // Halts with a message naming the broken assumption (source "datutil").
     static void Halt(const char* text, unsigned line);
     // Halts with "Wrong Definition of Handle [name]!".

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "korvex/coding.h"
 #include "korvex/korvex.h"
 
 std::uint32_t CDrvNumber::mUseCounter = 0;
@@ -30,29 +31,6 @@ bool UnsignedType(DInfo::DType type) {
     return type == DInfo::QZLONGCARD || type == DInfo::QZCARD;
 }
 
-// Little-endian bytes of the controller's word, reversed where it stores
-// them swapped (lengths 1, 2 and 4).
-inline std::uint32_t DecodeWord(const std::uint8_t* b, unsigned length, bool swapped) {
-    if (length == 4)
-        return swapped ? (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) |
-                             (std::uint32_t{b[2]} << 8) | b[3]
-                       : (std::uint32_t{b[3]} << 24) | (std::uint32_t{b[2]} << 16) |
-                             (std::uint32_t{b[1]} << 8) | b[0];
-    if (length == 2) return swapped ? (b[0] << 8) | b[1] : (b[1] << 8) | b[0];
-    return b[0];
-}
-
-inline void EncodeWord(std::uint32_t word, std::uint8_t* bytes, unsigned length, bool swapped) {
-    for (unsigned i = 0; i < length; ++i) {
-        const unsigned shift = swapped ? 8 * (length - 1 - i) : 8 * i;
-        bytes[i] = static_cast<std::uint8_t>(word >> shift);
-    }
-}
-
-void Report(std::uint16_t handle, Daten::ErrorType error, bool optional = false) {
-    if (CData::gpDat) CData::gpDat->ErrorMessage(handle, error, optional);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- CVirtualNumber
@@ -72,8 +50,8 @@ CVirtualNumber::~CVirtualNumber() {
 }
 
 void CVirtualNumber::ReleaseStorage() {
-    if (mOwnsStorage) delete[] mpValues;
-    mpValues = nullptr;
+    if (mOwnsStorage) delete[] static_cast<std::int32_t*>(mpCells);
+    mpCells = nullptr;
     mOwnsStorage = false;
     mLentSize = 0;
 }
@@ -85,13 +63,14 @@ void CVirtualNumber::TakeNumberPart(const CVirtualNumber& source) {
     mBValue = source.mBValue;
     mIValue = source.mIValue;
     mLValue = source.mLValue;
-    if (source.mOwnsStorage && source.mpValues) {
+    if (source.mOwnsStorage && source.mpCells) {
         const std::uint16_t n = source.getTabSize();
-        mpValues = new std::int32_t[n ? n : 1]();
-        std::memcpy(mpValues, source.mpValues, sizeof(std::int32_t) * n);
+        auto* cells = new std::int32_t[n ? n : 1]();
+        std::memcpy(cells, source.mpCells, sizeof(std::int32_t) * n);
+        mpCells = cells;
         mOwnsStorage = true;
     } else {
-        mpValues = source.mpValues;  // lent memory belongs to the lender
+        mpCells = source.mpCells;  // lent memory belongs to the lender
         mLentSize = source.mLentSize;
     }
     mTabSize = source.getTabSize();
@@ -104,41 +83,31 @@ std::uint16_t CVirtualNumber::getTabSize() const {
 void CVirtualNumber::setTabSize(std::uint16_t size) {
     if (mLentSize != 0 && size > mLentSize) {
         // The lender's memory cannot grow: the table stays as it is.
-        Report(mHandle, Daten::ValueOutOfRange);
-        mLastError = Daten::ValueOutOfRange;
+        Fail(Daten::ValueOutOfRange);
         return;
     }
-    if (mOwnsStorage && (!mpValues || size > mTabSize)) {
-        std::int32_t* grown = new std::int32_t[size ? size : 1]();
-        if (mpValues)
-            std::memcpy(grown, mpValues,
-                        sizeof(std::int32_t) * (mTabSize < size ? mTabSize : size));
-        delete[] mpValues;
-        mpValues = grown;
+    if (mOwnsStorage && (!mpCells || size > mTabSize)) {
+        auto* grown = new std::int32_t[size ? size : 1]();
+        if (mpCells)
+            std::memcpy(grown, mpCells, sizeof(std::int32_t) * (mTabSize < size ? mTabSize : size));
+        delete[] static_cast<std::int32_t*>(mpCells);
+        mpCells = grown;
     }
     mTabSize = size;
 }
 
 CVirtualNumber& CVirtualNumber::assignPtr(const CVirtualNumber& source) {
-    if (this == &source) return *this;
-    ReleaseStorage();
-    CData::assignPtr(source);
-    TakeNumberPart(source);
-    return *this;
+    return CopyInto(*this, source, &CData::assignPtr, &CVirtualNumber::ReleaseStorage,
+                    &CVirtualNumber::TakeNumberPart);
 }
 
 CVirtualNumber& CVirtualNumber::operator=(const CVirtualNumber& source) {
-    if (this == &source) return *this;
-    ReleaseStorage();
-    CData::operator=(source);
-    TakeNumberPart(source);
-    return *this;
+    return CopyInto(*this, source, &CData::operator=, &CVirtualNumber::ReleaseStorage,
+                    &CVirtualNumber::TakeNumberPart);
 }
 
 CVirtualNumber& CVirtualNumber::replaceObject(const CVirtualNumber& source) {
-    *this = source;
-    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
-    return *this;
+    return ReplaceWith(*this, source);
 }
 
 std::int32_t CVirtualNumber::CheckmBValueIsSigned() {
@@ -330,7 +299,7 @@ CPrivNumber::CPrivNumber(Daten* daten, const char* name, void* storage, std::uin
                   inchMetric, 1, 10);
     mInfo.SetInchMetric(metricWidth, metricDecimals, metricUnit,
                         static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
-    mpBValues = static_cast<std::uint8_t*>(storage);
+    mpCells = storage;
     mLentSize = tabSize;
     Finish(tabSize);
 }
@@ -346,18 +315,19 @@ void CPrivNumber::Finish(std::uint16_t tabSize) {
 }
 
 CPrivNumber::operator std::int32_t() {
-    if (!mBound || !mpValues || mIndex >= mTabSize) return mLValue;
+    if (!mBound || !mpCells || mIndex >= mTabSize) return mLValue;
     _gDebugHandles.IncRead(mHandle);
+    const unsigned char* cell = Cell(mIndex);
     switch (mInfo.mLength) {
         case 4:
-            mLValue = mpValues[mIndex];
+            std::memcpy(&mLValue, cell, 4);
             break;
         case 2:
-            mIValue = mpIValues[mIndex];
+            std::memcpy(&mIValue, cell, 2);
             CheckmIValueIsUnsigned();
             break;
         case 1:
-            mBValue = mpBValues[mIndex];
+            mBValue = *cell;
             CheckmBValueIsSigned();
             break;
         default:
@@ -370,43 +340,34 @@ void CPrivNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t
     if (!mBound) return;
     Select(index, axis);
     if (OutOfRange(mInfo, value)) {
-        Report(mHandle, Daten::ValueOutOfRange);
-        mLastError = Daten::ValueOutOfRange;
+        Fail(Daten::ValueOutOfRange);
         return;
     }
     _gDebugHandles.IncWrite(mHandle);
-    if (mpValues && mIndex < mTabSize) {
-        switch (mInfo.mLength) {
-            case 4:
-                mpValues[mIndex] = value;
-                break;
-            case 2:
-                mpIValues[mIndex] = static_cast<std::uint16_t>(value);
-                break;
-            case 1:
-                mpBValues[mIndex] = static_cast<std::uint8_t>(value);
-                break;
-            default:
-                break;
-        }
+    if (mpCells && mIndex < mTabSize) {
+        // The low bytes of the value, as the cell's own type holds them.
+        const auto word = static_cast<std::uint32_t>(value);
+        const auto half = static_cast<std::uint16_t>(value);
+        const auto byte = static_cast<std::uint8_t>(value);
+        const void* bytes = mInfo.mLength == 4   ? static_cast<const void*>(&word)
+                            : mInfo.mLength == 2 ? static_cast<const void*>(&half)
+                                                 : static_cast<const void*>(&byte);
+        if (mInfo.mLength <= 4) std::memcpy(Cell(mIndex), bytes, mInfo.mLength);
     }
     mLValue = value;
     mLastError = Daten::Ok;
 }
 
 CPrivNumber& CPrivNumber::assignPtr(const CPrivNumber& source) {
-    CVirtualNumber::assignPtr(source);
-    return *this;
+    return CopyInto(*this, source, &CVirtualNumber::assignPtr, nullptr, nullptr);
 }
 
 CPrivNumber& CPrivNumber::operator=(const CPrivNumber& source) {
-    CVirtualNumber::operator=(source);
-    return *this;
+    return CopyInto(*this, source, &CVirtualNumber::operator=, nullptr, nullptr);
 }
 
 CPrivNumber& CPrivNumber::replaceObject(const CPrivNumber& source) {
-    CVirtualNumber::replaceObject(source);
-    return *this;
+    return ReplaceWith(*this, source);
 }
 
 // ---------------------------------------------------------------- CDrvNumber
@@ -436,6 +397,19 @@ CDrvNumber::CDrvNumber(Daten* daten, const char* name, std::uint32_t address, st
                        DInfo::DType type, std::uint16_t tabSize, ERegisterHandle mode)
     : CVirtualNumber(daten, name, 0, TDriver::LocationDefault, NoRegistration), mAddress(address) {
     Build(name, length, type, tabSize, mode);
+}
+
+CDrvNumber::CDrvNumber(Daten* daten, TransientName name, std::uint32_t address,
+                       std::uint16_t length, DInfo::DType type, ERegisterHandle mode)
+    : CDrvNumber(daten, name.text, address, length, type, 1, mode) {
+    KeepName();
+}
+
+CDrvNumber::CDrvNumber(Daten* daten, TransientName name, std::uint32_t address,
+                       std::uint16_t length, DInfo::DType type, std::uint16_t tabSize,
+                       ERegisterHandle mode)
+    : CDrvNumber(daten, name.text, address, length, type, tabSize, mode) {
+    KeepName();
 }
 
 CDrvNumber::CDrvNumber() : mReadParam(0), mReadFlag(true) {}
@@ -510,11 +484,10 @@ CDrvNumber::operator std::int32_t() {
         mpDriver->ReadMemory(mCnc, ElementAddress(), length, mReadParam, mReadFlag, bytes,
                              static_cast<TDriver::ELocation>(mLocation));
     if (moved != length) {
-        Report(mHandle, Daten::DataOrDriverError);
-        mLastError = Daten::DataOrDriverError;
+        Fail(Daten::DataOrDriverError);
         return mLValue;
     }
-    const std::uint32_t word = DecodeWord(bytes, length, Swapped());
+    const std::uint32_t word = korvex::DecodeWord(bytes, length, Swapped());
     if (length == 1) {
         mBValue = static_cast<std::uint8_t>(word);
         CheckmBValueIsSigned();
@@ -540,8 +513,7 @@ void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t 
         // would mark an element the write did not reach.
         Pick(index, axis);
         if (!mMirror.Covers(mIndex, mTabSize)) {
-            Report(mHandle, Daten::ValueOutOfRange);
-            mLastError = Daten::ValueOutOfRange;
+            Fail(Daten::ValueOutOfRange);
             return;
         }
         mMirror->SetValue(value, mIndex, mAxis);
@@ -555,8 +527,7 @@ void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t 
     if (!mBound || !mpDriver) return;
     Pick(index, axis);
     if (OutOfRange(mInfo, value)) {
-        Report(mHandle, Daten::ValueOutOfRange);
-        mLastError = Daten::ValueOutOfRange;
+        Fail(Daten::ValueOutOfRange);
         return;
     }
     _gDebugHandles.IncWrite(mHandle);
@@ -568,15 +539,10 @@ void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t 
     if (length == 1) mBValue = static_cast<std::uint8_t>(value);
     if (length == 2) mIValue = static_cast<std::uint16_t>(value);
     std::uint8_t bytes[4];
-    EncodeWord(static_cast<std::uint32_t>(value), bytes, length, Swapped());
+    korvex::EncodeWord(bytes, static_cast<std::uint32_t>(value), length, Swapped());
     const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), length, bytes,
                                                       static_cast<TDriver::ELocation>(mLocation));
-    if (moved != length) {
-        Report(mHandle, Daten::DataOrDriverError, true);
-        mLastError = Daten::DataOrDriverError;
-    } else {
-        mLastError = Daten::Ok;
-    }
+    Transferred(moved == length, true);
     mLValue = value;
 }
 
@@ -589,7 +555,7 @@ void* CDrvNumber::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t in
     const std::uint16_t moved =
         mpDriver->ReadMemory(mCnc, ElementAddress(), size, mReadParam, false, buffer,
                              static_cast<TDriver::ELocation>(mLocation));
-    Moved(moved == size, false);
+    Transferred(moved == size, false);
     return buffer;
 }
 
@@ -600,39 +566,22 @@ const void* CDrvNumber::SetBinBlock(const void* buffer, std::uint16_t size, std:
     _gDebugHandles.IncWrite(mHandle);
     const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), size, buffer,
                                                       static_cast<TDriver::ELocation>(mLocation));
-    Moved(moved == size, true);
+    Transferred(moved == size, true);
     return buffer;
 }
 
-void CDrvNumber::Moved(bool complete, bool write) {
-    if (complete) {
-        mLastError = Daten::Ok;
-        return;
-    }
-    Report(mHandle, Daten::DataOrDriverError, write);
-    mLastError = Daten::DataOrDriverError;
-}
-
 CDrvNumber& CDrvNumber::assignPtr(const CDrvNumber& source) {
-    if (this == &source) return *this;
-    mMirror.Release();
-    CVirtualNumber::assignPtr(source);
-    TakeDrvPart(source);
-    return *this;
+    return CopyInto(*this, source, &CVirtualNumber::assignPtr, &CDrvNumber::ReleaseDrvPart,
+                    &CDrvNumber::TakeDrvPart);
 }
 
 CDrvNumber& CDrvNumber::operator=(const CDrvNumber& source) {
-    if (this == &source) return *this;
-    mMirror.Release();
-    CVirtualNumber::operator=(source);
-    TakeDrvPart(source);
-    return *this;
+    return CopyInto(*this, source, &CVirtualNumber::operator=, &CDrvNumber::ReleaseDrvPart,
+                    &CDrvNumber::TakeDrvPart);
 }
 
 CDrvNumber& CDrvNumber::replaceObject(const CDrvNumber& source) {
-    *this = source;
-    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
-    return *this;
+    return ReplaceWith(*this, source);
 }
 
 // ---------------------------------------------------------------- command numbers
@@ -660,7 +609,7 @@ void CVirtualDrvCommNumber::SetValue(std::int32_t value, std::uint16_t index, st
     if (mLastError == Daten::Ok)
         mLValue = value;
     else
-        Report(mHandle, static_cast<Daten::ErrorType>(mLastError));
+        Report(mLastError);
 }
 
 std::uint8_t CVirtualDrvCommNumber::Comm(char* text, std::uint16_t index, std::uint8_t axis) {
@@ -669,7 +618,7 @@ std::uint8_t CVirtualDrvCommNumber::Comm(char* text, std::uint16_t index, std::u
     if (command && gpDat) return gpDat->CheckAndSendComm(command, index, axis);
     // No command: 15, also after HandleInputString has reported a refused text (13)
     // itself; mLastError keeps its 13.
-    Report(mHandle, Daten::DataOrDriverError);
+    Report(Daten::DataOrDriverError);
     return Daten::DataOrDriverError;
 }
 
@@ -729,8 +678,7 @@ char* CDrvCommYesNoNumber::HandleInputString(char* text, std::uint16_t) {
     if (!text) text = const_cast<char*>("");
     for (const char* c = text; *c; ++c) {
         if (!((*c >= '0' && *c <= '9') || *c == '+' || *c == '-')) {
-            Report(mHandle, Daten::ParameterError);
-            mLastError = Daten::ParameterError;
+            Fail(Daten::ParameterError);
             return nullptr;
         }
     }

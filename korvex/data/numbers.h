@@ -74,12 +74,13 @@ class CVirtualNumber : public CData {
     std::uint8_t mBValue = 0;
     std::uint16_t mIValue = 0;
     std::int32_t mLValue = 0;
-    // One array is in use at a time, chosen by the element length.
-    union {
-        std::uint8_t* mpBValues;
-        std::uint16_t* mpIValues;
-        std::int32_t* mpValues = nullptr;
-    };
+    // The values: owned 32-bit cells, or the lender's memory of elements of
+    // the definition's length. Cells are copied byte-wise, so the lender's
+    // memory needs no particular alignment.
+    void* mpCells = nullptr;
+    unsigned char* Cell(std::uint16_t index) const {
+        return static_cast<unsigned char*>(mpCells) + std::size_t{mInfo.mLength} * index;
+    }
 };
 
 class CPrivNumber : public CVirtualNumber {
@@ -123,6 +124,11 @@ class CDrvNumber : public CVirtualNumber {
     CDrvNumber(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
                DInfo::DType type, ERegisterHandle mode);
     CDrvNumber(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
+               DInfo::DType type, std::uint16_t tabSize, ERegisterHandle mode);
+    // The same under a name that is gone once the object is built.
+    CDrvNumber(Daten* daten, TransientName name, std::uint32_t address, std::uint16_t length,
+               DInfo::DType type, ERegisterHandle mode);
+    CDrvNumber(Daten* daten, TransientName name, std::uint32_t address, std::uint16_t length,
                DInfo::DType type, std::uint16_t tabSize, ERegisterHandle mode);
     // An unregistered copy at location; with privateCopy the writes go to a
     // mirror in PC memory and later reads of a written element come from it.
@@ -173,9 +179,8 @@ class CDrvNumber : public CVirtualNumber {
     // Shared by the constructors: checks the definition, then registers.
     void Build(const char* name, std::uint16_t length, DInfo::DType type, std::uint16_t tabSize,
                ERegisterHandle mode);
+    void ReleaseDrvPart() { mMirror.Release(); }
     void TakeDrvPart(const CDrvNumber& source);
-    // The result of a transfer: 0, or 15 reported as a read or write error.
-    void Moved(bool complete, bool write);
 
     std::uint32_t mAddress = 0;
     std::uint16_t mReadParam = 150;

@@ -7,10 +7,6 @@
 
 namespace {
 
-void Report(std::uint16_t handle, Daten::ErrorType error, bool optional = false) {
-    if (CData::gpDat) CData::gpDat->ErrorMessage(handle, error, optional);
-}
-
 // A STRING definition of length bytes per element.
 DInfo StringInfo(std::uint16_t length) {
     return DInfo(DInfo::STRING, length, DInfo::TPara, 1, 1, 0, 0);
@@ -33,22 +29,15 @@ std::uint8_t CVirtualStr::Comm(char* text, std::uint16_t index, std::uint8_t axi
 }
 
 CVirtualStr& CVirtualStr::assignPtr(const CVirtualStr& source) {
-    CData::assignPtr(source);
-    mCValue = source.mCValue;
-    return *this;
+    return CopyInto(*this, source, &CData::assignPtr, nullptr, &CVirtualStr::TakeCharPart);
 }
 
 CVirtualStr& CVirtualStr::operator=(const CVirtualStr& source) {
-    if (this == &source) return *this;
-    CData::operator=(source);
-    mCValue = source.mCValue;
-    return *this;
+    return CopyInto(*this, source, &CData::operator=, nullptr, &CVirtualStr::TakeCharPart);
 }
 
 CVirtualStr& CVirtualStr::replaceObject(const CVirtualStr& source) {
-    *this = source;
-    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
-    return *this;
+    return ReplaceWith(*this, source);
 }
 
 // ---------------------------------------------------------------- CPrivStr
@@ -127,8 +116,7 @@ std::uint16_t CPrivStr::getTabSize() const {
 void CPrivStr::setTabSize(std::uint16_t size) {
     if (mLentSize != 0 && size > mLentSize) {
         // The lender's memory cannot grow: the table stays as it is.
-        Report(mHandle, Daten::ValueOutOfRange);
-        mLastError = Daten::ValueOutOfRange;
+        Fail(Daten::ValueOutOfRange);
         return;
     }
     if (mOwnsTexts && (!mpTexts || size > mTabSize)) {
@@ -216,25 +204,17 @@ void CPrivStr::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t ax
 }
 
 CPrivStr& CPrivStr::assignPtr(const CPrivStr& source) {
-    if (this == &source) return *this;
-    ReleaseTexts();
-    CVirtualStr::assignPtr(source);
-    TakeTextPart(source);
-    return *this;
+    return CopyInto(*this, source, &CVirtualStr::assignPtr, &CPrivStr::ReleaseTexts,
+                    &CPrivStr::TakeTextPart);
 }
 
 CPrivStr& CPrivStr::operator=(const CPrivStr& source) {
-    if (this == &source) return *this;
-    ReleaseTexts();
-    CVirtualStr::operator=(source);
-    TakeTextPart(source);
-    return *this;
+    return CopyInto(*this, source, &CVirtualStr::operator=, &CPrivStr::ReleaseTexts,
+                    &CPrivStr::TakeTextPart);
 }
 
 CPrivStr& CPrivStr::replaceObject(const CPrivStr& source) {
-    *this = source;
-    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
-    return *this;
+    return ReplaceWith(*this, source);
 }
 
 // ---------------------------------------------------------------- CDrvStr
@@ -258,6 +238,12 @@ CDrvStr::CDrvStr(Daten* daten, const char* name, std::uint32_t address, std::uin
                  std::uint16_t tabSize, ERegisterHandle mode)
     : CVirtualStr(daten, name, 0, TDriver::LocationDefault, NoRegistration), mAddress(address) {
     Build(name, length, tabSize, mode);
+}
+
+CDrvStr::CDrvStr(Daten* daten, TransientName name, std::uint32_t address, std::uint16_t length,
+                 ERegisterHandle mode)
+    : CDrvStr(daten, name.text, address, length, 1, mode) {
+    KeepName();
 }
 
 CDrvStr::CDrvStr() : mReadParam(0), mReadFlag(true) {}
@@ -343,8 +329,7 @@ CDrvStr::operator const char*() {
                              static_cast<TDriver::ELocation>(mLocation));
     mpText[length] = '\0';
     if (moved != length) {
-        Report(mHandle, Daten::DataOrDriverError);
-        mLastError = Daten::DataOrDriverError;
+        Fail(Daten::DataOrDriverError);
         return mpText;
     }
     mLastError = Daten::Ok;
@@ -378,18 +363,12 @@ void CDrvStr::SetString(const char* text, std::uint16_t index, std::uint8_t axis
     _gDebugHandles.IncWrite(mHandle);
     const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), length, mpText,
                                                       static_cast<TDriver::ELocation>(mLocation));
-    if (moved != length) {
-        Report(mHandle, Daten::DataOrDriverError, true);
-        mLastError = Daten::DataOrDriverError;
-    } else {
-        mLastError = Daten::Ok;
-    }
+    Transferred(moved == length, true);
 }
 
 bool CDrvStr::RefusedByMirror() {
     if (mMirror.Covers(mIndex, mTabSize)) return false;
-    Report(mHandle, Daten::ValueOutOfRange);
-    mLastError = Daten::ValueOutOfRange;
+    Fail(Daten::ValueOutOfRange);
     return true;
 }
 
@@ -406,8 +385,7 @@ CDrvStr::operator std::int32_t() {
         mpDriver->ReadMemory(mCnc, ElementAddress(), 1, mReadParam, mReadFlag, &cell,
                              static_cast<TDriver::ELocation>(mLocation));
     if (moved != 1) {
-        Report(mHandle, Daten::DataOrDriverError);
-        mLastError = Daten::DataOrDriverError;
+        Fail(Daten::DataOrDriverError);
         return mCValue;
     }
     mCValue = cell;
@@ -437,12 +415,7 @@ void CDrvStr::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axi
     _gDebugHandles.IncWrite(mHandle);
     const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), 1, &mCValue,
                                                       static_cast<TDriver::ELocation>(mLocation));
-    if (moved != 1) {
-        Report(mHandle, Daten::DataOrDriverError, true);
-        mLastError = Daten::DataOrDriverError;
-    } else {
-        mLastError = Daten::Ok;
-    }
+    Transferred(moved == 1, true);
 }
 
 void* CDrvStr::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool) {
@@ -465,8 +438,7 @@ void* CDrvStr::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index
                              static_cast<TDriver::ELocation>(mLocation));
     mpText[mInfo.mLength] = '\0';
     if (moved != n) {
-        Report(mHandle, Daten::DataOrDriverError);
-        mLastError = Daten::DataOrDriverError;
+        Fail(Daten::DataOrDriverError);
         return buffer;
     }
     std::memcpy(buffer, mpText, n);
@@ -495,8 +467,7 @@ const void* CDrvStr::SetBinBlock(const void* buffer, std::uint16_t size, std::ui
     const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), n, buffer,
                                                       static_cast<TDriver::ELocation>(mLocation));
     if (moved != n) {
-        Report(mHandle, Daten::DataOrDriverError, true);
-        mLastError = Daten::DataOrDriverError;
+        Fail(Daten::DataOrDriverError, true);
         return buffer;
     }
     std::memcpy(mpText, buffer, n);
@@ -505,23 +476,15 @@ const void* CDrvStr::SetBinBlock(const void* buffer, std::uint16_t size, std::ui
 }
 
 CDrvStr& CDrvStr::assignPtr(const CDrvStr& source) {
-    if (this == &source) return *this;
-    ReleaseBuffers();
-    CVirtualStr::assignPtr(source);
-    TakeDrvPart(source);
-    return *this;
+    return CopyInto(*this, source, &CVirtualStr::assignPtr, &CDrvStr::ReleaseBuffers,
+                    &CDrvStr::TakeDrvPart);
 }
 
 CDrvStr& CDrvStr::operator=(const CDrvStr& source) {
-    if (this == &source) return *this;
-    ReleaseBuffers();
-    CVirtualStr::operator=(source);
-    TakeDrvPart(source);
-    return *this;
+    return CopyInto(*this, source, &CVirtualStr::operator=, &CDrvStr::ReleaseBuffers,
+                    &CDrvStr::TakeDrvPart);
 }
 
 CDrvStr& CDrvStr::replaceObject(const CDrvStr& source) {
-    *this = source;
-    if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
-    return *this;
+    return ReplaceWith(*this, source);
 }

@@ -30,6 +30,7 @@ class CVirtualStr : public CData {
     CVirtualStr& replaceObject(const CVirtualStr& source);
 
   protected:
+    void TakeCharPart(const CVirtualStr& source) { mCValue = source.mCValue; }
     // The last character read or written through the numeric operations.
     std::uint8_t mCValue = 0;
 };
@@ -86,6 +87,9 @@ class CDrvStr : public CVirtualStr {
             ERegisterHandle mode);
     CDrvStr(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
             std::uint16_t tabSize, ERegisterHandle mode);
+    // The same under a name that is gone once the object is built.
+    CDrvStr(Daten* daten, TransientName name, std::uint32_t address, std::uint16_t length,
+            ERegisterHandle mode);
     // An unregistered copy at location; with privateCopy the writes go to a
     // mirror in PC memory and later reads of a written element come from it.
     CDrvStr(const CDrvStr& source, bool privateCopy, const TDriver::ELocation location);

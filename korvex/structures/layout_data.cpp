@@ -152,9 +152,13 @@ bool Parse(std::string_view text, Layouts& out, std::string& error) {
             Class cls;
             cls.isUnion = words[0] == "union";
             cls.line = lineNumber;
-            if (words.size() != (cls.isUnion ? 2u : 3u) ||
+            cls.copyable = !cls.isUnion && words.size() == 4 && words[3] == "copyable";
+            if (words.size() != (cls.isUnion    ? 2u
+                                 : cls.copyable ? 4u
+                                                : 3u) ||
                 (!cls.isUnion && !ReadNumber(words[2], cls.size))) {
-                error = At(lineNumber, cls.isUnion ? "union NAME expected" : "struct NAME SIZE expected");
+                error = At(lineNumber, cls.isUnion ? "union NAME expected"
+                                                   : "struct NAME SIZE [copyable] expected");
                 return false;
             }
             cls.name = std::string(words[1]);
@@ -289,6 +293,12 @@ std::vector<std::string> Check(const Layouts& layouts) {
             if (wide && field.offset % 2 != 0)
                 faults.push_back(At(field.line, field.name + " at odd offset " +
                                                     std::to_string(field.offset)));
+            // A copy constructor copies member by member: what it nests
+            // must be copyable too.
+            const bool nested = field.kind == Kind::Nested || field.kind == Kind::NestedArray;
+            if (cls.copyable && nested && !layouts.Find(field.cls)->copyable)
+                faults.push_back(
+                    At(field.line, cls.name + " is copyable, its " + field.cls + " is not"));
             previousOffset = field.offset;
             previousEnd = field.offset + bytes;
             first = false;

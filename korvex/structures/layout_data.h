@@ -41,6 +41,7 @@ struct Class {
     std::string name;
     bool isUnion = false;
     std::uint32_t size = 0;  // mMotSize of a structure
+    bool copyable = false;   // has a copy constructor
     std::vector<Field> fields;
     int line = 0;
 };

@@ -43,6 +43,8 @@ TEST(LayoutDataTest, ShippedLayoutsAreSoundAndComplete) {
     EXPECT_EQ(layouts.Find("SPC_SDoInit")->size, 73460u);
     EXPECT_EQ(layouts.Find("SPC_SNotInit")->size, 20320u);
     EXPECT_EQ(layouts.Find("SPC_LowData_Typ")->size, 123284u);
+    EXPECT_TRUE(layouts.Find("SPC_SNotInit")->copyable);
+    EXPECT_FALSE(layouts.Find("SPC_LowData_Typ")->copyable);
     // An array of unions strides by the largest alternative.
     EXPECT_EQ(Extent(layouts, *layouts.Find("UPC_GraphicQueBlock_Typ")), 212u);
     const Class* low = layouts.Find("SPC_LowData_Typ");
@@ -83,6 +85,10 @@ TEST(LayoutDataTest, DamagedLayoutsAreRefusedWithTheLineAtFault) {
         {"zero-length string", "S64", "S0", "bad string length"},
         {"pointer to a class", "ALFu_Malc_PtrPTR_ P:L", "ALFu_Malc_PtrPTR_ P:SPC_Zeit_Struct",
          "a pointer's value must be"},
+        {"copyable class nesting one that is not", "SPC_SOneToolOffer 52 copyable",
+         "SPC_SOneToolOffer 52", "is copyable, its SPC_SOneToolOffer is not"},
+        {"unreadable class line", "struct SPC_Zeit_Struct 4\n", "struct SPC_Zeit_Struct 4 copy\n",
+         "[copyable] expected"},
     };
     for (const Case& c : cases) {
         const std::string faults = AllFaults(Damaged(c.from, c.to));

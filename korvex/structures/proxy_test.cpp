@@ -24,7 +24,7 @@ struct Seen {
     CData* object;
 };
 template <class X>
-std::vector<Seen> Objects(const X& proxy) {
+std::vector<Seen> Objects(X& proxy) {
     std::vector<Seen> seen;
     Visit(X::Layout(), &proxy, [&](CData& object) {
         std::uint32_t address = 0;
@@ -46,7 +46,7 @@ class ProxyTest : public ValuesTest {
 // alternatives, strings, both byte orders and the translated pointer are the
 // structures script's; here what it cannot show.
 TEST_F(ProxyTest, TheWalkReachesEveryObjectOfTheLayout) {
-    const SPC_Seq_Status_Typ status(daten.get(), "", 0x1000, CData::RegisterNew);
+    SPC_Seq_Status_Typ status(daten.get(), "", 0x1000, CData::RegisterNew);
     EXPECT_EQ(Objects(status).size(), SPC_Seq_Status_Typ::Layout().objects);
     EXPECT_EQ(SPC_Seq_Status_Typ::mMotSize, 628u);
     EXPECT_EQ(sizeof(SPC_Zeit_Struct::mMotSize), 4u);
@@ -105,7 +105,7 @@ TEST_F(ProxyTest, OperationsWalkTheMembersTheBindingConstructorBuilds) {
     }
     // The classes with a copy constructor copy member by member.
     SPC_SOneToolOffer offer(daten.get(), "T_", 0x3000, CData::RegisterNew);
-    const SPC_SOneToolOffer offerCopy(offer);
+    SPC_SOneToolOffer offerCopy(offer);
     const std::vector<Seen> original = Objects(offer);
     const std::vector<Seen> duplicate = Objects(offerCopy);
     ASSERT_EQ(original.size(), duplicate.size());
