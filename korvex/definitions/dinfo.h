@@ -83,7 +83,8 @@ class DInfo {
     explicit DInfo(const unsigned char image[kImageSize]);
 
     DInfo(const DInfo& other);
-    DInfo& operator=(const DInfo& other);
+    // Every field, the reserved bytes too: the record is its image.
+    DInfo& operator=(const DInfo& other) = default;
     ~DInfo();
 
     void SetInchMetric(unsigned char metricWidth, unsigned char metricDecimals,
