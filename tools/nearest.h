@@ -38,6 +38,8 @@ public:
         if (n == 0 || candidate.empty()) return;
         // Past the bound nothing can be kept; a full list lowers it.
         const std::size_t bound = Limit();
+        // Too short to be near as a whole, and shorter than any prefix counted.
+        if (candidate.size() + bound < n) return;
         const std::size_t far = bound + 1;
         // Columns past n + bound only matter as prefixes, which are too far.
         const std::size_t m = std::min(candidate.size(), n + bound);
