@@ -335,9 +335,18 @@ int RunVerb(Session& session, const Words& line) {
     ClearLastError();
     session.host().ClearLastMessage();
     bool jsonErrors = session.options().json;
-    const int code = RunVerbLine(session, line, jsonErrors);
-    std::fflush(stdout);
-    return code != 0 && jsonErrors ? Failed(session, code) : code;
+    int code = RunVerbLine(session, line, jsonErrors);
+    if (code != 0 && jsonErrors) Failed(session, code);
+    // Output that did not reach its file (a full disk) is a failure, not a
+    // silent success; a reader that left (a closed pipe) needs no message.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno ? errno : EIO;
+        std::clearerr(stdout);
+        if (error != EPIPE) ErrorLine(std::string("cannot write standard output: ") + std::strerror(error));
+        if (code == 0) code = kExitOutputError;
+    }
+    return code;
 }
 
 namespace {
@@ -426,7 +435,8 @@ std::string VerbTable() {
         "default to 0 and 255. In scripts and the shell, a word beginning with '#'\n"
         "begins a comment. --json prints one JSON document for check, list, show,\n"
         "get, getraw, tree and struct, and for any failed verb {\"error\":CODE,\"text\":TEXT}.\n"
-        "Exit codes: 0 success, 1-15 the library's error code, 64 wrong usage.";
+        "Exit codes: 0 success, 1-15 the library's error code, 64 wrong usage,\n"
+        "74 standard output could not be written.";
     return table;
 }
 
