@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -19,6 +20,7 @@
 
 #include "korvex/structures/cmotdirect.h"
 #include "korvex/version.h"
+#include "tools/common/text.h"
 #include "tools/nearest.h"
 
 namespace korvex::cli {
@@ -90,6 +92,11 @@ int LoadExitCode(Daten* daten) {
 
 }  // namespace
 
+namespace {
+// Beside the machine files: the simulated controller as the machine starts.
+constexpr const char* kMachineSimFile = "KORVEXSIM.TXT";
+}  // namespace
+
 Session::Session(const Options& options) : mOptions(options), mHost(options.machineDir) {
     mHost.SetTrace(options.trace);
     // The driver's lines go out with the host's, or alone with --trace=driver.
@@ -108,9 +115,14 @@ Session::Session(const Options& options) : mOptions(options), mHost(options.mach
     global.mDriverName = "KORVEXSIM.DLL";
     _UserLevel = 0;
     _QZLev = '3';
-    if (!options.simFile.empty() && std::ifstream(options.simFile).good()) {
+    // The machine's own controller start (its table sizes), unless a saved
+    // state takes its place.
+    std::string state = options.simFile;
+    if (state.empty() || !std::ifstream(state).good())
+        state = (std::filesystem::path(options.machineDir) / kMachineSimFile).string();
+    if (std::ifstream(state).good()) {
         std::string error;
-        if (!mSim.LoadState(options.simFile, error)) {
+        if (!mSim.LoadState(state, error)) {
             ErrorLine(error);
             mSimLoadFailed = true;
         }
@@ -120,6 +132,10 @@ Session::Session(const Options& options) : mOptions(options), mHost(options.mach
 Session::~Session() {
     for (auto it = mKept.rbegin(); it != mKept.rend(); ++it) (*it)();
     if (mDaten) ShutDownKorvex(mDaten);
+}
+
+bool Session::VerbFlag(const std::string& flag) const {
+    return std::find(mVerbFlags.begin(), mVerbFlags.end(), flag) != mVerbFlags.end();
 }
 
 bool Session::UseStructures() {
@@ -236,15 +252,7 @@ bool ParseAddress(const std::string& text, std::uint32_t& address) {
 }
 
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long& value) {
-    if (text.empty() || text.size() > 10) return false;
-    unsigned long result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        result = result * 10 + static_cast<unsigned long>(c - '0');
-    }
-    if (result > max) return false;
-    value = result;
-    return true;
+    return tools::ParseUnsigned(text, max, value);
 }
 
 namespace {
@@ -302,7 +310,9 @@ int UsageError(const std::string& message) {
 namespace {
 
 void PrintVerbHelp(const std::string& name, const Verb& verb) {
-    std::printf("usage: korvex [OPTIONS] %s%s\n  %s\n", verb.usage.c_str(),
+    std::string flags;
+    for (const std::string& flag : verb.flags) flags += " [" + flag + "]";
+    std::printf("usage: korvex [OPTIONS] %s%s%s\n  %s\n", verb.usage.c_str(), flags.c_str(),
                 verb.printsJson ? " [--json]" : "", verb.summary.c_str());
     if (verb.printsJson)
         std::printf("  --json (before or after %s): one JSON document instead\n", name.c_str());
@@ -336,7 +346,10 @@ int RunVerb(Session& session, const Words& line) {
     session.host().ClearLastMessage();
     bool jsonErrors = session.options().json;
     int code = RunVerbLine(session, line, jsonErrors);
-    if (code != 0 && jsonErrors) Failed(session, code);
+    // A verb whose own document carries its error (input) is not answered twice.
+    const bool answered = session.JsonAnswered();
+    session.SetJsonAnswered(false);
+    if (code != 0 && jsonErrors && !answered) Failed(session, code);
     // Output that did not reach its file (a full disk) is a failure, not a
     // silent success; a reader that left (a closed pipe) needs no message.
     errno = 0;
@@ -364,6 +377,7 @@ int RunVerbLine(Session& session, const Words& line, bool& jsonErrors) {
     // The verb's own options: --help and --json anywhere before a "--"; the
     // words after "--" are arguments whatever they look like.
     Words words{line[0]};
+    Words flags;
     bool json = false;
     bool options = true;
     for (std::size_t i = 1; i < line.size(); ++i) {
@@ -374,6 +388,9 @@ int RunVerbLine(Session& session, const Words& line, bool& jsonErrors) {
             return 0;
         } else if (options && line[i] == "--json") {
             json = verb.printsJson;
+        } else if (options && std::find(verb.flags.begin(), verb.flags.end(), line[i]) !=
+                                  verb.flags.end()) {
+            flags.push_back(line[i]);
         } else {
             words.push_back(line[i]);
         }
@@ -386,7 +403,9 @@ int RunVerbLine(Session& session, const Words& line, bool& jsonErrors) {
     }
     std::fflush(stdout);
     session.SetJsonVerb((json || session.options().json) && verb.printsJson);
+    session.SetVerbFlags(std::move(flags));
     const int code = verb.run(session, words);
+    session.SetVerbFlags({});
     session.SetJsonVerb(false);
     return code;
 }
@@ -434,9 +453,9 @@ std::string VerbTable() {
         "\nA NAME is a handle name; digits only are a handle number. INDEX and AXIS\n"
         "default to 0 and 255. In scripts and the shell, a word beginning with '#'\n"
         "begins a comment. --json prints one JSON document for check, list, show,\n"
-        "get, getraw, tree and struct, and for any failed verb {\"error\":CODE,\"text\":TEXT}.\n"
-        "Exit codes: 0 success, 1-15 the library's error code, 64 wrong usage,\n"
-        "74 standard output could not be written.";
+        "get, getraw, input, tree and struct, and for any failed verb\n"
+        "{\"error\":CODE,\"text\":TEXT}. Exit codes: 0 success, 1-15 the library's\n"
+        "error code, 64 wrong usage, 74 standard output could not be written.";
     return table;
 }
 

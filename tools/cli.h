@@ -59,6 +59,13 @@ public:
     // before or after the verb).
     bool Json() const { return mJsonVerb; }
     void SetJsonVerb(bool on) { mJsonVerb = on; }
+    // True when the verb running now was given its option flag (one of
+    // Verb::flags, before any "--").
+    bool VerbFlag(const std::string& flag) const;
+    void SetVerbFlags(std::vector<std::string> flags) { mVerbFlags = std::move(flags); }
+    // The verb printed one JSON document that holds its error as well.
+    bool JsonAnswered() const { return mJsonAnswered; }
+    void SetJsonAnswered(bool on) { mJsonAnswered = on; }
     // The names a mistyped NAME is compared with: every registered name and
     // the tree's names that have no number.
     void ForEachName(const std::function<void(std::string_view)>& visit);
@@ -89,6 +96,8 @@ private:
     bool mSimLoadFailed = false;
     std::vector<std::function<void()>> mKept;
     bool mJsonVerb = false;
+    std::vector<std::string> mVerbFlags;
+    bool mJsonAnswered = false;
 };
 
 using Words = std::vector<std::string>;
@@ -105,6 +114,8 @@ struct Verb {
     bool printsJson = false;
     // Left out of the help (a helper for test scripts).
     bool hidden = false;
+    // Option flags of the verb's own ("--unchecked"), anywhere before a "--".
+    std::vector<std::string> flags = {};
 };
 
 // The verb table; each verb file registers its verbs at start-up.

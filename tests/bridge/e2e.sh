@@ -140,11 +140,11 @@ wait_for $ROOT/0/TDiaD/3 '"raw":1000,"text":"1.000"'
 
 # Sets: the same driver and protocol lines as `input`.
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/4/set -m 1.2
-wait_result $ROOT/0/TDiaD/4/result '{"error":0,"text":""}'
+wait_result $ROOT/0/TDiaD/4/result '{"error":0,"text":"","sent":["T5D1.2"]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/CmdLine/0/set -m NOTOL
-wait_result $ROOT/0/CmdLine/0/result '{"error":0,"text":""}'
+wait_result $ROOT/0/CmdLine/0/result '{"error":0,"text":"","sent":["NOTOL"]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/MachineName/0/set -m 'Fräse 1'
-wait_result $ROOT/0/MachineName/0/result '{"error":0,"text":""}'
+wait_result $ROOT/0/MachineName/0/result '{"error":0,"text":"","sent":["MachineName[0]=Fräse 1"]}'
 wait_for $ROOT/0/MachineName/0 '"raw":"Fräse 1"'
 mkdir twin && cp -r m1 twin/m1
 # same_as_input ARG...: the bridge traced every line `input ARG...` traces
@@ -165,17 +165,21 @@ writes=$(grep -c '^WriteByHandle' bridge.out)
 printf '\xff' > not-utf8
 head -c 1048576 /dev/zero | tr '\0' '1' > big
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/MachineSerial/0/set -m X
-wait_result $ROOT/0/MachineSerial/0/result '{"error":2,"text":"Direct access not allowed!"}'
+wait_result $ROOT/0/MachineSerial/0/result '{"error":2,"text":"Direct access not allowed!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/NoSuchName/0/set -m 1
-wait_result $ROOT/0/NoSuchName/0/result '{"error":6,"text":"Handle not found!"}'
+wait_result $ROOT/0/NoSuchName/0/result '{"error":6,"text":"Handle not found!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/x/set -m 1
-wait_result $ROOT/0/TDiaD/x/result '{"error":13,"text":"Parameter error!"}'
+wait_result $ROOT/0/TDiaD/x/result '{"error":13,"text":"Parameter error!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/8/set -m 1
-wait_result $ROOT/0/TDiaD/8/result '{"error":3,"text":"Value out of range"}'
+wait_result $ROOT/0/TDiaD/8/result '{"error":3,"text":"Value out of range","sent":[]}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/3/set -m 99.
+wait_result $ROOT/0/TDiaD/3/result '{"error":3,"text":"Value out of range","sent":[]}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/3/set -m '1.2 M30'
+wait_result $ROOT/0/TDiaD/3/result '{"error":13,"text":"Parameter error!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/1/set -f not-utf8
-wait_result $ROOT/0/TDiaD/1/result '{"error":7,"text":"Syntax error!"}'
+wait_result $ROOT/0/TDiaD/1/result '{"error":7,"text":"Syntax error!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/2/set -f big
-wait_result $ROOT/0/TDiaD/2/result '{"error":4,"text":"Not enough space!"}'
+wait_result $ROOT/0/TDiaD/2/result '{"error":4,"text":"Not enough space!","sent":[]}'
 sleep 0.3
 [ "$(grep -c '^WriteByHandle' bridge.out)" = "$writes" ] || fail "a refused set wrote"
 
@@ -205,7 +209,7 @@ wait_for $ROOT/status online
 eventually grep -q "dropped a retained set" bridge.err || fail "a retained set was not dropped"
 await_result_subscriber
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/5/set -r -n
-wait_result $ROOT/0/TDiaD/5/result '{"error":7,"text":"Syntax error!"}'
+wait_result $ROOT/0/TDiaD/5/result '{"error":7,"text":"Syntax error!","sent":[]}'
 grep -q 'T6D' bridge.out && fail "a retained or empty set was carried out"
 kill -TERM "$BRIDGE"
 wait "$BRIDGE"
