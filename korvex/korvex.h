@@ -343,6 +343,13 @@ protected:
     void LoadDefinitions(OWL::TWindow* parent, const char* datenName);
 
 private:
+    // The roads of GetValue/SetValue (long) other than a plain numeric
+    // handle read or written straight through the driver.
+    std::uint8_t GetLongOtherRoads(std::uint16_t handle, std::int32_t& value, std::uint16_t index,
+                                   std::uint8_t axis);
+    std::uint8_t SetLongOtherRoads(std::uint16_t handle, std::int32_t value, std::uint16_t index,
+                                   std::uint8_t axis, char direct);
+
     Daten(const Daten&) = delete;
     Daten& operator=(const Daten&) = delete;
 };
