@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -298,7 +299,11 @@ public:
 
 protected:
     // Owns its records; slots without a definition hold an empty record.
+    // Records read from the definition cache live in one block; the others
+    // were allocated one by one.
     std::vector<DInfo*> mDefinitions;
+    DInfoRun mDefinitionBlock;
+    bool InDefinitionBlock(const DInfo* record) const;
     // Does not own the data objects.
     std::vector<CData*> mRegistered;
     // Registrations past the last number, by name (without regard to case).
