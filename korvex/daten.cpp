@@ -222,7 +222,7 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     const std::size_t count = mRegistered.size();
     viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(count));
     const std::uint16_t handle = static_cast<std::uint16_t>(count + kFirstRegisteredHandle - 1);
-    if (!mHandles->addNew(bare, handle)) return Handles::kNoHandle;
+    if (!mHandles->addNew(std::string_view(bare, length), handle)) return Handles::kNoHandle;
     return handle;
 }
 
