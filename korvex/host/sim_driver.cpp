@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
 #include <fstream>
 #include <sstream>
 
@@ -77,7 +80,23 @@ bool FromHex(const std::string& text, std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-SimDriver::SimDriver() : mImage(kImageEnd - kImageStart, 0), mOffsetArea(kOffsetAreaSize, 0) {}
+ZeroedBytes::ZeroedBytes(std::size_t size)
+    : mData(static_cast<std::uint8_t*>(std::calloc(size, 1))), mSize(size) {
+    if (!mData && size) throw std::bad_alloc();
+}
+
+ZeroedBytes& ZeroedBytes::operator=(ZeroedBytes&& other) noexcept {
+    if (this != &other) {
+        std::free(mData);
+        mData = std::exchange(other.mData, nullptr);
+        mSize = std::exchange(other.mSize, 0);
+    }
+    return *this;
+}
+
+ZeroedBytes::~ZeroedBytes() { std::free(mData); }
+
+SimDriver::SimDriver() : mImage(kImageEnd - kImageStart), mOffsetArea(kOffsetAreaSize) {}
 
 bool SimDriver::OperationFromName(const std::string& name, Operation& operation) {
     for (int i = 0; i < kOperations; ++i) {
@@ -395,7 +414,7 @@ bool SimDriver::SaveState(const std::string& path) const {
     std::sort(sorted.begin(), sorted.end());
     for (const auto& [handle, length] : sorted) out << "field " << handle << ' ' << length << "\n";
     // Non-zero runs of the memory image and the offset area, 64 bytes a line.
-    auto runs = [&out](const char* word, const std::vector<std::uint8_t>& area, std::uint32_t base) {
+    auto runs = [&out](const char* word, const ZeroedBytes& area, std::uint32_t base) {
         // Most of the image is zero: whole zero blocks are skipped at once.
         static const std::uint8_t kZeros[256] = {};
         for (std::size_t i = 0; i < area.size();) {
@@ -465,10 +484,11 @@ bool SimDriver::LoadState(const std::string& path, std::string& error) {
             std::string hex;
             std::vector<std::uint8_t> bytes;
             ok = static_cast<bool>(words >> address >> hex) && FromHex(hex, bytes);
-            std::vector<std::uint8_t>& area = word == "mem" ? loaded.mImage : loaded.mOffsetArea;
+            ZeroedBytes& area = word == "mem" ? loaded.mImage : loaded.mOffsetArea;
             const std::uint32_t base = word == "mem" ? kImageStart : 0;
             ok = ok && address >= base && address - base + bytes.size() <= area.size();
-            if (ok) std::copy(bytes.begin(), bytes.end(), area.begin() + (address - base));
+            if (ok && !bytes.empty())
+                std::memcpy(area.data() + (address - base), bytes.data(), bytes.size());
         } else {
             ok = false;
         }
