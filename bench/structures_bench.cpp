@@ -54,7 +54,7 @@ void BM_BuildMotDirect(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * 56533);
 }
-BENCHMARK(BM_BuildMotDirect)->Unit(benchmark::kMillisecond)->Repetitions(5);
+BENCHMARK(BM_BuildMotDirect)->Unit(benchmark::kMillisecond);
 
 // The bare work: one block per data object of the tree's sizes, and a
 // copy of each name.
@@ -96,7 +96,7 @@ void BM_BaselineAllocateAndCopyNames(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * objects.size());
 }
-BENCHMARK(BM_BaselineAllocateAndCopyNames)->Unit(benchmark::kMillisecond)->Repetitions(5);
+BENCHMARK(BM_BaselineAllocateAndCopyNames)->Unit(benchmark::kMillisecond);
 
 // Heap in use after the tree is built, less before, per data object.
 void BM_TreeMemoryPerObject(benchmark::State& state) {
