@@ -14,7 +14,8 @@ latency: from the write of the change to the bridge until the subscriber
 receives the value (both clocks are this machine's); lost: changes never
 seen; R: change messages received per second; rss: mean resident memory of a
 bridge at the end; cpu: mean CPU of a bridge over the measured seconds, in
-percent of one core. Exits 0 when nothing was lost, 1 otherwise, 2 when the
+percent of one core. A second line gives the CPU of the broker, the
+subscriber and this script, and the load average. Exits 0 when nothing was lost, 1 otherwise, 2 when the
 fleet could not be started. Everything it started is ended on the way out.
 """
 
@@ -112,8 +113,10 @@ class Fleet:
                           "max_queued_messages 0\nmax_inflight_messages 0\n"
                           "max_connections -1\n" % port)
             log = open(os.path.join(self.work, "broker.log"), "w")
-            broker = self.spawn([self.args.mosquitto, "-c", conf], stdout=log,
-                                stderr=subprocess.STDOUT)
+            command = [self.args.mosquitto, "-c", conf]
+            if self.args.broker_nice:
+                command = ["nice", "-n", str(self.args.broker_nice)] + command
+            broker = self.spawn(command, stdout=log, stderr=subprocess.STDOUT)
             try:
                 wait_for(lambda: broker.poll() is not None or
                          "running" in open(os.path.join(self.work, "broker.log")).read(),
@@ -179,7 +182,10 @@ class Fleet:
             return 0
 
     def cpu_ticks(self):
-        return [self.ticks_of(process) for process in self.bridges + [self.broker]]
+        # The bridges, then the broker, the subscriber and this script.
+        own = os.times()
+        return ([self.ticks_of(process) for process in self.bridges + [self.broker, self.subscriber]]
+                + [int((own.user + own.system) * os.sysconf("SC_CLK_TCK"))])
 
     def rss_mb(self):
         sizes = []
@@ -270,13 +276,17 @@ class Fleet:
         hertz = os.sysconf("SC_CLK_TCK")
         cpu = [(after - before) / hertz / elapsed * 100.0
                for before, after in zip(cpu_before, cpu_after)]
+        own_cpu = cpu.pop()
+        subscriber_cpu = cpu.pop()
         broker_cpu = cpu.pop()
         print("fleet: %d bridges, %.0f msg/s, p50 %.1f ms, p99 %.1f ms, lost %d, "
               "rss %.1f MB/bridge, cpu %.1f%%/bridge"
               % (args.bridges, in_window / elapsed, percentile(50), percentile(99), lost, rss,
                  sum(cpu) / len(cpu)))
-        print("broker: cpu %.1f%% of a core; bridges together %.1f%%; load average %s"
-              % (broker_cpu, sum(cpu), " ".join(open("/proc/loadavg").read().split()[:3])))
+        print("broker: cpu %.1f%% of a core; subscriber %.1f%%; this script %.1f%%; bridges "
+              "together %.1f%%; load average %s"
+              % (broker_cpu, subscriber_cpu, own_cpu, sum(cpu),
+                 " ".join(open("/proc/loadavg").read().split()[:3])))
         sys.stdout.flush()
         return 0 if lost == 0 else 1
 
@@ -293,6 +303,9 @@ def main():
     parser.add_argument("--korvex", default=os.environ.get("KORVEX", ""))
     parser.add_argument("--mosquitto", default=os.environ.get("MOSQUITTO", ""))
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    parser.add_argument("--broker-nice", type=int, default=0,
+                        help="run the broker at this nice level (negative: ahead of other "
+                             "work on a shared machine; needs root)")
     args = parser.parse_args()
     if args.bridges < 1 or args.seconds < 1 or args.rate < 0:
         parser.error("--bridges and --seconds must be at least 1, --rate at least 0")

@@ -175,6 +175,11 @@ DInfo::DInfo(const DInfo& other) {
     ++mCount;
 }
 
+void DInfoRunDeleter::operator()(DInfo* first) const {
+    for (std::size_t i = 0; i < count; ++i) first[i].~DInfo();
+    ::operator delete(first);
+}
+
 DInfo::~DInfo() {
     --mCount;
 }

@@ -166,6 +166,9 @@ private:
     bool ShouldFail(Operation operation);
     bool Tracing() const { return mRecordTrace || static_cast<bool>(mTraceSink); }
     void Trace(const std::string& line);
+    void TraceHandleCall(const char* operation, std::uint8_t cnc, std::uint8_t axis,
+                         std::uint16_t handle, std::uint16_t a, std::uint8_t b, std::uint8_t mode,
+                         const void* bytes, std::size_t count, std::uint8_t result, bool read);
     // Hands a write to the watch; true when it is held back.
     bool Watch(const Write& write) {
         if (mWriteWatch) mWriteWatch(write);
