@@ -278,6 +278,14 @@ public:
     std::uint8_t ConstructionResult() const { return mConstructionResult; }
     // True when the definition table came from the definition cache.
     bool DefinitionsFromCache() const { return mDefinitionsFromCache; }
+    // True when the definition file was parsed and its cache could not be
+    // written because the directory is read-only.
+    bool DefinitionCacheUnwritten() const { return mDefinitionCacheUnwritten; }
+    // The definition cache's full name.
+    const char* DefinitionCacheFile() const { return mszDefinitionCache; }
+    // Writes the definition cache again from the table in memory (its owner
+    // preparing a machine directory); false when it could not be written.
+    bool RewriteDefinitionCache();
     std::uint8_t Cnc() const { return mCnc; }
     TDriver* Driver() const { return mDriver; }
     TApplFrame* Frame() const { return mFrame; }
@@ -331,6 +339,7 @@ protected:
     char* mLastCommandText = nullptr;
     std::uint8_t mConstructionResult = 0;
     bool mDefinitionsFromCache = false;
+    bool mDefinitionCacheUnwritten = false;
     std::uint8_t mTTkvChanged286[kTTkvFlags] = {};
     std::uint8_t mTTkvChanged365[kTTkvFlags] = {};
     std::uint8_t mTTkvChangedSummary = 0;

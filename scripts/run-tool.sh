@@ -4,9 +4,11 @@
 # tour of the sample machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+# Everything the build says goes to standard error, so that the tool's own
+# output can be piped (run-tool.sh get X --json | python3 -m json.tool).
+bash scripts/setup.sh >&2
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target korvex
+cmake --build build --target korvex >&2
 if [ $# -gt 0 ]; then
     exec ./build/korvex "$@"
 fi

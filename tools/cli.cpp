@@ -60,13 +60,31 @@ std::string DiagnoseMachineDir(const std::string& dir, bool& filesAtFault) {
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());
     if (fd < 0) {
-        lines += "korvex: cannot write the caches in " + dir + ": " + std::strerror(errno) + "\n";
+        lines += "korvex: cannot write the caches in " + dir + ": " + std::strerror(errno) +
+                 " (run 'korvex -m " + dir + " check' as its owner)\n";
     } else {
         filesAtFault = true;
         ::close(fd);
         ::unlink(name.data());
     }
     return lines;
+}
+
+// The exit code of a load that ended the process: the library's error code.
+// The handle registry records its own load results (1 to 4); they are told
+// as the library's codes of the same failure.
+int LoadExitCode(Daten* daten) {
+    if (!daten) return Daten::DataOrDriverError;
+    if (const Handles* handles = daten->GetHandles();
+        handles && handles->LoadResultCode() != Handles::Loaded) {
+        switch (handles->LoadResultCode()) {
+            case Handles::FileNotFound: return Daten::FileNotFound;
+            case Handles::NumberTwice: return Daten::HandleExists;
+            default: return Daten::SyntaxError;  // an empty name, a name twice
+        }
+    }
+    const int result = daten->ConstructionResult();
+    return result ? result : static_cast<int>(Daten::DataOrDriverError);
 }
 
 }  // namespace
@@ -118,9 +136,7 @@ int Session::Load() {
     mHost.SetMessagePreamble("");
     if (mHost.FatalExitRequested()) {
         // The load ended the process, as it ends a host.
-        mLoadExit = mDaten && mDaten->ConstructionResult()
-                        ? static_cast<int>(mDaten->ConstructionResult())
-                        : static_cast<int>(Daten::DataOrDriverError);
+        mLoadExit = LoadExitCode(mDaten);
         // An error in the machine's files: lint shows all of them at once.
         if (filesAtFault)
             ErrorLine("run 'korvex -m " + mOptions.machineDir +
@@ -133,6 +149,10 @@ int Session::Load() {
         return mLoadExit;
     }
     mDaten->SetMessagesOn(mOptions.messages);
+    if (Handles::CacheUnwritten() || mDaten->DefinitionCacheUnwritten())
+        ErrorLine("warning: the caches in " + mOptions.machineDir +
+                  " are stale and the directory is not writable: the text files were read; run "
+                  "'korvex -m " + mOptions.machineDir + " check' as its owner to rewrite them");
     return 0;
 }
 

@@ -130,6 +130,23 @@ void PrintJson(const nlohmann::json& document);
 // Where a script line came from ("FILE:LINE: "), "" outside scripts.
 void SetLocation(const std::string& location);
 
+// One finding of lint: FILE:LINE: CAPTION: TEXT (TEXT on one line; LINE 0
+// for the file as a whole).
+struct LintFinding {
+    std::string file;
+    unsigned line = 0;
+    std::string caption;
+    std::string text;
+};
+// Every error and silent misreading in a handle file and a definition file.
+std::vector<LintFinding> LintFiles(const std::string& handleFile, const std::string& definitionFile);
+// The same for the machine's own files, as KORVEX.INI names them.
+std::vector<LintFinding> LintMachine(Session& session);
+// Prints each finding of LintMachine as "korvex: warning: FILE:LINE: CAPTION:
+// TEXT" on standard error: what a load read without a word (check, bridge
+// and serve call it once the machine has loaded).
+void PrintLintWarnings(Session& session);
+
 // Runs one verb line.
 int RunVerb(Session& session, const Words& words);
 // Runs the lines of a script named name ("<stdin>" for standard input);

@@ -23,6 +23,7 @@
 #include "tools/bridge/mqtt_link.h"
 #include "tools/bridge/value_watch.h"
 #include "tools/cli.h"
+#include "tools/service_notify.h"
 
 namespace korvex::cli {
 namespace {
@@ -123,6 +124,8 @@ int Bridge(Session& session, const Words& words) {
     if (!options.passwordFile.empty() && !ReadPassword(options.passwordFile, settings.password))
         return UsageError("cannot read a password from " + options.passwordFile);
 
+    // What the load read without a word, before the first value goes out.
+    PrintLintWarnings(session);
     bridge::ValueWatch watch(*session.daten(), root, cnc, options.publish, options.writable, Log);
     const std::size_t values = watch.Collect();
     Log("publishing " + std::to_string(values) + " values under " + root + "/" +
@@ -139,7 +142,10 @@ int Bridge(Session& session, const Words& words) {
     std::vector<bridge::MqttLink::Incoming> incoming;
     const auto interval = std::chrono::milliseconds(options.intervalMs);
     Clock::time_point nextPass = Clock::now();
+    ServiceNotifier service;
     while (!Interrupted()) {
+        if (link.Connected()) service.Ready("connected to " + options.host + ":" + std::to_string(options.port));
+        service.Alive();
         Clock::time_point now = Clock::now();
         if (now >= nextPass) {
             watch.Pass(link);
@@ -149,8 +155,9 @@ int Bridge(Session& session, const Words& words) {
         }
         pollfd fds[2] = {{link.IncomingFd(), POLLIN, 0},
                          {readInput ? STDIN_FILENO : -1, POLLIN, 0}};
-        const auto wait = std::max(std::chrono::nanoseconds(0),
-                                   std::chrono::duration_cast<std::chrono::nanoseconds>(nextPass - now));
+        // A long interval still wakes every second, for the service watchdog.
+        const auto wait = std::clamp(std::chrono::duration_cast<std::chrono::nanoseconds>(nextPass - now),
+                                     std::chrono::nanoseconds(0), std::chrono::nanoseconds(1000000000));
         const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
                                static_cast<long>(wait.count() % 1000000000)};
         if (ppoll(fds, 2, &timeout, signals.WaitMask()) < 0) continue;  // a signal, or EINTR
@@ -170,6 +177,7 @@ int Bridge(Session& session, const Words& words) {
     if (session.options().scriptFile.empty())
         fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) & ~O_NONBLOCK);
     Log("leaving");
+    service.Stopping();
     link.Stop();
     return 0;
 }

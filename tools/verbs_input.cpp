@@ -10,25 +10,28 @@ namespace korvex::cli {
 namespace {
 
 // Comm answers a text it cannot convert, and a text for a flag handle, with
-// error 15 alone; the conversion's own error says why. Messages stay off for
-// the second conversion so that a host message is not shown twice.
-void ExplainFailedInput(Daten& daten, bool messagesOn, std::uint16_t handle,
-                        const std::string& name, const std::string& text) {
+// error 15 alone; the conversion's own error says why, and its code is the
+// verb's. Messages stay off for the second conversion so that a host message
+// is not shown twice. Answers the code after printing one line, or 0 when
+// there is nothing more to say.
+std::uint8_t ExplainFailedInput(Daten& daten, bool messagesOn, std::uint16_t handle,
+                                const std::string& name, const std::string& text) {
     const DInfo* record = daten.ExistHandle(handle);
-    if (!record || record->mType == DInfo::STRING) return;
+    if (!record || record->mType == DInfo::STRING) return 0;
     if (!daten.DirectWriteMode() && !record->mWriteDirect) {
-        if (record->mNotDirect == DInfo::CommFlag)
-            ErrorLine(name + " is a flag: it takes a number (setraw), not operator input");
-        return;
+        if (record->mNotDirect != DInfo::CommFlag) return 0;
+        ErrorLine(name + " is a flag: it takes a number (setraw), not operator input");
+        return Daten::DataOrDriverError;
     }
     daten.SetMessagesOn(false);
     double value = 0;
     const std::uint8_t why = daten.String2Value(handle, text.c_str(), value);
     daten.SetMessagesOn(messagesOn);
-    if (why != 0 && why != Daten::DataOrDriverError)
-        ErrorLine("'" + text + "' is not a value for " + name + ": " + Daten::ErrorText(why));
-    else if (why == Daten::DataOrDriverError)
-        ErrorLine("'" + text + "' is not a value for " + name + ": characters after the number");
+    if (why == 0) return 0;
+    ErrorLine("'" + text + "' is not a value for " + name + ": " +
+              (why == Daten::DataOrDriverError ? std::string("characters after the number")
+                                               : std::string(Daten::ErrorText(why))));
+    return why;
 }
 
 int Input(Session& session, const Words& words) {
@@ -58,8 +61,11 @@ int Input(Session& session, const Words& words) {
     // answers 0 for the command line itself): say that nothing was sent.
     if (busy && session.sim().BusyReads() > 0)
         ErrorLine("the command channel stayed busy (CmdBusy read non-zero): nothing was sent");
-    if (result == Daten::DataOrDriverError && !object)
-        ExplainFailedInput(daten, session.options().messages, handle, words[1], words[2]);
+    if (result == Daten::DataOrDriverError && !object) {
+        if (const std::uint8_t why =
+                ExplainFailedInput(daten, session.options().messages, handle, words[1], words[2]))
+            return why;
+    }
     return result == 0 ? 0 : LibraryError(result);
 }
 

@@ -162,23 +162,13 @@ void MachineFiles(Session& session, std::string& handleFile, std::string& defini
     definitionFile = path;
 }
 
-int Lint(Session& session, const Words& words) {
-    std::string handleFile;
-    std::string definitionFile;
-    if (words.size() == 2) return UsageError("usage: lint [HANDLEFILE DEFFILE]");
-    if (words.size() == 3) {
-        handleFile = words[1];
-        definitionFile = words[2];
-    } else {
-        MachineFiles(session, handleFile, definitionFile);
-    }
-    unsigned errors = 0;
-    auto sinkFor = [&errors](const std::string& file) {
-        return [&errors, file](const files::LoadMessage& message) {
-            std::printf("%s:%u: %s: %s\n", Printable(file).c_str(), message.line,
-                        Printable(message.caption).c_str(),
-                        Printable(OneLine(message.text)).c_str());
-            ++errors;
+}  // namespace
+
+std::vector<LintFinding> LintFiles(const std::string& handleFile, const std::string& definitionFile) {
+    std::vector<LintFinding> findings;
+    auto sinkFor = [&findings](const std::string& file) {
+        return [&findings, file](const files::LoadMessage& message) {
+            findings.push_back({file, message.line, message.caption, OneLine(message.text)});
             return true;
         };
     };
@@ -235,8 +225,35 @@ int Lint(Session& session, const Words& words) {
         parser.Parse(bytes.text());
         for (DInfo* record : table) delete record;
     }
+    return findings;
+}
+
+std::vector<LintFinding> LintMachine(Session& session) {
+    std::string handleFile;
+    std::string definitionFile;
+    MachineFiles(session, handleFile, definitionFile);
+    return LintFiles(handleFile, definitionFile);
+}
+
+void PrintLintWarnings(Session& session) {
     std::fflush(stdout);
-    return errors ? 1 : 0;
+    for (const LintFinding& finding : LintMachine(session))
+        std::fprintf(stderr, "korvex: warning: %s:%u: %s: %s\n", Printable(finding.file).c_str(),
+                     finding.line, Printable(finding.caption).c_str(),
+                     Printable(finding.text).c_str());
+}
+
+namespace {
+
+int Lint(Session& session, const Words& words) {
+    if (words.size() == 2) return UsageError("usage: lint [HANDLEFILE DEFFILE]");
+    const std::vector<LintFinding> findings =
+        words.size() == 3 ? LintFiles(words[1], words[2]) : LintMachine(session);
+    for (const LintFinding& finding : findings)
+        std::printf("%s:%u: %s: %s\n", Printable(finding.file).c_str(), finding.line,
+                    Printable(finding.caption).c_str(), Printable(finding.text).c_str());
+    std::fflush(stdout);
+    return findings.empty() ? 0 : 1;
 }
 
 const VerbRegistration kLint("lint", {"lint [HANDLEFILE DEFFILE]",

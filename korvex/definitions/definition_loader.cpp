@@ -74,9 +74,19 @@ using namespace korvex::files;
 using korvex::definitions::DecodeDefinitionCache;
 using korvex::definitions::EncodeDefinitionCache;
 
+bool Daten::RewriteDefinitionCache() {
+    if (mDefinitions.empty() || !mszDefinitionCache[0]) return false;
+    const auto bytes = EncodeDefinitionCache(mszDefinitionFile, mDefinitions,
+                                             static_cast<std::uint16_t>(mDefinitions.size()));
+    if (WriteCacheFile(mszDefinitionCache, bytes) != WriteResult::Ok) return false;
+    mDefinitionCacheUnwritten = false;
+    return true;
+}
+
 void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
     mConstructionResult = Ok;
     mDefinitionsFromCache = false;
+    mDefinitionCacheUnwritten = false;
     ClearDefinitions();
     if (!datenName) datenName = "";
     // Without a host application there is no definition file to find; the
@@ -150,6 +160,12 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
     switch (
         WriteCacheFile(cacheFile, EncodeDefinitionCache(mszDefinitionFile, mDefinitions, count))) {
         case WriteResult::CannotCreate:
+            // A read-only install keeps the table parsed from the text; the
+            // cache stays as it was, for its owner to rewrite.
+            if (!DirectoryWritable(cacheFile)) {
+                mDefinitionCacheUnwritten = true;
+                return;
+            }
             fail(DataOrDriverError, "OPEN - ERROR !!", cacheFile);
             return;
         case WriteResult::WriteError:

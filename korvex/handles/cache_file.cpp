@@ -155,6 +155,13 @@ WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& b
     return WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 
+bool DirectoryWritable(const char* path) {
+    if (!path || !*path) return false;
+    const char* slash = std::strrchr(path, '/');
+    const std::string directory = slash ? std::string(path, slash == path ? 1 : slash - path) : ".";
+    return ::access(directory.c_str(), W_OK) == 0;
+}
+
 std::string Format(const char* format, ...) {
     va_list args;
     va_start(args, format);

@@ -88,6 +88,9 @@ WriteResult WriteFileAtomically(const char* path, const void* data, std::size_t 
 // Replaces the cache at path by bytes as above; an existing cache that may
 // not be written is kept (CannotCreate).
 WriteResult WriteCacheFile(const char* path, const std::vector<unsigned char>& bytes);
+// True when a new file can be made in the directory that holds path (the
+// machine directory for a cache). A read-only install answers false.
+bool DirectoryWritable(const char* path);
 // Fault injection for tests: the n-th file write from now fails half-way as
 // on a full disk (0 clears it). FileWrites counts the writes begun so far.
 void FailFileWrite(std::uint32_t n);

@@ -110,6 +110,7 @@ namespace {
 using namespace korvex::files;
 
 bool gLoadedFromCache = false;
+bool gCacheUnwritten = false;
 // Stamp of the handle cache, taken whenever it was read or written.
 std::uint32_t gHandleCacheTime = 0;
 
@@ -210,6 +211,7 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
     global.SearchFileName(textFile, sizeof textFile, 1, handleName, "TXT");
     CacheFileName(global, handleName, cacheFile, sizeof cacheFile);
 
+    gCacheUnwritten = false;
     if (ReadFromBinaerFile(textFile, cacheFile, application)) {
         gLoadedFromCache = true;
         return;
@@ -250,6 +252,14 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
     const bool replaceable =
         ::access(cacheFile, F_OK) != 0 || ::access(cacheFile, R_OK | W_OK) == 0;
     const bool written = WriteHandleCache(*this, textFile, cacheFile);
+    if (!written && !DirectoryWritable(cacheFile)) {
+        // A read-only install: the registry read from the text is the one in
+        // use, and no definition cache counts as newer than a handle cache
+        // that was never written, so the definitions come from their text too.
+        gCacheUnwritten = true;
+        gHandleCacheTime = 0xFFFFFFFFu;
+        return;
+    }
     FileStamp(cacheFile, gHandleCacheTime);
 
     // The registry in use is always the one read back from the cache, so a
@@ -311,6 +321,10 @@ bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* applica
 
 bool Handles::LoadedFromCache() {
     return gLoadedFromCache;
+}
+
+bool Handles::CacheUnwritten() {
+    return gCacheUnwritten;
 }
 
 std::uint32_t Handles::HandleCacheTime() {

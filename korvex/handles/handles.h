@@ -91,6 +91,10 @@ public:
     // True when the registry was last loaded from the handle cache, false
     // when the handle file was read and the cache rewritten.
     static bool LoadedFromCache();
+    // True when the registry was read from the handle file and its cache
+    // could not be written because the directory is read-only; the registry
+    // is then the text's, and every definition cache counts as stale.
+    static bool CacheUnwritten();
     // The packed stamp of the handle cache when it was last read or written
     // (process-wide); definition caches must be newer than it.
     static std::uint32_t HandleCacheTime();
