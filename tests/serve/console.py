@@ -30,7 +30,11 @@ class Console:
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         # The first line on standard output is the address; it comes once
         # the server listens.
-        url = self.process.stdout.readline().strip()
+        url = ""
+        for line in self.process.stdout:  # the script's verbs may print first
+            url = line.strip()
+            if url.startswith("http://"):
+                break
         if not url.startswith("http://"):
             self.process.kill()
             fail("serve printed no address: %r; stderr:\n%s" % (url, self.process.stderr.read()))
@@ -81,7 +85,8 @@ class Console:
         return 200, found
 
     def stop(self):
-        """Ends the server as a service manager would; answers its exit code."""
+        """Ends the server as a service manager would; answers its exit code
+        (130 here: a script of verbs that SIGTERM ended, as the tool tells)."""
         self.process.send_signal(signal.SIGTERM)
         try:
             code = self.process.wait(timeout=20)
