@@ -91,7 +91,7 @@ struct CountingOutbox : korvex::bridge::Outbox {
 void Quiet(const std::string&) {}
 
 std::unique_ptr<ValueWatch> Watch(ManyHandles& machine, const std::string& root = "korvex/BENCH") {
-    auto watch = std::make_unique<ValueWatch>(*machine.daten, root, 0,
+    auto watch = std::make_unique<ValueWatch>(*machine.daten, machine.sim, root, 0,
                                               std::vector<std::string>{},
                                               std::vector<std::string>{}, Quiet);
     watch->Collect();

@@ -296,6 +296,7 @@ public:
 
     // Message switches; set from outside the library only.
     void SetMessagesOn(bool on) { mMessagesOn = on ? 1 : 0; }
+    bool MessagesOn() const { return mMessagesOn != 0; }
     void SetQuietForOptional(bool on) { mQuietOptional = on ? 1 : 0; }
 
     // Members, in declaration order.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -19,6 +20,8 @@
 
 #include "korvex/structures/cmotdirect.h"
 #include "korvex/version.h"
+#include "tools/common/text.h"
+#include "tools/nearest.h"
 
 namespace korvex::cli {
 
@@ -89,9 +92,22 @@ int LoadExitCode(Daten* daten) {
 
 }  // namespace
 
+namespace {
+// Beside the machine files: the simulated controller as the machine starts.
+constexpr const char* kMachineSimFile = "KORVEXSIM.TXT";
+}  // namespace
+
 Session::Session(const Options& options) : mOptions(options), mHost(options.machineDir) {
     mHost.SetTrace(options.trace);
-    mSim.SetTraceSink([this](const std::string& line) { mHost.TraceLine(line); });
+    // The driver's lines go out with the host's, or alone with --trace=driver.
+    if (options.trace)
+        mSim.SetTraceSink([this](const std::string& line) { mHost.TraceLine(line); });
+    else if (options.traceDriver)
+        mSim.SetTraceSink([](const std::string& line) {
+            std::fputs(line.c_str(), stdout);
+            std::fputc('\n', stdout);
+            std::fflush(stdout);
+        });
     TGlobalData& global = mHost.Model().global;
     global.mCnc = options.cnc;
     global.mAxis = 0;
@@ -99,9 +115,14 @@ Session::Session(const Options& options) : mOptions(options), mHost(options.mach
     global.mDriverName = "KORVEXSIM.DLL";
     _UserLevel = 0;
     _QZLev = '3';
-    if (!options.simFile.empty() && std::ifstream(options.simFile).good()) {
+    // The machine's own controller start (its table sizes), unless a saved
+    // state takes its place.
+    std::string state = options.simFile;
+    if (state.empty() || !std::ifstream(state).good())
+        state = (std::filesystem::path(options.machineDir) / kMachineSimFile).string();
+    if (std::ifstream(state).good()) {
         std::string error;
-        if (!mSim.LoadState(options.simFile, error)) {
+        if (!mSim.LoadState(state, error)) {
             ErrorLine(error);
             mSimLoadFailed = true;
         }
@@ -113,6 +134,10 @@ Session::~Session() {
     if (mDaten) ShutDownKorvex(mDaten);
 }
 
+bool Session::VerbFlag(const std::string& flag) const {
+    return std::find(mVerbFlags.begin(), mVerbFlags.end(), flag) != mVerbFlags.end();
+}
+
 bool Session::UseStructures() {
     if (mLoaded) return mOptions.structures;
     mOptions.structures = true;
@@ -121,9 +146,17 @@ bool Session::UseStructures() {
 
 bool Session::SaveSim() {
     if (mOptions.simFile.empty() || mSimLoadFailed) return true;
+    errno = 0;
     if (mSim.SaveState(mOptions.simFile)) return true;
-    ErrorLine("cannot write " + mOptions.simFile);
+    ErrorLine("cannot write " + mOptions.simFile + ": " +
+              (errno ? std::strerror(errno) : "the state could not be written"));
     return false;
+}
+
+void Session::ForEachName(const std::function<void(std::string_view)>& visit) {
+    Handles::ForEach([&visit](std::uint16_t, std::string_view name) { visit(name); });
+    if (mDaten)
+        mDaten->ForEachUnnumbered([&visit](const std::string& name, CData*) { visit(name); });
 }
 
 int Session::Load() {
@@ -169,9 +202,13 @@ bool Session::ResolveHandle(const std::string& word, std::uint16_t& handle,
                                             : Handles::kNoHandle;
     if (handle != Handles::kNoHandle) return true;
     if (object && mDaten && (*object = mDaten->FindRegistered(word.c_str()))) return true;
-    // The name first, for the reader of a long script; then the library's
-    // text that goes with the exit code.
-    ErrorLine("unknown handle name '" + word + "'");
+    // The name first, for the reader of a long script, with the names it
+    // may have meant; then the library's text that goes with the exit code.
+    // A "NAME INDEX" word is compared by its name.
+    const std::string name = word.substr(0, word.find(' '));
+    Nearest nearest(name);
+    ForEachName([&nearest](std::string_view known) { nearest.Offer(known); });
+    ErrorLine("unknown handle name '" + word + "'" + nearest.Hint());
     LibraryError(Daten::HandleNotFound);
     return false;
 }
@@ -215,24 +252,23 @@ bool ParseAddress(const std::string& text, std::uint32_t& address) {
 }
 
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long& value) {
-    if (text.empty() || text.size() > 10) return false;
-    unsigned long result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        result = result * 10 + static_cast<unsigned long>(c - '0');
-    }
-    if (result > max) return false;
-    value = result;
-    return true;
+    return tools::ParseUnsigned(text, max, value);
 }
 
 namespace {
 std::string gLocation;
+std::string gLastError;
 volatile std::sig_atomic_t gInterrupted = 0;
 }  // namespace
 
 void SetLocation(const std::string& location) { gLocation = location; }
 bool Interrupted() { return gInterrupted != 0; }
+int InterruptSignal() { return gInterrupted; }
+void ClearInterrupt() {
+    if (gInterrupted == SIGINT) gInterrupted = 0;
+}
+const std::string& LastError() { return gLastError; }
+void ClearLastError() { gLastError.clear(); }
 
 std::string Printable(std::string_view text) {
     std::string out;
@@ -256,6 +292,7 @@ void PrintJson(const nlohmann::json& document) {
 }
 
 void ErrorLine(const std::string& message) {
+    gLastError = message;
     std::fflush(stdout);
     std::fprintf(stderr, "korvex: %s%s\n", Printable(gLocation).c_str(), Printable(message).c_str());
 }
@@ -273,22 +310,65 @@ int UsageError(const std::string& message) {
 namespace {
 
 void PrintVerbHelp(const std::string& name, const Verb& verb) {
-    std::printf("usage: korvex [OPTIONS] %s%s\n  %s\n", verb.usage.c_str(),
+    std::string flags;
+    for (const std::string& flag : verb.flags) flags += " [" + flag + "]";
+    std::printf("usage: korvex [OPTIONS] %s%s%s\n  %s\n", verb.usage.c_str(), flags.c_str(),
                 verb.printsJson ? " [--json]" : "", verb.summary.c_str());
     if (verb.printsJson)
         std::printf("  --json (before or after %s): one JSON document instead\n", name.c_str());
 }
 
+int UnknownVerb(const std::string& word) {
+    Nearest nearest(word);
+    for (const auto& [name, verb] : Verbs())
+        if (!verb.hidden) nearest.Offer(name);
+    return UsageError("unknown verb '" + word + "'" + nearest.Hint());
+}
+
+// Under --json a failed verb says why on standard output too, as one
+// document a script reads instead of parsing standard error.
+// A load that failed says why in its message box; everything else in its
+// last error line.
+int Failed(Session& session, int code) {
+    std::string text = session.Ended() ? session.host().LastMessage() : "";
+    if (text.empty()) text = LastError();
+    if (text.empty() && code > 0 && code < 16) text = Daten::ErrorText(static_cast<std::uint8_t>(code));
+    PrintJson({{"error", code}, {"text", text}});
+    return code;
+}
+
+int RunVerbLine(Session& session, const Words& line, bool& jsonErrors);
+
 }  // namespace
 
 int RunVerb(Session& session, const Words& line) {
+    ClearLastError();
+    session.host().ClearLastMessage();
+    bool jsonErrors = session.options().json;
+    const int code = RunVerbLine(session, line, jsonErrors);
+    std::fflush(stdout);
+    // A verb whose own document carries its error (input) is not answered twice.
+    const bool answered = session.JsonAnswered();
+    session.SetJsonAnswered(false);
+    return code != 0 && jsonErrors && !answered ? Failed(session, code) : code;
+}
+
+namespace {
+
+int RunVerbLine(Session& session, const Words& line, bool& jsonErrors) {
     if (line.empty()) return 0;
+    // --json anywhere before a "--" asks for errors as JSON, whatever the verb.
+    for (const std::string& word : line) {
+        if (word == "--") break;
+        if (word == "--json") jsonErrors = true;
+    }
     const auto found = Verbs().find(line[0]);
-    if (found == Verbs().end()) return UsageError("unknown verb '" + line[0] + "'");
+    if (found == Verbs().end()) return UnknownVerb(line[0]);
     const Verb& verb = found->second;
     // The verb's own options: --help and --json anywhere before a "--"; the
     // words after "--" are arguments whatever they look like.
     Words words{line[0]};
+    Words flags;
     bool json = false;
     bool options = true;
     for (std::size_t i = 1; i < line.size(); ++i) {
@@ -297,8 +377,11 @@ int RunVerb(Session& session, const Words& line) {
         } else if (options && (line[i] == "--help" || line[i] == "-h")) {
             PrintVerbHelp(found->first, verb);
             return 0;
-        } else if (options && line[i] == "--json" && verb.printsJson) {
-            json = true;
+        } else if (options && line[i] == "--json") {
+            json = verb.printsJson;
+        } else if (options && std::find(verb.flags.begin(), verb.flags.end(), line[i]) !=
+                                  verb.flags.end()) {
+            flags.push_back(line[i]);
         } else {
             words.push_back(line[i]);
         }
@@ -311,11 +394,14 @@ int RunVerb(Session& session, const Words& line) {
     }
     std::fflush(stdout);
     session.SetJsonVerb((json || session.options().json) && verb.printsJson);
+    session.SetVerbFlags(std::move(flags));
     const int code = verb.run(session, words);
+    session.SetVerbFlags({});
     session.SetJsonVerb(false);
-    std::fflush(stdout);
     return code;
 }
+
+}  // namespace
 
 namespace {
 
@@ -338,8 +424,8 @@ std::string SampleMachineDir() {
 const char* const kDescription =
     "Loads a machine directory as a host would and runs verbs against the\n"
     "simulated controller. With no verb and a terminal, an interactive shell\n"
-    "takes the same verbs (line editing, history, TAB completes verbs and\n"
-    "handle names).";
+    "takes the same verbs (line editing, history, TAB completes verbs, handle\n"
+    "names and structure classes; Ctrl-C drops the line being typed).";
 
 std::string VerbTable() {
     std::string table = "Verbs (korvex VERB --help, or help VERB, for one):\n";
@@ -358,8 +444,9 @@ std::string VerbTable() {
         "\nA NAME is a handle name; digits only are a handle number. INDEX and AXIS\n"
         "default to 0 and 255. In scripts and the shell, a word beginning with '#'\n"
         "begins a comment. --json prints one JSON document for check, list, show,\n"
-        "get, getraw, tree and struct. Exit codes: 0 success, 1-15 the library's error code,\n"
-        "64 wrong usage.";
+        "get, getraw, input, tree and struct, and for any failed verb\n"
+        "{\"error\":CODE,\"text\":TEXT}. Exit codes: 0 success, 1-15 the library's\n"
+        "error code, 64 wrong usage.";
     return table;
 }
 
@@ -381,7 +468,7 @@ int Help(Session&, const Words& words) {
         return 0;
     }
     const auto found = Verbs().find(words[1]);
-    if (found == Verbs().end()) return UsageError("unknown verb '" + words[1] + "'");
+    if (found == Verbs().end()) return UnknownVerb(words[1]);
     PrintVerbHelp(found->first, found->second);
     return 0;
 }
@@ -389,10 +476,7 @@ int Help(Session&, const Words& words) {
 const VerbRegistration kHelp("help", {"help [VERB]", "the verbs, or what one verb does", 0, 1,
                                       false, Help});
 
-// The exit code of Ctrl-C, as shells report it.
-constexpr int kExitInterrupted = 130;
-
-void OnInterrupt(int) { gInterrupted = 1; }
+void OnInterrupt(int signal) { gInterrupted = signal; }
 
 // Lets SIGINT and SIGTERM end a read (no SA_RESTART) and only take note, so
 // that the run leaves between verbs and still saves the --sim state.
@@ -402,6 +486,29 @@ void CatchInterrupts() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+// What keeps the --sim state from being read or written back, "" when
+// nothing does: found before the run, so that no session's work is lost at
+// its end.
+std::string CheckSimFile(const std::string& path) {
+    std::string dir = std::filesystem::path(path).parent_path().string();
+    if (dir.empty()) dir = ".";
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return path + ": " + std::strerror(EISDIR);
+        if (::access(path.c_str(), R_OK) != 0)
+            return "cannot read " + path + ": " + std::strerror(errno);
+        // Written back in place, or as a new file renamed over it.
+        if (::access(path.c_str(), W_OK) != 0 && ::access(dir.c_str(), W_OK | X_OK) != 0)
+            return "cannot write " + path + ": " + std::strerror(errno);
+        return "";
+    }
+    if (errno != ENOENT) return "cannot read " + path + ": " + std::strerror(errno);
+    // A new state file: its directory must be there and take it.
+    if (::access(dir.c_str(), W_OK | X_OK) != 0)
+        return "cannot write " + path + ": " + std::strerror(errno);
+    return "";
 }
 
 }  // namespace
@@ -447,7 +554,9 @@ int Main(int argc, char** argv) {
     app.add_option("--sim", options.simFile,
                    "simulated controller state, read at start, written at exit")
         ->type_name("FILE");
-    app.add_flag("--trace", options.trace, "print every driver and host call");
+    std::string trace;
+    app.add_flag("--trace{all}", trace,
+                 "print every driver and host call (--trace=driver: the driver's only)");
     app.add_flag("--messages", options.messages, "switch the library's run-time error messages on");
     app.add_option("-f", options.scriptFile,
                    "take verbs from FILE, one per line ('-' = standard input)")
@@ -472,6 +581,13 @@ int Main(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return UsageError(std::string(error.what()) + " (see korvex --help)");
     }
+    if (trace == "all") {
+        options.trace = true;
+    } else if (trace == "driver") {
+        options.traceDriver = true;
+    } else if (!trace.empty()) {
+        return UsageError("unknown --trace=" + trace + " (--trace, or --trace=driver)");
+    }
     Words verb = app.remaining();
     if (!verb.empty() && verb[0] == "--") {
         verb.erase(verb.begin());
@@ -483,8 +599,17 @@ int Main(int argc, char** argv) {
     if (options.machineDir.empty() && !explicitMachine)
         return UsageError("no sample machine beside the korvex executable; name one with -m DIR");
 
+    // Under --json the failures before the first verb are documents too.
+    const auto failed = [&options](int code) {
+        if (options.json) PrintJson({{"error", code}, {"text", LastError()}});
+        return code;
+    };
+    if (!options.simFile.empty()) {
+        const std::string problem = CheckSimFile(options.simFile);
+        if (!problem.empty()) return failed(UsageError(problem));
+    }
     Session session(options);
-    if (session.SimLoadFailed()) return kExitUsage;
+    if (session.SimLoadFailed()) return failed(kExitUsage);
     CatchInterrupts();
     int code = 0;
     if (!verb.empty()) {
@@ -499,7 +624,7 @@ int Main(int argc, char** argv) {
     } else {
         code = RunScript(session, std::cin, "<stdin>", options.keepGoing);
     }
-    if (!session.SaveSim() && code == 0) code = kExitUsage;
+    if (!session.SaveSim() && code == 0) code = failed(kExitUsage);
     std::fflush(stdout);
     return code;
 }

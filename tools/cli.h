@@ -26,6 +26,8 @@ struct Options {
     unsigned cnc = 0;
     std::string simFile;
     bool trace = false;
+    // --trace=driver: the driver's calls only, without the host's.
+    bool traceDriver = false;
     bool messages = false;
     std::string scriptFile;
     bool keepGoing = false;
@@ -55,6 +57,16 @@ public:
     // before or after the verb).
     bool Json() const { return mJsonVerb; }
     void SetJsonVerb(bool on) { mJsonVerb = on; }
+    // True when the verb running now was given its option flag (one of
+    // Verb::flags, before any "--").
+    bool VerbFlag(const std::string& flag) const;
+    void SetVerbFlags(std::vector<std::string> flags) { mVerbFlags = std::move(flags); }
+    // The verb printed one JSON document that holds its error as well.
+    bool JsonAnswered() const { return mJsonAnswered; }
+    void SetJsonAnswered(bool on) { mJsonAnswered = on; }
+    // The names a mistyped NAME is compared with: every registered name and
+    // the tree's names that have no number.
+    void ForEachName(const std::function<void(std::string_view)>& visit);
     // True once a load ended the process: nothing more may run.
     bool Ended() const { return mLoaded && mLoadExit != 0; }
 
@@ -82,6 +94,8 @@ private:
     bool mSimLoadFailed = false;
     std::vector<std::function<void()>> mKept;
     bool mJsonVerb = false;
+    std::vector<std::string> mVerbFlags;
+    bool mJsonAnswered = false;
 };
 
 using Words = std::vector<std::string>;
@@ -98,6 +112,8 @@ struct Verb {
     bool printsJson = false;
     // Left out of the help (a helper for test scripts).
     bool hidden = false;
+    // Option flags of the verb's own ("--unchecked"), anywhere before a "--".
+    std::vector<std::string> flags = {};
 };
 
 // The verb table; each verb file registers its verbs at start-up.
@@ -121,6 +137,10 @@ bool ParseAddress(const std::string& text, std::uint32_t& address);
 int LibraryError(std::uint8_t code);
 // Prints "korvex: <message>" and answers kExitUsage.
 int UsageError(const std::string& message);
+// The last message ErrorLine printed (without "korvex: " and the script
+// location); "" after ClearLastError.
+const std::string& LastError();
+void ClearLastError();
 // The text with every control byte (below 0x20, and 0x7F) as \xNN, so that a
 // file's bytes never reach the terminal as controls.
 std::string Printable(std::string_view text);
@@ -153,10 +173,17 @@ int RunVerb(Session& session, const Words& words);
 // errors name FILE:LINE. Answers the exit code.
 int RunScript(Session& session, std::istream& in, const std::string& name, bool keepGoing);
 // The interactive shell on a terminal (line editing, history, completion).
-// Answers 0 at end of input or "quit", 130 after Ctrl-C.
+// Ctrl-C drops the line being typed; a second one on an empty line leaves,
+// as end of input and "quit" do. Answers 0, or 130 after SIGTERM.
 int RunShell(Session& session);
 // Set by SIGINT and SIGTERM: the run leaves after the verb running now.
 bool Interrupted();
+// The signal that interrupted the run (SIGINT or SIGTERM), 0 when none.
+int InterruptSignal();
+// Forgets a SIGINT (the shell takes Ctrl-C as "drop this line").
+void ClearInterrupt();
+// The exit code of a run ended by Ctrl-C, as shells report it.
+constexpr int kExitInterrupted = 130;
 // The whole tool.
 int Main(int argc, char** argv);
 

@@ -1,5 +1,5 @@
 // The bridge verb: publishes the machine's values on an MQTT broker and
-// takes operator input back, until SIGINT or SIGTERM.
+// takes operator input back, until SIGINT, SIGTERM or "quit" on standard input.
 //
 // The main thread owns the Daten and runs the value path: a pass over the
 // values every interval, the sets that arrived, and verbs typed on standard
@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <ctime>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -61,11 +63,14 @@ private:
 
 void Log(const std::string& line) { std::fprintf(stderr, "korvex: bridge: %s\n", line.c_str()); }
 
-bool ReadPassword(const std::string& file, std::string& password) {
+// Answers "" or what is wrong with the file.
+std::string ReadPassword(const std::string& file, std::string& password) {
+    errno = 0;
     std::ifstream in(file);
-    if (!in || !std::getline(in, password)) return false;
+    if (!in) return errno ? std::strerror(errno) : "cannot be opened";
+    if (!std::getline(in, password) && in.bad()) return std::strerror(errno ? errno : EIO);
     if (!password.empty() && password.back() == '\r') password.pop_back();
-    return !password.empty();
+    return password.empty() ? "the first line is empty" : "";
 }
 
 // Complete lines read from standard input so far run as verbs.
@@ -87,6 +92,10 @@ public:
             if (!SplitWords(line, words, error)) {
                 UsageError(error);
             } else if (!words.empty() && words[0][0] != '#') {
+                if (words[0] == "quit" && words.size() == 1) {
+                    mQuit = true;
+                    return true;
+                }
                 if (words[0] == "bridge")
                     UsageError("the bridge runs already");
                 else
@@ -95,9 +104,12 @@ public:
         }
         return true;
     }
+    // "quit" came: the bridge leaves as on SIGTERM.
+    bool Quit() const { return mQuit; }
 
 private:
     std::string mPending;
+    bool mQuit = false;
 };
 
 int Bridge(Session& session, const Words& words) {
@@ -121,13 +133,18 @@ int Bridge(Session& session, const Words& words) {
     std::replace(settings.clientId.begin(), settings.clientId.end(), '/', '-');
     settings.username = options.username;
     settings.tlsCa = options.tlsCa;
-    if (!options.passwordFile.empty() && !ReadPassword(options.passwordFile, settings.password))
-        return UsageError("cannot read a password from " + options.passwordFile);
+    if (!options.passwordFile.empty()) {
+        const std::string problem = ReadPassword(options.passwordFile, settings.password);
+        if (!problem.empty())
+            return UsageError("cannot read a password from " + options.passwordFile + ": " + problem);
+    }
 
     // What the load read without a word, before the first value goes out.
     PrintLintWarnings(session);
-    bridge::ValueWatch watch(*session.daten(), root, cnc, options.publish, options.writable, Log);
+    bridge::ValueWatch watch(*session.daten(), session.sim(), root, cnc, options.publish,
+                             options.writable, Log);
     const std::size_t values = watch.Collect();
+    for (const std::string& pattern : watch.Unmatched()) Log(pattern + " matches no name");
     Log("publishing " + std::to_string(values) + " values under " + root + "/" +
         std::to_string(cnc) + ", every " + std::to_string(options.intervalMs) + " ms");
 
@@ -142,12 +159,18 @@ int Bridge(Session& session, const Words& words) {
     std::vector<bridge::MqttLink::Incoming> incoming;
     const auto interval = std::chrono::milliseconds(options.intervalMs);
     Clock::time_point nextPass = Clock::now();
+    // Table sizes are asked again once a second, and after every verb typed.
+    Clock::time_point nextSizes = nextPass + std::chrono::seconds(1);
     ServiceNotifier service;
     while (!Interrupted()) {
         if (link.Connected()) service.Ready("connected to " + options.host + ":" + std::to_string(options.port));
         service.Alive();
         Clock::time_point now = Clock::now();
         if (now >= nextPass) {
+            if (now >= nextSizes) {
+                watch.FollowTableSizes(link);
+                nextSizes = now + std::chrono::seconds(1);
+            }
             watch.Pass(link);
             // A pass that took longer than the interval does not pile up.
             nextPass = std::max(nextPass + interval, Clock::now());
@@ -170,8 +193,8 @@ int Bridge(Session& session, const Words& words) {
         }
         if (fds[1].revents) {
             if (!input.ReadAndRun(session)) readInput = false;
-            if (session.Ended()) break;
-            nextPass = Clock::now();
+            if (session.Ended() || input.Quit()) break;
+            nextPass = nextSizes = Clock::now();
         }
     }
     if (session.options().scriptFile.empty())
@@ -185,8 +208,8 @@ int Bridge(Session& session, const Words& words) {
 const VerbRegistration kBridge(
     "bridge", {"bridge HOST:PORT [--root TOPIC] [--publish PATTERN]... [--writable PATTERN]... "
                "[--interval MS] [--username NAME --password-file FILE] [--tls-ca FILE]",
-               "publish the machine on an MQTT broker until SIGINT or SIGTERM", 1, 1000, true,
-               Bridge});
+               "publish the machine on an MQTT broker until SIGINT, SIGTERM or quit", 1, 1000,
+               true, Bridge});
 
 }  // namespace
 }  // namespace korvex::cli

@@ -1,10 +1,11 @@
 // The operator-input verb: text for a handle goes through the command
-// interpreter, as a host dialog hands it over.
+// interpreter, as a host dialog hands it over, after the dialog's check.
 #include <string>
 #include <vector>
 
 #include "korvex/data/cdata.h"
 #include "tools/cli.h"
+#include "tools/common/input_check.h"
 
 namespace korvex::cli {
 namespace {
@@ -34,43 +35,61 @@ std::uint8_t ExplainFailedInput(Daten& daten, bool messagesOn, std::uint16_t han
     return why;
 }
 
+// Why the check refused a text, told once with the code's text.
+void ExplainRefusedInput(const std::string& name, const std::string& text, std::uint8_t code) {
+    ErrorLine("'" + text + "' is not a value for " + name + ": " + Daten::ErrorText(code) +
+              " (input --unchecked sends it as it stands)");
+}
+
 int Input(Session& session, const Words& words) {
-    std::uint16_t handle = 0;
-    std::uint16_t index = 0;
-    CData* object = nullptr;
-    if (!session.ResolveHandle(words[1], handle, index, &object)) return Daten::HandleNotFound;
+    tools::InputRequest request;
+    if (!session.ResolveHandle(words[1], request.handle, request.index, &request.object))
+        return Daten::HandleNotFound;
     unsigned long number = 0;
     if (words.size() > 3) {
         if (!ParseNumber(words[3], 0xFFFF, number)) return UsageError("bad INDEX '" + words[3] + "'");
-        index = static_cast<std::uint16_t>(number);
+        request.index = static_cast<std::uint16_t>(number);
     }
-    std::uint8_t axis = 255;
     if (words.size() > 4) {
         if (!ParseNumber(words[4], 255, number)) return UsageError("bad AXIS '" + words[4] + "'");
-        axis = static_cast<std::uint8_t>(number);
+        request.axis = static_cast<std::uint8_t>(number);
     }
-    // Comm takes a writable text, as the host's input buffer is.
-    std::vector<char> text(words[2].begin(), words[2].end());
-    text.push_back('\0');
+    request.text = words[2];
+    request.checked = !session.VerbFlag("--unchecked");
+    request.preview = session.VerbFlag("--preview");
     Daten& daten = *session.daten();
     const bool busy = session.sim().BusyReads() > 0;
-    // An object without a handle number takes the input itself.
-    const std::uint8_t result = object ? object->Comm(text.data(), index, axis)
-                                       : daten.Comm(text.data(), handle, index, axis);
+    const tools::InputResult result = tools::RunInput(daten, session.sim(), request);
+    if (session.Json()) {
+        std::printf("%s\n", tools::InputResultJson(result).c_str());
+        session.SetJsonAnswered(true);
+    } else if (request.preview) {
+        for (const std::string& line : result.sent) std::printf("%s\n", Printable(line).c_str());
+    }
     // The library gives up on a channel that stays busy without a word (and
     // answers 0 for the command line itself): say that nothing was sent.
-    if (busy && session.sim().BusyReads() > 0)
+    if (busy && session.sim().BusyReads() > 0 && result.sent.empty())
         ErrorLine("the command channel stayed busy (CmdBusy read non-zero): nothing was sent");
-    if (result == Daten::DataOrDriverError && !object) {
-        if (const std::uint8_t why =
-                ExplainFailedInput(daten, session.options().messages, handle, words[1], words[2]))
+    if (result.error == 0) return 0;
+    if (request.checked &&
+        (result.error == Daten::ParameterError || result.error == Daten::ValueOutOfRange) &&
+        result.sent.empty() &&
+        tools::CheckInputText(daten, request.handle, request.object, request.text) != 0) {
+        ExplainRefusedInput(words[1], words[2], result.error);
+        return result.error;
+    }
+    if (result.error == Daten::DataOrDriverError && !request.object) {
+        if (const std::uint8_t why = ExplainFailedInput(daten, session.options().messages,
+                                                        request.handle, words[1], words[2]))
             return why;
     }
-    return result == 0 ? 0 : LibraryError(result);
+    return LibraryError(result.error);
 }
 
-const VerbRegistration kInput("input", {"input NAME TEXT [INDEX] [AXIS]",
-                                        "operator input for a handle (Comm)", 2, 4, true, Input});
+const VerbRegistration kInput(
+    "input", {"input NAME TEXT [INDEX] [AXIS]",
+              "checked operator input for a handle (Comm); --preview sends nothing",
+              2, 4, true, Input, true, false, {"--unchecked", "--preview"}});
 
 }  // namespace
 }  // namespace korvex::cli

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -162,6 +163,12 @@ void MachineFiles(Session& session, std::string& handleFile, std::string& defini
     definitionFile = path;
 }
 
+// "PATH: REASON" for a file that could not be read, errno still as the read
+// left it.
+std::string Reason(const std::string& path) {
+    return path + ": " + (errno ? std::strerror(errno) : "cannot be read");
+}
+
 }  // namespace
 
 std::vector<LintFinding> LintFiles(const std::string& handleFile, const std::string& definitionFile) {
@@ -176,8 +183,9 @@ std::vector<LintFinding> LintFiles(const std::string& handleFile, const std::str
     LintNames names;
     bool haveNames = false;
     files::FileBytes bytes;
+    errno = 0;
     if (files::ReadWholeFile(handleFile.c_str(), bytes) != files::ReadResult::Ok) {
-        sinkFor(handleFile)({Handles::FileNotFound, 0, "FILE NOT FOUND !!", handleFile});
+        sinkFor(handleFile)({Handles::FileNotFound, 0, "FILE NOT FOUND !!", Reason(handleFile)});
     } else {
         haveNames = true;
         FirstUse first;
@@ -202,8 +210,9 @@ std::vector<LintFinding> LintFiles(const std::string& handleFile, const std::str
                 print({0, line, "Duplicate", plain->second});
         }
     }
+    errno = 0;
     if (files::ReadWholeFile(definitionFile.c_str(), bytes) != files::ReadResult::Ok) {
-        sinkFor(definitionFile)({Daten::FileNotFound, 0, "FILE NOT FOUND !!", definitionFile});
+        sinkFor(definitionFile)({Daten::FileNotFound, 0, "FILE NOT FOUND !!", Reason(definitionFile)});
     } else {
         // Without a handle file every header names a handle of its own, so
         // that the definition file is still checked, repeated headers too.

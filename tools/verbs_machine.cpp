@@ -171,7 +171,10 @@ int Show(Session& session, const Words& words) {
     char name[Handles::kNameBufferSize];
     const char* shown = object ? object->Name()
                                : daten.GetHandles()->HandleToName(handle, name, Handles::kNoHandle);
-    const std::vector<Field> fields = RecordFields(handle, shown ? shown : "", *record);
+    std::vector<Field> fields = RecordFields(handle, shown ? shown : "", *record);
+    // The table size as the controller answers it (1 for a single value).
+    const unsigned elements = object ? object->GetMaxTabElemAnz() : daten.GetMaxTabElemAnz(handle);
+    fields.push_back({"elements", std::to_string(elements), elements});
     if (session.Json()) {
         nlohmann::json document = nlohmann::json::object();
         for (const Field& field : fields) {

@@ -12,6 +12,7 @@
 #include "korvex/data/numbers.h"
 #include "korvex/data/strings.h"
 #include "tools/cli.h"
+#include "tools/nearest.h"
 
 namespace korvex::cli {
 namespace {
@@ -245,7 +246,11 @@ int Obj(Session& session, const Words& words) {
             new CPointedTo<CDrvNumber>(session.daten(), words[2].c_str(), address, target);
         return Registered(session, words[2], pointer, pointer->Handle());
     }
-    return UsageError("unknown obj kind '" + kind + "'");
+    Nearest nearest(kind);
+    for (const char* known : {"number", "string", "private", "commval", "yesno", "copy", "handle",
+                              "offset", "pointer"})
+        nearest.Offer(known);
+    return UsageError("unknown obj kind '" + kind + "'" + nearest.Hint());
 }
 
 const VerbRegistration kObj(

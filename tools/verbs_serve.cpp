@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tools/cli.h"
+#include "tools/common/input_check.h"
 #include "tools/serve/console_api.h"
 #include "tools/serve/console_server.h"
 
@@ -78,9 +79,28 @@ bool ReadToken(const std::string& file, std::string& token) {
     return token.size() >= 8;
 }
 
-serve::Answer InputNotAvailable(std::uint16_t, CData*, const std::string&, std::uint16_t, bool) {
-    return serve::ErrorAnswer(501, Daten::DataOrDriverError,
-                              "checked input is not available in this build");
+// Checked operator input, as the tool's input verb and the bridge run it. The
+// status tells a client at once who is at fault: the request (400), the
+// console's settings (403), or the controller (502).
+serve::Answer RunCheckedInput(Session& session, std::uint16_t handle, CData* object,
+                              const std::string& text, std::uint16_t index, bool preview) {
+    tools::InputRequest request;
+    request.handle = object ? Handles::kNoHandle : handle;
+    request.object = object;
+    request.text = text;
+    request.index = index;
+    request.preview = preview;
+    const tools::InputResult result = tools::RunInput(*session.daten(), session.sim(), request);
+    int status = 400;
+    switch (result.error) {
+        case Daten::Ok: status = 200; break;
+        case Daten::DirectAccessNotAllowed: status = 403; break;
+        case Daten::HandleNotFound: status = 404; break;
+        case Daten::CommandStringNotFound: status = 500; break;
+        case Daten::DataOrDriverError: status = 502; break;
+        default: break;
+    }
+    return {status, tools::InputResultJson(result)};
 }
 
 int Serve(Session& session, const Words& words) {
@@ -115,7 +135,11 @@ int Serve(Session& session, const Words& words) {
             lines.push_back({finding.file, finding.line, finding.caption, finding.text});
         return lines;
     };
-    serve::ConsoleApi api(daten, options.writable, TypeKeyword, lint, InputNotAvailable);
+    auto input = [&session](std::uint16_t handle, CData* object, const std::string& text,
+                            std::uint16_t index, bool preview) {
+        return RunCheckedInput(session, handle, object, text, index, preview);
+    };
+    serve::ConsoleApi api(daten, options.writable, TypeKeyword, lint, input);
     serve::LibraryQueue queue;
     StopSignals signals;
     serve::ConsoleServer server(api, queue, settings, Log);

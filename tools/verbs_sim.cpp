@@ -9,6 +9,7 @@
 
 #include "korvex/data/numbers.h"
 #include "tools/cli.h"
+#include "tools/nearest.h"
 
 namespace korvex::cli {
 namespace {
@@ -201,15 +202,21 @@ int Sim(Session& session, const Words& words) {
     if (what == "fail") {
         if (words.size() < 3 || words.size() > 4) return UsageError("usage: sim fail CALL [N]");
         host::SimDriver::Operation operation;
-        if (!host::SimDriver::OperationFromName(words[2], operation))
-            return UsageError("unknown driver call '" + words[2] + "'");
+        if (!host::SimDriver::OperationFromName(words[2], operation)) {
+            Nearest nearest(words[2]);
+            for (int i = 0; i < host::SimDriver::kOperations; ++i)
+                nearest.Offer(host::SimDriver::OperationName(static_cast<host::SimDriver::Operation>(i)));
+            return UsageError("unknown driver call '" + words[2] + "'" + nearest.Hint());
+        }
         number = 1;
         if (words.size() == 4 && !ParseNumber(words[3], 0xFFFFFFFFul, number))
             return UsageError("bad N '" + words[3] + "'");
         sim.FailNext(operation, static_cast<std::uint32_t>(number));
         return 0;
     }
-    return UsageError("unknown sim verb '" + what + "'");
+    Nearest nearest(what);
+    for (const char* known : {"poke", "mem", "peek", "base", "table", "busy", "fail"}) nearest.Offer(known);
+    return UsageError("unknown sim verb '" + what + "'" + nearest.Hint());
 }
 
 const VerbRegistration kSim("sim", {"sim poke|mem|peek|base|table|busy|fail|wave ...",

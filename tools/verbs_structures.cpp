@@ -1,6 +1,8 @@
 // Verbs of the controller structure tree: tree lists what a CMotDirect
 // registers, struct builds one proxy of any class at any address. The
 // value verbs reach the fields through the ordinary names.
+#include <strings.h>
+
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include "korvex/structures/cmotdirect.h"
 #include "korvex/structures/proxy.h"
 #include "tools/cli.h"
+#include "tools/nearest.h"
 
 namespace korvex::cli {
 namespace {
@@ -107,9 +110,43 @@ int Tree(Session& session, const Words&) {
     return 0;
 }
 
+// The class named so in any case, as handle names are found; the exact
+// spelling first.
+const ClassLayout* FindClassAnyCase(const std::string& name) {
+    if (const ClassLayout* cls = korvex::structures::FindClass(name)) return cls;
+    for (const ClassLayout* cls : korvex::structures::AllClasses())
+        if (::strcasecmp(cls->name, name.c_str()) == 0) return cls;
+    return nullptr;
+}
+
+// struct --list: every class with the controller bytes it spans.
+int ListClasses(Session& session) {
+    nlohmann::json document = nlohmann::json::array();
+    for (const ClassLayout* cls : korvex::structures::AllClasses()) {
+        if (session.Json())
+            document.push_back({{"name", cls->name}, {"size", cls->extent}, {"union", cls->isUnion}});
+        else
+            std::printf("%s %u\n", cls->name, static_cast<unsigned>(cls->extent));
+    }
+    if (session.Json()) PrintJson(document);
+    return 0;
+}
+
 int Struct(Session& session, const Words& words) {
-    const ClassLayout* cls = korvex::structures::FindClass(words[1]);
-    if (!cls) return UsageError("unknown structure class '" + words[1] + "'");
+    if (words[1] == "--list") {
+        if (words.size() > 2) return UsageError("usage: struct --list");
+        return ListClasses(session);
+    }
+    if (words.size() < 3) return UsageError("usage: struct CLASS ADDRESS [PREFIX]");
+    const ClassLayout* cls = FindClassAnyCase(words[1]);
+    if (!cls) {
+        Nearest nearest(words[1]);
+        for (const ClassLayout* known : korvex::structures::AllClasses()) nearest.Offer(known->name);
+        const std::string hint = nearest.Hint();
+        return UsageError("unknown structure class '" + words[1] + "'" +
+                          (hint.empty() ? " (struct --list shows them)" : hint));
+    }
+    if (const int code = session.Load()) return code;
     std::uint32_t address = 0;
     if (!ParseAddress(words[2], address)) return UsageError("bad ADDRESS '" + words[2] + "'");
     const TApplString prefix(words.size() > 3 ? words[3].c_str() : "");
@@ -125,9 +162,10 @@ int Struct(Session& session, const Words& words) {
 const VerbRegistration kTree("tree", {"tree",
                                       "build the structure tree (CMotDirect); one line per data object",
                                       0, 0, false, Tree, true});
-const VerbRegistration kStruct("struct", {"struct CLASS ADDRESS [PREFIX]",
-                                          "build one structure or union proxy; one line per data object",
-                                          2, 3, true, Struct, true});
+const VerbRegistration kStruct("struct", {"struct CLASS ADDRESS [PREFIX] | struct --list",
+                                          "build one structure or union proxy; one line per data "
+                                          "object (--list: the classes and their sizes)",
+                                          1, 3, false, Struct, true});
 
 }  // namespace
 }  // namespace korvex::cli

@@ -42,7 +42,8 @@ int ConsoleHost::MessageBox(const char* text, const char* caption, unsigned styl
     mPreamble.clear();
     // The caption and text may quote a file's bytes: controls are shown
     // escaped, line breaks kept.
-    std::fprintf(stderr, "%s\n%s\n", Printable(caption).c_str(), Printable(text).c_str());
+    mLastMessage = Printable(caption) + "\n" + Printable(text);
+    std::fprintf(stderr, "%s\n", mLastMessage.c_str());
     return IDOK;
 }
 

@@ -35,6 +35,10 @@ public:
     // Lines printed on standard error once, before the next message box
     // (what the tool found wrong before the library says what failed).
     void SetMessagePreamble(std::string lines) { mPreamble = std::move(lines); }
+    // The last message box as "CAPTION\nTEXT", for a caller that reports it
+    // again in another form; "" after ClearLastMessage.
+    const std::string& LastMessage() const { return mLastMessage; }
+    void ClearLastMessage() { mLastMessage.clear(); }
 
     HostModel& Model() { return mModel; }
     TQzIniBase& Ini() { return *mIni; }
@@ -51,6 +55,7 @@ private:
     bool mTrace = false;
     bool mFatal = false;
     std::string mPreamble;
+    std::string mLastMessage;
 };
 
 }  // namespace korvex::host

@@ -154,6 +154,12 @@ std::uint8_t SimDriver::WriteByHandle(std::uint8_t cnc, std::uint8_t axis, std::
                                       std::uint8_t mode) {
     std::uint16_t index, count;
     Place(handle, a, b, mode, index, count);
+    Write write{Operation::WriteByHandle, cnc, axis, handle, index, 0,
+                static_cast<const std::uint8_t*>(source), count};
+    if (mHoldWrites && source) {
+        Watch(write);
+        return 0;
+    }
     std::uint8_t result = 0;
     if (ShouldFail(Operation::WriteByHandle) || !source) {
         result = 1;
@@ -161,6 +167,7 @@ std::uint8_t SimDriver::WriteByHandle(std::uint8_t cnc, std::uint8_t axis, std::
         std::vector<std::uint8_t>& value = mValues[Key(cnc, axis, handle, index)];
         if (value.size() < count) value.resize(count, 0);
         CopyBytes(value.data(), source, count);
+        Watch(write);
     }
     if (Tracing()) {
         char head[96];
@@ -174,6 +181,7 @@ std::uint8_t SimDriver::WriteByHandle(std::uint8_t cnc, std::uint8_t axis, std::
 }
 
 void SimDriver::SendControl(std::uint8_t code, std::uint8_t cnc, int) {
+    if (mHoldWrites) return;
     ShouldFail(Operation::SendControl);  // no answer to fail: only counted
     mControls.emplace_back(code, cnc);
     if (Tracing()) {
@@ -220,10 +228,18 @@ std::uint16_t SimDriver::ReadOffset(std::uint8_t cnc, std::uint32_t offset, std:
 std::uint16_t SimDriver::WriteOffset(std::uint8_t cnc, std::uint32_t offset, std::uint16_t size,
                                      const void* buffer) {
     std::uint16_t moved = 0;
+    Write write{Operation::WriteOffset, cnc, 0, 0, 0, offset,
+                static_cast<const std::uint8_t*>(buffer), size};
+    if (mHoldWrites && buffer) {
+        Watch(write);
+        return size;
+    }
     const bool fail = ShouldFail(Operation::WriteOffset);
     if (!fail && buffer && offset < kOffsetAreaSize) {
         moved = static_cast<std::uint16_t>(std::min<std::uint32_t>(size, kOffsetAreaSize - offset));
         std::memcpy(mOffsetArea.data() + offset, buffer, moved);
+        write.length = moved;
+        Watch(write);
     }
     if (Tracing()) {
         char head[96];
@@ -263,10 +279,18 @@ std::uint16_t SimDriver::WriteMemory(std::uint8_t cnc, std::uint32_t address,
                                      std::uint16_t length, const void* source,
                                      ELocation location) {
     std::uint16_t moved = 0;
+    Write write{Operation::WriteMemory, cnc, 0, 0, 0, address,
+                static_cast<const std::uint8_t*>(source), length};
+    if (mHoldWrites && source) {
+        Watch(write);
+        return length;
+    }
     if (!ShouldFail(Operation::WriteMemory) && source && address >= kImageStart &&
         address < kImageEnd) {
         moved = static_cast<std::uint16_t>(std::min<std::uint32_t>(length, kImageEnd - address));
         std::memcpy(mImage.data() + (address - kImageStart), source, moved);
+        write.length = moved;
+        Watch(write);
     }
     if (Tracing()) {
         char head[96];

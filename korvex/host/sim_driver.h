@@ -93,6 +93,25 @@ public:
     static bool OperationFromName(const std::string& name, Operation& operation);
     static const char* OperationName(Operation operation);
 
+    // One write on its way to the controller, as a watch sees it.
+    struct Write {
+        Operation operation = Operation::WriteByHandle;  // or WriteMemory, WriteOffset
+        std::uint8_t cnc = 0;
+        std::uint8_t axis = 0;
+        std::uint16_t handle = 0;   // WriteByHandle
+        std::uint16_t index = 0;    // WriteByHandle: the element
+        std::uint32_t address = 0;  // WriteMemory: the address; WriteOffset: the offset
+        const std::uint8_t* bytes = nullptr;
+        std::size_t length = 0;
+    };
+    // Sees every write the controller took, in order (an empty function: none).
+    void SetWriteWatch(std::function<void(const Write&)> watch) { mWriteWatch = std::move(watch); }
+    // While held, writes and control codes reach only the watch: they answer
+    // success, change nothing, are neither counted, failed nor traced, so that
+    // a dry run names what would be sent.
+    void SetHoldWrites(bool hold) { mHoldWrites = hold; }
+    bool HoldWrites() const { return mHoldWrites; }
+
     // Calls made so far per operation.
     std::uint32_t Calls(Operation operation) const {
         return mCalls[static_cast<int>(operation)];
@@ -159,6 +178,11 @@ private:
     void Trace(const std::string& line);
     void MoveWaves(std::uint64_t key);
     void MoveMemoryWaves(std::uint32_t address, std::uint32_t length);
+    // Hands a write to the watch; true when it is held back.
+    bool Watch(const Write& write) {
+        if (mWriteWatch) mWriteWatch(write);
+        return mHoldWrites;
+    }
     void Place(std::uint16_t handle, std::uint16_t a, std::uint8_t b, std::uint8_t mode,
                std::uint16_t& index, std::uint16_t& count) const;
 
@@ -179,6 +203,8 @@ private:
     std::vector<std::pair<std::uint8_t, std::uint8_t>> mControls;
     std::unordered_map<std::uint64_t, Wave> mHandleWaves;
     std::vector<std::pair<std::uint32_t, Wave>> mMemoryWaves;
+    std::function<void(const Write&)> mWriteWatch;
+    bool mHoldWrites = false;
 };
 
 }  // namespace korvex::host

@@ -12,6 +12,10 @@ WORK=$3
 EXAMPLES=$4
 MOSQUITTO=${MOSQUITTO:-$(command -v mosquitto || echo /usr/sbin/mosquitto)}
 HOST=127.0.0.1
+# Every wait is for an event (a log line, a retained message, a result); the
+# limit only ends a test that hangs, so it is generous: on a loaded machine a
+# sanitizer build can take many seconds for what a quiet one does at once.
+LIMIT=${E2E_LIMIT:-60}
 
 rm -rf "$WORK"
 mkdir -p "$WORK/m1"
@@ -26,6 +30,15 @@ cleanup() {
     wait 2>/dev/null
 }
 trap cleanup EXIT
+
+# eventually CMD...: runs CMD until it succeeds, for at most LIMIT seconds.
+eventually() {
+    local end=$((SECONDS + LIMIT))
+    until "$@"; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.1
+    done
+}
 
 fail() {
     echo "FAIL: $*"
@@ -47,11 +60,9 @@ start_broker() {
         "$MOSQUITTO" -c broker.conf > broker.log 2>&1 &
         BROKER=$!
         pids+=("$BROKER")
-        for _ in $(seq 50); do
-            grep -q "running" broker.log && return 0
-            kill -0 "$BROKER" 2>/dev/null || break
-            sleep 0.1
-        done
+        # Running, or gone (its port taken: another one is tried).
+        eventually eval 'grep -q running broker.log || ! kill -0 "$BROKER" 2>/dev/null'
+        grep -q "running" broker.log && return 0
         kill -9 "$BROKER" 2>/dev/null
         tries=$((tries + 1))
         [ $tries -lt 20 ] && [ -z "${KEEP_PORT:-}" ] || fail "broker does not start"
@@ -73,21 +84,16 @@ retained() {
 # wait_for TOPIC TEXT: until the retained payload of TOPIC contains TEXT.
 wait_for() {
     local value
-    for _ in $(seq 50); do
+    has() {
         value=$(retained "$1")
-        [[ "$value" == *"$2"* ]] && return 0
-        sleep 0.1
-    done
-    fail "$1 is '$value', expected '$2'"
+        [[ "$value" == *"$2"* ]]
+    }
+    eventually has "$1" "$2" || fail "$1 is '$value', expected '$2'"
 }
 
 # wait_result TOPIC JSON: until the result subscriber saw JSON on TOPIC.
 wait_result() {
-    for _ in $(seq 50); do
-        grep -qxF "$1 $2" results.log && return 0
-        sleep 0.1
-    done
-    fail "no result '$2' on $1"
+    eventually grep -qxF "$1 $2" results.log || fail "no result '$2' on $1"
 }
 
 # start_bridge [ARGS]: the bridge on machine m1, verbs from the fifo.
@@ -113,12 +119,11 @@ pids+=($!)
 probes=0
 await_result_subscriber() {
     probes=$((probes + 1))
-    for _ in $(seq 100); do
+    probe() {
         mosquitto_pub -h $HOST -p "$PORT" -t "$ROOT/0/probe/0/result" -m "probe$probes"
-        grep -q "probe$probes\$" results.log && return 0
-        sleep 0.1
-    done
-    fail "the result subscriber does not subscribe"
+        grep -q "probe$probes\$" results.log
+    }
+    eventually probe || fail "the result subscriber does not subscribe"
 }
 await_result_subscriber
 
@@ -135,11 +140,11 @@ wait_for $ROOT/0/TDiaD/3 '"raw":1000,"text":"1.000"'
 
 # Sets: the same driver and protocol lines as `input`.
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/4/set -m 1.2
-wait_result $ROOT/0/TDiaD/4/result '{"error":0,"text":""}'
+wait_result $ROOT/0/TDiaD/4/result '{"error":0,"text":"","sent":["T5D1.2"]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/CmdLine/0/set -m NOTOL
-wait_result $ROOT/0/CmdLine/0/result '{"error":0,"text":""}'
+wait_result $ROOT/0/CmdLine/0/result '{"error":0,"text":"","sent":["NOTOL"]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/MachineName/0/set -m 'Fräse 1'
-wait_result $ROOT/0/MachineName/0/result '{"error":0,"text":""}'
+wait_result $ROOT/0/MachineName/0/result '{"error":0,"text":"","sent":["MachineName[0]=Fräse 1"]}'
 wait_for $ROOT/0/MachineName/0 '"raw":"Fräse 1"'
 mkdir twin && cp -r m1 twin/m1
 # same_as_input ARG...: the bridge traced every line `input ARG...` traces
@@ -160,17 +165,21 @@ writes=$(grep -c '^WriteByHandle' bridge.out)
 printf '\xff' > not-utf8
 head -c 1048576 /dev/zero | tr '\0' '1' > big
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/MachineSerial/0/set -m X
-wait_result $ROOT/0/MachineSerial/0/result '{"error":2,"text":"Direct access not allowed!"}'
+wait_result $ROOT/0/MachineSerial/0/result '{"error":2,"text":"Direct access not allowed!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/NoSuchName/0/set -m 1
-wait_result $ROOT/0/NoSuchName/0/result '{"error":6,"text":"Handle not found!"}'
+wait_result $ROOT/0/NoSuchName/0/result '{"error":6,"text":"Handle not found!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/x/set -m 1
-wait_result $ROOT/0/TDiaD/x/result '{"error":13,"text":"Parameter error!"}'
+wait_result $ROOT/0/TDiaD/x/result '{"error":13,"text":"Parameter error!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/8/set -m 1
-wait_result $ROOT/0/TDiaD/8/result '{"error":3,"text":"Value out of range"}'
+wait_result $ROOT/0/TDiaD/8/result '{"error":3,"text":"Value out of range","sent":[]}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/3/set -m 99.
+wait_result $ROOT/0/TDiaD/3/result '{"error":3,"text":"Value out of range","sent":[]}'
+mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/3/set -m '1.2 M30'
+wait_result $ROOT/0/TDiaD/3/result '{"error":13,"text":"Parameter error!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/1/set -f not-utf8
-wait_result $ROOT/0/TDiaD/1/result '{"error":7,"text":"Syntax error!"}'
+wait_result $ROOT/0/TDiaD/1/result '{"error":7,"text":"Syntax error!","sent":[]}'
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/2/set -f big
-wait_result $ROOT/0/TDiaD/2/result '{"error":4,"text":"Not enough space!"}'
+wait_result $ROOT/0/TDiaD/2/result '{"error":4,"text":"Not enough space!","sent":[]}'
 sleep 0.3
 [ "$(grep -c '^WriteByHandle' bridge.out)" = "$writes" ] || fail "a refused set wrote"
 
@@ -197,26 +206,26 @@ grep -q "^value 0 0 3001 5 d0070000" state.txt || fail "the controller state was
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/5/set -m 7 -r
 start_bridge --publish TDiaD --writable TDiaD
 wait_for $ROOT/status online
-for _ in $(seq 50); do grep -q "dropped a retained set" bridge.err && break; sleep 0.1; done
-grep -q "dropped a retained set" bridge.err || fail "a retained set was not dropped"
+eventually grep -q "dropped a retained set" bridge.err || fail "a retained set was not dropped"
 await_result_subscriber
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/5/set -r -n
-wait_result $ROOT/0/TDiaD/5/result '{"error":7,"text":"Syntax error!"}'
+wait_result $ROOT/0/TDiaD/5/result '{"error":7,"text":"Syntax error!","sent":[]}'
 grep -q 'T6D' bridge.out && fail "a retained or empty set was carried out"
 kill -TERM "$BRIDGE"
 wait "$BRIDGE"
 
 # Broker down at start; then the last will when the bridge dies.
 stop_broker
+before=$(grep -c "unreachable" bridge.err)
 start_bridge --publish TDiaD
-sleep 0.5
+eventually eval '[ "$(grep -c "unreachable" bridge.err)" -gt "$before" ]' ||
+    fail "no log line for the unreachable broker"
 KEEP_PORT=1 start_broker open.conf
 wait_for $ROOT/status online
 wait_for $ROOT/0/TDiaD/5 '"raw":2000'
 kill -9 "$BRIDGE"
 wait "$BRIDGE" 2>/dev/null
 wait_for $ROOT/status offline
-grep -q "unreachable" bridge.err || fail "no log line for the unreachable broker"
 
 # The example configuration: passwords and ACLs for a read-only and a
 # read-write client.
@@ -239,12 +248,11 @@ reader=(-h $HOST -p "$PORT" -u mes-reader -P reader-secret)
 writer=(-h $HOST -p "$PORT" -u mes-writer -P writer-secret)
 wait_for_as() {
     local value
-    for _ in $(seq 50); do
+    has_as() {
         value=$(mosquitto_sub "${reader[@]}" -t "$1" -C 1 -W 1 2>/dev/null)
-        [[ "$value" == *"$2"* ]] && return 0
-        sleep 0.1
-    done
-    fail "$1 is '$value' for the reader, expected '$2'"
+        [[ "$value" == *"$2"* ]]
+    }
+    eventually has_as "$1" "$2" || fail "$1 is '$value' for the reader, expected '$2'"
 }
 wait_for_as $ROOT/status online
 [ -z "$(retained $ROOT/status)" ] || fail "an anonymous client reads"
@@ -253,15 +261,14 @@ sleep 0.5
 wait_for_as $ROOT/0/TDiaD/6 '"raw":0'
 grep -q "T7D3.3" bridge.out && fail "a read-only client wrote"
 mosquitto_pub "${writer[@]}" -t $ROOT/0/TDiaD/6/set -m 3.3
-for _ in $(seq 50); do grep -q "T7D3.3" bridge.out && break; sleep 0.1; done
-grep -q "T7D3.3" bridge.out || fail "the read-write client's set did not arrive"
+eventually grep -q "T7D3.3" bridge.out || fail "the read-write client's set did not arrive"
 echo wrong > bad.password
 "$KORVEX" -m m1 bridge $HOST:"$PORT" --username m1 --password-file bad.password \
     2> refused.err &
 refused=$!
 pids+=("$refused")
-for _ in $(seq 50); do grep -q "refused" refused.err && break; sleep 0.1; done
-grep -q "broker refused the connection" refused.err || fail "a wrong password is not reported"
+eventually grep -q "broker refused the connection" refused.err ||
+    fail "a wrong password is not reported"
 kill -TERM "$BRIDGE" "$refused"
 wait "$BRIDGE" "$refused" 2>/dev/null
 

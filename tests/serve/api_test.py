@@ -45,7 +45,7 @@ JSON = {"Content-Type": "application/json"}
 
 # ---------------------------------------------------------------- plain machine
 console = Console(korvex, sample, os.path.join(work, "plain"),
-                  script="setraw XParkPos 123456\nsetraw MachineName ABC\n"
+                  script="setraw XParkPos 123456\nsetraw MachineName ABC\nsim table ParCmdLine 10\n"
                          "sim wave YParkPos 0 sine 1000 50000 100000",
                   serve_args=["--writable", "TDiaD", "--writable", "xpark*", "--interval", "100"])
 c = console
@@ -139,11 +139,11 @@ expect(c, "inch off", "POST", "/api/units", 200, lambda d, _: d == {"inch1": 0, 
 
 # Checked input: the preview names the line and sends nothing; the input
 # sends it; the check refuses what the controller would misread.
-before = c.get("/api/value/ParCmdLine")[1]
+before = c.get("/api/value/ParCmdLine?index=4")[1]
 expect(c, "a preview", "POST", "/api/input/TDiaD", 200,
        lambda d, _: d == {"error": 0, "text": "", "sent": ["T5D1.2"]},
        body={"text": "1.2", "index": 4, "preview": True})
-expect(c, "a preview sends nothing", "GET", "/api/value/ParCmdLine", 200,
+expect(c, "a preview sends nothing", "GET", "/api/value/ParCmdLine?index=4", 200,
        lambda d, _: d["raw"] == before["raw"])
 expect(c, "input: not a number", "POST", "/api/input/TDiaD", 400,
        lambda d, _: d["error"] == 13 and d["sent"] == [], body={"text": "1.2x", "index": 4})
@@ -151,7 +151,7 @@ expect(c, "input: out of range", "POST", "/api/input/TDiaD", 400,
        lambda d, _: d["error"] == 3 and d["sent"] == [], body={"text": "99999", "index": 4})
 expect(c, "an input", "POST", "/api/input/TDiaD", 200,
        lambda d, _: d == {"error": 0, "text": "", "sent": ["T5D1.2"]}, body={"text": "1.2", "index": 4})
-expect(c, "the input reached the controller", "GET", "/api/value/ParCmdLine", 200,
+expect(c, "the input reached the controller", "GET", "/api/value/ParCmdLine?index=4", 200,
        lambda d, _: d["raw"] == "T5D1.2")
 
 # Live values: every value at once, then the changes; an input shows
@@ -193,10 +193,10 @@ def next_event(seconds=10):
 first = next_event()
 started = time.monotonic()
 expect(c, "input for the stream", "POST", "/api/input/XParkPos", 200,
-       lambda d, _: d["error"] == 0, body={"text": "100"})
+       lambda d, _: d["error"] == 0, body={"text": "2.5"})
 changed = next_event()
 check("events: an input shows in the stream", first and changed and first["raw"] == 123456 and
-      changed["raw"] == 100000 and time.monotonic() - started < 5, "%r %r" % (first, changed))
+      changed["raw"] == 2500 and time.monotonic() - started < 5, "%r %r" % (first, changed))
 stream.close()
 
 code = c.stop()

@@ -23,7 +23,7 @@ from console import Console  # noqa: E402
 korvex, sample, work = sys.argv[1:4]
 console = Console(korvex, sample, os.path.join(work, "machine-run"),
                   script="sim wave XParkPos 0 sine 2000 100000 300000\nsim table TDiaD 10",
-                  serve_args=["--writable", "TDiaD", "--interval", "100"])
+                  serve_args=["--writable", "TDiaD", "--writable", "YParkPos", "--interval", "100"])
 
 profile = tempfile.mkdtemp(prefix="korvex-chromium-")
 options = webdriver.ChromeOptions()
@@ -61,10 +61,11 @@ def text_of(selector):
 
 try:
     # Opened with a value watched: it shows, it moves, and the plot draws it.
-    driver.get(console.url + "?watch=XParkPos")
-    wait("the watched value shows", lambda d: text_of("#watchlist tbody td.value") not in ("", "…"))
-    first = text_of("#watchlist tbody td.value")
-    wait("the waving value changes", lambda d: text_of("#watchlist tbody td.value") not in ("", "…", first))
+    driver.get(console.url + "?watch=XParkPos,YParkPos")
+    waving = "#watchlist tbody tr[data-name='XParkPos'] td.value"
+    wait("the watched value shows", lambda d: text_of(waving) not in ("", "…"))
+    first = text_of(waving)
+    wait("the waving value changes", lambda d: text_of(waving) not in ("", "…", first))
     wait("the unit shows", lambda d: text_of("#watchlist tbody tr td:nth-child(4)") == "[mm]")
     wait("the plot draws a canvas", lambda d: css("#plot canvas"))
     wait("the plot's legend names the value", lambda d: "XParkPos" in text_of("#plot"))
@@ -97,14 +98,16 @@ try:
     css("#confirm-btn")[0].click()
     wait("the send reports its line", lambda d: "Sent: 1 line" in text_of("#input-result"))
 
-    # A direct value: the watched value changes after the send.
-    css("#watchlist tbody tr[data-name='TDiaD'] .row-actions button")[0].click()
+    # A value written directly: the watched value changes after the send.
+    css("#watchlist tbody tr[data-name='YParkPos'] .row-actions button")[0].click()
     css("#input-text")[0].send_keys("2.5")
     css("#preview-btn")[0].click()
     wait("a second preview", lambda d: css("#confirm-btn")[0].is_enabled())
+    wait("nothing changes before the send",
+         lambda d: text_of("#watchlist tbody tr[data-name='YParkPos'] td.value").strip() == "0.000")
     css("#confirm-btn")[0].click()
-    wait("the watched TDiaD shows the input",
-         lambda d: text_of("#watchlist tbody tr[data-name='TDiaD'] td.value").strip() == "2.500")
+    wait("the watched value shows the input",
+         lambda d: text_of("#watchlist tbody tr[data-name='YParkPos'] td.value").strip() == "2.500")
 
     # A handle that is not writable is refused, and says so.
     css("#watchlist tbody tr[data-name='XParkPos'] .row-actions button")[0].click()

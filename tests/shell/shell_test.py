@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The korvex shell on a terminal: line editing, TAB completion of verbs and
-handle names, history kept across runs, and Ctrl-C and end of input leaving
-cleanly with the --sim state saved.
+"""The korvex shell on a terminal: line editing, TAB completion of verbs,
+structure classes and handle names, history kept across runs, Ctrl-C
+dropping the line being typed, and a second Ctrl-C, end of input and quit
+leaving cleanly with the --sim state saved.
 
 usage: shell_test.py KORVEX SAMPLE_MACHINE WORK
 """
@@ -19,6 +20,10 @@ shutil.copytree(sample, os.path.join(work, "machine"),
                 ignore=shutil.ignore_patterns("*.BIN"))
 sim = os.path.join(work, "sim.state")
 env = dict(os.environ, HOME=work, TERM="dumb")
+# Every wait is for something the shell shows or does; the limit only ends a
+# shell that hangs, so it is generous: a loaded machine (a sanitizer build
+# beside other builds) can take many seconds for what a quiet one does at once.
+WAIT = 90.0
 
 
 class Shell:
@@ -28,7 +33,7 @@ class Shell:
             os.execve(korvex, [korvex, "-m", os.path.join(work, "machine"), "--sim", sim], env)
         self.seen = b""
 
-    def expect(self, text, timeout=10.0):
+    def expect(self, text, timeout=WAIT):
         end = time.time() + timeout
         while text.encode() not in self.seen:
             if time.time() > end or not select.select([self.fd], [], [], end - time.time())[0]:
@@ -43,14 +48,14 @@ class Shell:
     def send(self, keys):
         # The prompt can show before the line editor has put the terminal into
         # raw mode; keys typed in that moment would be taken as a cooked line.
-        end = time.time() + 10.0
+        end = time.time() + WAIT
         while termios.tcgetattr(self.fd)[3] & termios.ICANON:
             if time.time() > end:
                 sys.exit("the shell never put the terminal into raw mode")
             time.sleep(0.01)
         os.write(self.fd, keys.encode())
 
-    def exit_code(self, timeout=20.0):
+    def exit_code(self, timeout=WAIT):
         end = time.time() + timeout
         while True:  # drain the terminal so that the shell can end
             if time.time() > end or not select.select([self.fd], [], [], end - time.time())[0]:
@@ -72,8 +77,10 @@ def check(condition, message):
         sys.exit(message)
 
 
-# TAB completes a verb and a handle name; the edited line runs; Ctrl-C leaves.
+# TAB completes a verb and a handle name; the edited line runs; Ctrl-C drops
+# a line, and a second one on the empty line leaves.
 shell = Shell()
+shell.expect("'help' (or '?') lists the verbs")
 shell.expect("korvex> ")
 shell.send("setr\t")
 shell.expect("setraw ")
@@ -84,19 +91,32 @@ shell.expect("korvex> ")
 shell.send("get XParkPos 9x\x7f\x7f\r")  # two backspaces: "9x" is edited away
 shell.expect("4.242 [mm]")
 shell.expect("korvex> ")
-shell.send("nosuchverb\r")
-shell.expect("unknown verb 'nosuchverb'")
+shell.send("gte XParkPos\r")
+shell.expect("unknown verb 'gte' (did you mean 'get'?)")
+shell.expect("korvex> ")
+shell.send("?\r")  # help
+shell.expect("Verbs (")
+shell.expect("korvex> ")
+shell.send("struct spc_seq_s\t")  # any case
+shell.expect("SPC_Seq_Status_Typ ")
+shell.send("\x03")  # dropped, not run
+shell.expect("korvex> ")
+shell.send("setraw XParkPos 999")
+shell.expect("999")  # read before the Ctrl-C, which flushes what is not
+shell.send("\x03")
 shell.expect("korvex> ")
 shell.send("\x03")
-check(shell.exit_code() == 130, "Ctrl-C did not leave with 130")
+check(shell.exit_code() == 0, "a second Ctrl-C on an empty line did not leave with 0")
+check("SqSt_" not in shell.seen.decode(errors="replace"), "a dropped line ran")
 check(os.path.exists(sim), "Ctrl-C did not save the --sim state")
 history = open(os.path.join(work, ".korvex_history"), errors="replace").read().replace("\\040", " ")
 check("setraw XParkPos 4242" in history, "the history was not saved: " + history)
+check("999" not in history, "a dropped line went into the history: " + history)
 
 # The saved state and the history are there in the next run; Ctrl-D leaves.
 shell = Shell()
 shell.expect("korvex> ")
-shell.send("\x1b[A\x1b[A\r")  # up twice: "get XParkPos "
+shell.send("\x1b[A\x1b[A\x1b[A\r")  # up past "?" and "gte XParkPos": "get XParkPos "
 shell.expect("4.242 [mm]")
 shell.expect("korvex> ")
 shell.send("setraw XParkPos 77\r")
@@ -107,6 +127,10 @@ shell = Shell()
 shell.expect("korvex> ")
 shell.send("getraw XParkPos\r")
 shell.expect("77")
+shell.expect("korvex> ")
+shell.send("\x03")  # on an empty line: a hint, and the shell stays
+shell.expect("Ctrl-C again")
+shell.expect("korvex> ")
 shell.send("quit\r")
 check(shell.exit_code() == 0, "quit did not leave with 0")
 print("shell: ok")

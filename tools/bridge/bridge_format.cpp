@@ -6,21 +6,10 @@
 #include <nlohmann/json.hpp>
 
 #include "korvex/korvex.h"
+#include "tools/common/input_check.h"
 
 namespace korvex::bridge {
 namespace {
-
-bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value) {
-    if (text.empty() || text.size() > 10) return false;
-    unsigned long result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        result = result * 10 + static_cast<unsigned long>(c - '0');
-    }
-    if (result > max) return false;
-    value = result;
-    return true;
-}
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -40,7 +29,7 @@ bool ParseBridgeArguments(const std::vector<std::string>& words, BridgeOptions& 
             const std::size_t colon = word.rfind(':');
             unsigned long port = 0;
             if (colon == std::string::npos || colon == 0 ||
-                !ParseUnsigned(std::string_view(word).substr(colon + 1), 65535, port) ||
+                !tools::ParseUnsigned(std::string_view(word).substr(colon + 1), 65535, port) ||
                 port == 0) {
                 error = "bad broker address '" + word + "' (HOST:PORT)";
                 return false;
@@ -72,7 +61,7 @@ bool ParseBridgeArguments(const std::vector<std::string>& words, BridgeOptions& 
             options.writable.push_back(value);
         } else if (word == "--interval") {
             unsigned long ms = 0;
-            if (!ParseUnsigned(value, 3600000, ms) || ms == 0) {
+            if (!tools::ParseUnsigned(value, 3600000, ms) || ms == 0) {
                 error = "bad interval '" + value + "' (1 to 3600000 ms)";
                 return false;
             }
@@ -168,40 +157,6 @@ std::string ResultTopic(std::string_view setTopic) {
     return topic;
 }
 
-std::string Latin1ToUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            out += c;
-        } else {
-            out += static_cast<char>(0xC0 | (byte >> 6));
-            out += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return out;
-}
-
-bool Utf8ToLatin1(std::string_view text, std::string& out) {
-    out.clear();
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == 0) return false;
-        if (byte < 0x80) {
-            out += static_cast<char>(byte);
-            continue;
-        }
-        // Only U+0080..U+00FF fit: lead byte C2 or C3 and one continuation.
-        if ((byte != 0xC2 && byte != 0xC3) || i + 1 >= text.size()) return false;
-        const auto next = static_cast<unsigned char>(text[++i]);
-        if ((next & 0xC0) != 0x80) return false;
-        out += static_cast<char>(((byte & 0x03) << 6) | (next & 0x3F));
-    }
-    return true;
-}
-
 bool SameReading(const Reading& a, const Reading& b) {
     if (a.kind != b.kind || a.display != b.display || a.unit != b.unit) return false;
     switch (a.kind) {
@@ -241,10 +196,10 @@ std::string ValuePayload(std::optional<std::uint16_t> handle, std::string_view n
 }
 
 std::string ResultPayload(std::uint8_t code) {
-    nlohmann::ordered_json json;
-    json["error"] = code;
-    json["text"] = code == 0 ? "" : Daten::ErrorText(code);
-    return json.dump();
+    tools::InputResult result;
+    result.error = code;
+    if (code != 0) result.text = Daten::ErrorText(code);
+    return tools::InputResultJson(result);
 }
 
 }  // namespace korvex::bridge

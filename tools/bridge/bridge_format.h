@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/common/text.h"
+
 namespace korvex::bridge {
 
 struct BridgeOptions {
@@ -49,10 +51,8 @@ bool ParseSetTopic(std::string_view root, unsigned cnc, std::string_view topic,
 std::string ResultTopic(std::string_view setTopic);
 
 // The controller keeps single-byte (Latin-1) texts; MQTT carries UTF-8.
-std::string Latin1ToUtf8(std::string_view text);
-// False when text is not well-formed UTF-8, holds a NUL or a character
-// beyond U+00FF (the controller could not store it).
-bool Utf8ToLatin1(std::string_view text, std::string& out);
+using tools::Latin1ToUtf8;
+using tools::Utf8ToLatin1;
 
 // One value as read from the controller.
 struct Reading {
@@ -71,7 +71,8 @@ bool SameReading(const Reading& a, const Reading& b);
 // handle null when the object has no number. name and texts are Latin-1.
 std::string ValuePayload(std::optional<std::uint16_t> handle, std::string_view name,
                          unsigned index, const Reading& reading);
-// {"error":CODE,"text":"TEXT"}: the library's text, "" for 0.
+// {"error":CODE,"text":"TEXT","sent":[]}: the library's text, "" for 0; a
+// set refused before anything was sent.
 std::string ResultPayload(std::uint8_t code);
 
 }  // namespace korvex::bridge

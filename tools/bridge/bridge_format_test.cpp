@@ -108,8 +108,8 @@ TEST(BridgeFormatTest, Payloads) {
         {1, nan, R"({"handle":1,"name":"N","index":4,"raw":null,"text":"0.250","unit":""})"},
     };
     for (const Case& c : cases) EXPECT_EQ(ValuePayload(c.handle, "N", 4, c.reading), c.json);
-    EXPECT_EQ(ResultPayload(0), R"({"error":0,"text":""})");
-    EXPECT_EQ(ResultPayload(2), R"({"error":2,"text":"Direct access not allowed!"})");
+    EXPECT_EQ(ResultPayload(0), R"({"error":0,"text":"","sent":[]})");
+    EXPECT_EQ(ResultPayload(2), R"({"error":2,"text":"Direct access not allowed!","sent":[]})");
 }
 
 TEST(BridgeFormatTest, SameReading) {

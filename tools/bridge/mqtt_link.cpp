@@ -68,8 +68,10 @@ bool MqttLink::Start(std::string& error) {
         return false;
     }
     if (!mSettings.tlsCa.empty()) {
+        errno = 0;
         if (!std::ifstream(mSettings.tlsCa).good()) {
-            error = "cannot read the CA file " + mSettings.tlsCa;
+            error = "cannot read the CA file " + mSettings.tlsCa + ": " +
+                    (errno ? std::strerror(errno) : "cannot be opened");
             return false;
         }
         const int rc = mosquitto_tls_set(mMosq, mSettings.tlsCa.c_str(), nullptr, nullptr,
@@ -146,18 +148,23 @@ void MqttLink::Drain(int fd) {
 }
 
 bool MqttLink::Connect() {
-    // mosquitto_connect each time: it keeps no half state after a failure.
-    const int rc = mosquitto_connect(mMosq, mSettings.host.c_str(), mSettings.port,
-                                     mSettings.keepaliveSeconds);
+    // Without blocking: the TCP connection and the TLS handshake go on in the
+    // loop below, so that a stop is never held up by a broker that does not
+    // answer. mosquitto_connect_async keeps no half state after a failure.
+    const int rc = mosquitto_connect_async(mMosq, mSettings.host.c_str(), mSettings.port,
+                                           mSettings.keepaliveSeconds);
     if (rc == MOSQ_ERR_SUCCESS) return true;
+    AttemptFailed(rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc));
+    return false;
+}
+
+void MqttLink::AttemptFailed(const std::string& why) {
     const unsigned previous = mRetryMs;
     mRetryMs = std::clamp(mRetryMs * 2, mSettings.firstRetryMs, mSettings.lastRetryMs);
     // One line per failed attempt while the wait still grows, then silence.
     if (previous < mSettings.lastRetryMs)
         mLog("broker " + mSettings.host + ":" + std::to_string(mSettings.port) + " unreachable (" +
-             (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc)) +
-             "), next try in " + std::to_string(mRetryMs) + " ms");
-    return false;
+             why + "), next try in " + std::to_string(mRetryMs) + " ms");
 }
 
 void MqttLink::Lost(const char* why) {
@@ -203,6 +210,7 @@ void MqttLink::Feed() {
 
 void MqttLink::Run() {
     Clock::time_point nextTry = Clock::now();
+    Clock::time_point attemptEnd{};
     Clock::time_point deadline{};
     bool closing = false;
     while (true) {
@@ -233,6 +241,15 @@ void MqttLink::Run() {
             }
             mSocketOpen = true;
             mRefused = false;
+            attemptEnd = Clock::now() + std::chrono::seconds(mSettings.keepaliveSeconds);
+        }
+        // A broker that takes the connection and never answers is given up
+        // like an unreachable one.
+        if (!mSessionUp && Clock::now() >= attemptEnd) {
+            AttemptFailed("no answer");
+            mSocketOpen = false;
+            nextTry = Clock::now() + std::chrono::milliseconds(mRetryMs);
+            continue;
         }
         Feed();
         pollfd fds[2] = {{mosquitto_socket(mMosq), POLLIN, 0}, {mNetworkEvent, POLLIN, 0}};
@@ -245,7 +262,14 @@ void MqttLink::Run() {
             rc = mosquitto_loop_write(mMosq, 1);
         if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(mMosq);
         if (rc != MOSQ_ERR_SUCCESS || mRefused) {
-            Lost(mRefused ? "refused" : mosquitto_strerror(rc));
+            if (!mSessionUp && !mRefused) {
+                // The attempt itself failed (refused port, TLS handshake).
+                AttemptFailed(rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno))
+                                                   : mosquitto_strerror(rc));
+                mSocketOpen = false;
+            } else {
+                Lost(mRefused ? "refused" : mosquitto_strerror(rc));
+            }
             mRefused = false;
             mRetryMs = std::clamp(mRetryMs, mSettings.firstRetryMs, mSettings.lastRetryMs);
             nextTry = Clock::now() + std::chrono::milliseconds(mRetryMs);

@@ -91,6 +91,8 @@ private:
 
     void Run();
     bool Connect();
+    // Logs a failed connection attempt and lengthens the wait for the next.
+    void AttemptFailed(const std::string& why);
     void Feed();
     void Wake(int fd);
     static void Drain(int fd);

@@ -7,13 +7,15 @@
 
 #include "korvex/data/cdata.h"
 #include "korvex/korvex.h"
+#include "tools/common/input_check.h"
 
 namespace korvex::bridge {
 
-ValueWatch::ValueWatch(Daten& daten, std::string root, unsigned cnc,
+ValueWatch::ValueWatch(Daten& daten, host::SimDriver& sim, std::string root, unsigned cnc,
                        std::vector<std::string> publish, std::vector<std::string> writable,
                        LogSink log)
     : mDaten(daten),
+      mSim(sim),
       mRoot(std::move(root)),
       mCnc(cnc),
       mPublish(std::move(publish)),
@@ -91,25 +93,44 @@ std::uint8_t ValueWatch::Read(CData& object, std::uint16_t index, Reading& readi
     return 0;
 }
 
+ValueWatch::Item ValueWatch::NewItem(std::uint32_t group, unsigned index) const {
+    Item item;
+    item.object = mGroups[group].object;
+    item.handle = mGroups[group].handle;
+    item.index = static_cast<std::uint16_t>(index);
+    item.name = group;
+    item.topic = ValueTopic(mRoot, mCnc, Latin1ToUtf8(mNames[group]), index);
+    return item;
+}
+
+unsigned ValueWatch::TableSize(const Group& group) {
+    if (group.object) return std::max<unsigned>(1, group.object->GetMaxTabElemAnz());
+    // A bit mask's size is its bits; a table the driver cannot size answers 0.
+    if (mDaten.DatenTyp(group.handle) == DInfo::BITMASK) return Elements(mDaten, group.handle);
+    return mDaten.GetMaxTabElemAnz(group.handle);
+}
+
 std::size_t ValueWatch::Collect() {
     mItems.clear();
     mNames.clear();
-    struct Found {
-        std::uint16_t handle;
-        CData* object;  // an object without a number
-        std::string name;
-    };
-    std::vector<Found> found;
+    mGroups.clear();
+    mUnmatched.clear();
     std::size_t unfit = 0;
     const std::vector<std::string> all = {"*"};
     const std::vector<std::string>& patterns = mPublish.empty() ? all : mPublish;
+    std::vector<bool> publishHit(mPublish.size()), writableHit(mWritable.size());
     auto take = [&](std::uint16_t handle, CData* object, std::string_view name) {
+        for (std::size_t i = 0; i < mPublish.size(); ++i)
+            if (!publishHit[i] && GlobMatch(mPublish[i], name)) publishHit[i] = true;
+        for (std::size_t i = 0; i < mWritable.size(); ++i)
+            if (!writableHit[i] && GlobMatch(mWritable[i], name)) writableHit[i] = true;
         if (!MatchesAny(patterns, name)) return;
         if (!NameFitsTopic(name)) {
             ++unfit;
             return;
         }
-        found.push_back({handle, object, std::string(name)});
+        mGroups.push_back({handle, object, 0});
+        mNames.emplace_back(name);
     };
     Handles::ForEach([&](std::uint16_t handle, std::string_view name) {
         if (mDaten.ExistHandleAndGetInfo(handle)) take(handle, nullptr, name);
@@ -117,23 +138,51 @@ std::size_t ValueWatch::Collect() {
     mDaten.ForEachUnnumbered([&](const std::string& name, CData* object) {
         if (object) take(Handles::kNoHandle, object, name);
     });
-    for (Found& one : found) {
-        const unsigned elements = one.object ? std::max<unsigned>(1, one.object->GetMaxTabElemAnz())
-                                             : Elements(mDaten, one.handle);
-        const std::string topicName = Latin1ToUtf8(one.name);
-        mNames.push_back(std::move(one.name));
-        for (unsigned index = 0; index < elements; ++index) {
-            Item item;
-            item.object = one.object;
-            item.handle = one.handle;
-            item.index = static_cast<std::uint16_t>(index);
-            item.name = static_cast<std::uint32_t>(mNames.size() - 1);
-            item.topic = ValueTopic(mRoot, mCnc, topicName, index);
-            mItems.push_back(std::move(item));
-        }
+    for (std::size_t i = 0; i < mPublish.size(); ++i)
+        if (!publishHit[i]) mUnmatched.push_back("--publish " + mPublish[i]);
+    for (std::size_t i = 0; i < mWritable.size(); ++i)
+        if (!writableHit[i]) mUnmatched.push_back("--writable " + mWritable[i]);
+    for (std::uint32_t group = 0; group < mGroups.size(); ++group) {
+        const unsigned elements = std::max(1u, TableSize(mGroups[group]));
+        mGroups[group].elements = elements;
+        for (unsigned index = 0; index < elements; ++index) mItems.push_back(NewItem(group, index));
     }
     if (unfit) mLog(std::to_string(unfit) + " names with '/', '+' or '#' are not published");
     return mItems.size();
+}
+
+std::size_t ValueWatch::FollowTableSizes(Outbox& outbox) {
+    std::vector<unsigned> sizes(mGroups.size());
+    std::size_t changed = 0;
+    for (std::size_t group = 0; group < mGroups.size(); ++group) {
+        const unsigned size = TableSize(mGroups[group]);
+        sizes[group] = size == 0 ? mGroups[group].elements : size;
+        if (sizes[group] != mGroups[group].elements) ++changed;
+    }
+    if (changed == 0) return 0;
+    std::vector<Item> items;
+    items.reserve(mItems.size());
+    std::size_t next = 0;
+    for (std::uint32_t group = 0; group < mGroups.size(); ++group) {
+        const unsigned was = mGroups[group].elements;
+        const unsigned now = sizes[group];
+        for (unsigned index = 0; index < was; ++index) {
+            Item& item = mItems[next + index];
+            if (index < now)
+                items.push_back(std::move(item));
+            else if (item.known)
+                outbox.PublishValue(item.topic, "");  // an empty retained message clears it
+        }
+        for (unsigned index = was; index < now; ++index) items.push_back(NewItem(group, index));
+        next += was;
+        if (was != now) {
+            mLog(mNames[group] + ": " + std::to_string(now) + " elements (" + std::to_string(was) +
+                 " before)");
+            mGroups[group].elements = now;
+        }
+    }
+    mItems.swap(items);
+    return changed;
 }
 
 std::size_t ValueWatch::Pass(Outbox& outbox) {
@@ -186,11 +235,12 @@ std::uint8_t ValueWatch::CheckSet(const std::string& name, const std::string& in
     if (!object && (handle == Handles::kNoHandle || !mDaten.ExistHandleAndGetInfo(handle)))
         return Daten::HandleNotFound;
     if (!MatchesAny(mWritable, latin1)) return Daten::DirectAccessNotAllowed;
-    bool digits = !indexText.empty();
-    for (char c : indexText) digits = digits && c >= '0' && c <= '9';
-    if (!digits) return Daten::ParameterError;
-    if (indexText.size() > 5) return Daten::ValueOutOfRange;
-    const unsigned long number = std::stoul(indexText);
+    unsigned long number = 0;
+    if (!tools::ParseUnsigned(indexText, 0xFFFFFFFF, number)) {
+        bool digits = !indexText.empty();
+        for (char c : indexText) digits = digits && c >= '0' && c <= '9';
+        return digits ? Daten::ValueOutOfRange : Daten::ParameterError;
+    }
     const unsigned elements =
         object ? std::max<unsigned>(1, object->GetMaxTabElemAnz()) : Elements(mDaten, handle);
     if (number >= elements) return Daten::ValueOutOfRange;
@@ -211,18 +261,25 @@ std::uint8_t ValueWatch::Set(const std::string& topic, const std::string& payloa
     std::uint16_t handle = 0, index = 0;
     CData* object = nullptr;
     std::string text;
-    std::uint8_t code = CheckSet(name, indexText, payload, payloadSize, handle, object, index, text);
-    if (code == Daten::Ok) {
-        // Comm takes a writable text, as the host's input buffer is.
-        std::vector<char> buffer(text.begin(), text.end());
-        buffer.push_back('\0');
-        code = object ? object->Comm(buffer.data(), index, 255)
-                      : mDaten.Comm(buffer.data(), handle, index, 255);
+    tools::InputResult result;
+    result.error = CheckSet(name, indexText, payload, payloadSize, handle, object, index, text);
+    if (result.error == Daten::Ok) {
+        tools::InputRequest request;
+        request.handle = object ? Handles::kNoHandle : handle;
+        request.object = object;
+        request.text = std::move(text);
+        request.index = index;
+        result = tools::RunInput(mDaten, mSim, request);
+    } else {
+        result.text = Daten::ErrorText(result.error);
     }
-    outbox.PublishResult(ResultTopic(topic), ResultPayload(code));
+    outbox.PublishResult(ResultTopic(topic), tools::InputResultJson(result));
+    std::string sent;
+    for (const std::string& line : result.sent) sent += (sent.empty() ? "" : ", ") + line;
     mLog("set " + topic + " (" + std::to_string(payloadSize) + " bytes): " +
-         (code ? Daten::ErrorText(code) : "done"));
-    return code;
+         (result.error ? Daten::ErrorText(result.error) : "done") +
+         (sent.empty() ? "" : "; sent " + Latin1ToUtf8(sent)));
+    return result.error;
 }
 
 }  // namespace korvex::bridge

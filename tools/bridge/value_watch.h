@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "korvex/host/sim_driver.h"
 #include "tools/bridge/bridge_format.h"
 
 class CData;
@@ -35,9 +36,10 @@ constexpr std::size_t kMaxSetText = 255;
 
 class ValueWatch {
 public:
-    // root: the topic root; cnc: the CNC the bridge serves.
-    ValueWatch(Daten& daten, std::string root, unsigned cnc, std::vector<std::string> publish,
-               std::vector<std::string> writable, LogSink log);
+    // root: the topic root; cnc: the CNC the bridge serves; sim: the
+    // controller daten drives, whose writes a set's result names.
+    ValueWatch(Daten& daten, host::SimDriver& sim, std::string root, unsigned cnc,
+               std::vector<std::string> publish, std::vector<std::string> writable, LogSink log);
 
     // Builds the list of published values: every element of every handle
     // that has a definition, and of every data object registered without a
@@ -45,6 +47,17 @@ public:
     // values.
     std::size_t Collect();
     std::size_t Values() const { return mItems.size(); }
+
+    // Patterns of --publish and --writable that matched no name at the last
+    // Collect, as "--publish PATTERN".
+    const std::vector<std::string>& Unmatched() const { return mUnmatched; }
+
+    // Asks the controller for the size of every published table again; a
+    // table that grew publishes its new elements at the next pass, one that
+    // shrank clears the retained messages of the elements it lost. A table
+    // whose size cannot be read keeps its elements. Answers the number of
+    // tables whose size changed.
+    std::size_t FollowTableSizes(Outbox& outbox);
 
     // Reads every value once and hands the changed ones to the outbox.
     // Answers the number of values published.
@@ -72,25 +85,38 @@ private:
     struct Item {
         std::uint16_t handle = 0;
         std::uint16_t index = 0;
-        std::uint32_t name = 0;     // into mNames
+        std::uint32_t name = 0;     // into mNames and mGroups
         CData* object = nullptr;    // an object without a number (handle unused)
         bool known = false;  // last is what subscribers have
         std::string topic;
         Reading last;
     };
+    // One published name: its elements are consecutive items.
+    struct Group {
+        std::uint16_t handle = 0;
+        CData* object = nullptr;
+        unsigned elements = 0;
+    };
+    // The table size as the controller answers it now; 0 when it cannot tell.
+    unsigned TableSize(const Group& group);
+    Item NewItem(std::uint32_t group, unsigned index) const;
+
     std::uint8_t CheckSet(const std::string& name, const std::string& indexText,
                           const std::string& payload, std::size_t payloadSize,
                           std::uint16_t& handle, CData*& object, std::uint16_t& index,
                           std::string& text);
 
     Daten& mDaten;
+    host::SimDriver& mSim;
     std::string mRoot;
     unsigned mCnc;
     std::vector<std::string> mPublish;
     std::vector<std::string> mWritable;
     LogSink mLog;
-    std::vector<std::string> mNames;
+    std::vector<std::string> mNames;  // one per group, as the groups
+    std::vector<Group> mGroups;
     std::vector<Item> mItems;
+    std::vector<std::string> mUnmatched;
     std::size_t mFailedReads = 0;
 };
 

@@ -33,7 +33,7 @@ protected:
         machine.CopySampleMachine();
         machine.sim.SetTableSize(kTDiaD, 500);
         daten.reset(machine.NewDaten());
-        watch = std::make_unique<ValueWatch>(*daten, "r", 0,
+        watch = std::make_unique<ValueWatch>(*daten, machine.sim, "r", 0,
                                              std::vector<std::string>{"tdiad", "MachineName"},
                                              std::vector<std::string>{"TDia*", "MachineName", "MaxTool*"},
                                              [this](const std::string& line) { log.push_back(line); });
@@ -91,19 +91,23 @@ TEST_F(ValueWatchTest, SetsGoThroughCommOrAreRefused) {
         std::size_t size;
         std::uint8_t code;
         const char* written;  // the driver write it makes, or nullptr
+        const char* sent;     // the result's list of lines
     } cases[] = {
         // The tool table takes the TPara road: a parameter command line.
-        {"r/0/TDiaD/4/set", "1.2", 3, 0, R"(WriteByHandle 0 0 582 4 7 0 "T5D1.2\x00" -> 0)"},
-        {"r/0/machinename/0/set", "x", 1, 0, R"(WriteByHandle 0 0 100 0 2 0 "x\x00" -> 0)"},
-        {"r/0/M\xc3\xbc/0/set", "1", 1, Daten::HandleNotFound, nullptr},
-        {"r/0/TDiaD/-1/set", "1", 1, Daten::ParameterError, nullptr},
-        {"r/0/TDiaD/99999999999/set", "1", 1, Daten::ValueOutOfRange, nullptr},
-        {"r/0/TDiaD//set", "1", 1, Daten::ParameterError, nullptr},
-        {"r/0/TDiaD/0/set", std::string(256, '1'), 256, Daten::NotEnoughSpace, nullptr},
-        {"r/0/TDiaD/0/set", "\xe2\x82\xac", 3, Daten::SyntaxError, nullptr},
-        {"r/0/TDiaD/0/set", std::string("1\0" "2", 3), 3, Daten::SyntaxError, nullptr},
-        // The library's own refusal comes back too: a number above its maximum.
-        {"r/0/MaxToolNumber/0/set", "999", 3, Daten::DataOrDriverError, nullptr},
+        {"r/0/TDiaD/4/set", "1.2", 3, 0, R"(WriteByHandle 0 0 582 4 7 0 "T5D1.2\x00" -> 0)",
+         R"(["T5D1.2"])"},
+        {"r/0/machinename/0/set", "x", 1, 0, R"(WriteByHandle 0 0 100 0 2 0 "x\x00" -> 0)",
+         R"(["MachineName[0]=x"])"},
+        {"r/0/M\xc3\xbc/0/set", "1", 1, Daten::HandleNotFound, nullptr, "[]"},
+        {"r/0/TDiaD/-1/set", "1", 1, Daten::ParameterError, nullptr, "[]"},
+        {"r/0/TDiaD/99999999999/set", "1", 1, Daten::ValueOutOfRange, nullptr, "[]"},
+        {"r/0/TDiaD//set", "1", 1, Daten::ParameterError, nullptr, "[]"},
+        {"r/0/TDiaD/0/set", std::string(256, '1'), 256, Daten::NotEnoughSpace, nullptr, "[]"},
+        {"r/0/TDiaD/0/set", "\xe2\x82\xac", 3, Daten::SyntaxError, nullptr, "[]"},
+        {"r/0/TDiaD/0/set", std::string("1\0" "2", 3), 3, Daten::SyntaxError, nullptr, "[]"},
+        // Checked before Comm: beyond the definition's range, or more than a number.
+        {"r/0/MaxToolNumber/0/set", "999", 3, Daten::ValueOutOfRange, nullptr, "[]"},
+        {"r/0/TDiaD/0/set", "1.2 M30", 7, Daten::ParameterError, nullptr, "[]"},
     };
     machine.sim.SetRecordTrace(true);
     for (const Case& c : cases) {
@@ -113,7 +117,9 @@ TEST_F(ValueWatchTest, SetsGoThroughCommOrAreRefused) {
         EXPECT_EQ(watch->Set(c.topic, c.payload, c.size, outbox), c.code) << c.topic;
         ASSERT_EQ(outbox.results.size(), 1u) << c.topic;
         EXPECT_EQ(outbox.results[0].first, ResultTopic(c.topic));
-        EXPECT_EQ(outbox.results[0].second, ResultPayload(c.code));
+        EXPECT_EQ(outbox.results[0].second,
+                  std::string(R"({"error":)") + std::to_string(c.code) + R"(,"text":")" +
+                      (c.code ? Daten::ErrorText(c.code) : "") + R"(","sent":)" + c.sent + "}");
         if (!c.written) {
             EXPECT_EQ(machine.sim.Calls(SimDriver::Operation::WriteByHandle), writes) << c.topic;
             continue;
@@ -129,7 +135,7 @@ TEST_F(ValueWatchTest, ObjectsWithoutNumbersArePublishedAndSetByName) {
     CPrivNumber numbered(daten.get(), "PrivA", 2, 10, 3, "[mm]", 0, 10, 3, "[mm]");
     CPrivNumber unnumbered(daten.get(), "PrivB", 2, 10, 3, "[mm]", 0, 10, 3, "[mm]");
     ASSERT_EQ(unnumbered.Handle(), Handles::kNoHandle);
-    ValueWatch objects(*daten, "r", 0, {"priv*"}, {"PrivB"}, [](const std::string&) {});
+    ValueWatch objects(*daten, machine.sim, "r", 0, {"priv*"}, {"PrivB"}, [](const std::string&) {});
     EXPECT_EQ(objects.Collect(), 4u);
     EXPECT_EQ(objects.Pass(outbox), 4u);
     EXPECT_EQ(objects.Set("r/0/privb/1/set", "1.5", 3, outbox), 0);

@@ -1,0 +1,183 @@
+#include "tools/common/input_check.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "korvex/data/numbers.h"
+#include "tests/support/test_machine.h"
+#include "tools/common/text.h"
+
+namespace korvex::tools {
+namespace {
+
+using host::SimDriver;
+
+constexpr std::uint16_t kTDiaD = 3001;  // tool table, TPara road, 0..6.500 mm
+constexpr std::uint16_t kMachineName = 100;
+constexpr std::uint16_t kMaxToolNumber = 204;  // WORD 1..500, written directly
+constexpr std::uint16_t kCmdLine = 581;
+
+class InputCheckTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine.CopySampleMachine();
+        machine.sim.SetTableSize(kTDiaD, 10);
+        daten.reset(machine.NewDaten());
+    }
+    InputResult Run(std::uint16_t handle, const std::string& text, std::uint16_t index = 0,
+                    bool checked = true, bool preview = false) {
+        InputRequest request;
+        request.handle = handle;
+        request.text = text;
+        request.index = index;
+        request.checked = checked;
+        request.preview = preview;
+        return RunInput(*daten, machine.sim, request);
+    }
+
+    testing::TestMachine machine;
+    std::unique_ptr<Daten> daten;
+};
+
+TEST_F(InputCheckTest, ChecksThenNamesEveryLineSent) {
+    struct Case {
+        std::uint16_t handle;
+        std::string text;
+        std::uint16_t index;
+        bool checked;
+        std::uint8_t error;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {kTDiaD, "1.2", 4, true, 0, {"T5D1.2"}},
+        {kTDiaD, "+6.5", 0, true, 0, {"T1D+6.5"}},  // the maximum; the text goes as typed
+        {kTDiaD, "0000000000000006.5", 0, true, 0, {"T1D0000000000000006.5"}},
+        {kTDiaD, ".5", 0, true, 0, {"T1D.5"}},
+        {kTDiaD, "99.", 0, true, Daten::ValueOutOfRange, {}},
+        {kTDiaD, "6.501", 0, true, Daten::ValueOutOfRange, {}},
+        {kTDiaD, "-0.001", 0, true, Daten::ValueOutOfRange, {}},
+        {kTDiaD, "99999999999", 0, true, Daten::ValueOutOfRange, {}},
+        {kTDiaD, "1.2 M30", 0, true, Daten::ParameterError, {}},
+        {kTDiaD, "abc", 0, true, Daten::ParameterError, {}},
+        {kTDiaD, "", 0, true, Daten::ParameterError, {}},
+        {kTDiaD, "1..2", 0, true, Daten::ParameterError, {}},
+        {kTDiaD, "1e3", 0, true, Daten::ParameterError, {}},
+        {kTDiaD, " 1", 0, true, Daten::ParameterError, {}},
+        {kTDiaD, "*", 0, true, Daten::ParameterError, {}},  // "not valid" is no number
+        {kTDiaD, "1.2 M30", 0, false, 0, {"T1D1.2 M30"}},   // unchecked: as a host's Comm
+        {kMaxToolNumber, "42", 0, true, 0, {"MaxToolNumber[0]=42"}},
+        {kMaxToolNumber, "1.5", 0, true, Daten::ParameterError, {}},
+        {kMaxToolNumber, "501", 0, true, Daten::ValueOutOfRange, {}},
+        {kMaxToolNumber, "0", 0, true, Daten::ValueOutOfRange, {}},
+        {kMachineName, "Fr\xe4se 1", 0, true, 0, {"MachineName[0]=Fr\xe4se 1"}},
+        {kMachineName, "a\tb", 0, true, Daten::ParameterError, {}},
+        {kMachineName, "a\x85", 0, true, Daten::ParameterError, {}},
+        {kCmdLine, "NOTOL", 0, true, 0, {"NOTOL"}},
+        {Handles::kNoHandle - 1, "1", 0, true, Daten::HandleNotFound, {}},
+    };
+    for (const Case& c : cases) {
+        const auto writes = machine.sim.Calls(SimDriver::Operation::WriteByHandle);
+        const InputResult result = Run(c.handle, c.text, c.index, c.checked);
+        EXPECT_EQ(result.error, c.error) << c.handle << " '" << c.text << "'";
+        EXPECT_EQ(result.text, c.error ? Daten::ErrorText(c.error) : "");
+        EXPECT_EQ(result.sent, c.sent) << c.handle << " '" << c.text << "'";
+        if (c.sent.empty()) {
+            EXPECT_EQ(machine.sim.Calls(SimDriver::Operation::WriteByHandle), writes) << c.text;
+        }
+    }
+}
+
+TEST_F(InputCheckTest, RangeFollowsTheDisplayUnit) {
+    daten->SetInchAll();
+    EXPECT_EQ(CheckInputText(*daten, kTDiaD, nullptr, "0.2559"), 0);  // 6.4999 mm
+    EXPECT_EQ(CheckInputText(*daten, kTDiaD, nullptr, "0.26"), Daten::ValueOutOfRange);
+    EXPECT_EQ(CheckInputText(*daten, kTDiaD, nullptr, "6.5"), Daten::ValueOutOfRange);
+}
+
+TEST_F(InputCheckTest, PreviewSendsNothingAndLeavesNoTrace) {
+    const std::vector<std::uint8_t> before = machine.sim.Peek(0, 0, 582, 0);
+    const auto writes = machine.sim.Calls(SimDriver::Operation::WriteByHandle);
+    InputResult result = Run(kTDiaD, "1.2", 4, true, true);
+    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(result.sent, std::vector<std::string>{"T5D1.2"});
+    EXPECT_EQ(machine.sim.Calls(SimDriver::Operation::WriteByHandle), writes);
+    EXPECT_EQ(machine.sim.Peek(0, 0, 582, 0), before);
+    // A command is not put on record, and no reload order goes out.
+    result = Run(kCmdLine, "NOTOL", 0, true, true);
+    EXPECT_EQ(result.sent, std::vector<std::string>{"NOTOL"});
+    EXPECT_TRUE(machine.host.LinesStartingWith("protocol").empty());
+    EXPECT_TRUE(machine.sim.Controls().empty());
+    result = Run(kCmdLine, "NOTOL");
+    EXPECT_EQ(machine.host.LinesStartingWith("protocol").size(), 1u);
+    EXPECT_EQ(machine.sim.Controls().size(), 1u);
+    // A value kept in the PC is put back after the preview.
+    daten->SetLastNumber(Daten::kFirstRegisteredHandle);
+    CPrivNumber kept(daten.get(), "Kept", 2, 10, 3, "[mm]", 0, 10, 3, "[mm]");
+    kept.SetValue(700, 1, 255);
+    InputRequest request;
+    request.handle = Handles::kNoHandle;
+    request.object = &kept;
+    request.text = "1.5";
+    request.index = 1;
+    request.preview = true;
+    result = RunInput(*daten, machine.sim, request);
+    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(kept.GetValue(1, 255), 700);
+    request.preview = false;
+    EXPECT_EQ(RunInput(*daten, machine.sim, request).error, 0);
+    EXPECT_EQ(kept.GetValue(1, 255), 1500);
+    EXPECT_EQ(CheckInputText(*daten, Handles::kNoHandle, &kept, "1.5x"), Daten::ParameterError);
+}
+
+TEST_F(InputCheckTest, FailingControllerSendsNothingItCannotName) {
+    machine.sim.FailNext(SimDriver::Operation::WriteByHandle);
+    InputResult result = Run(kTDiaD, "1.2", 4);
+    EXPECT_NE(result.error, 0);
+    EXPECT_TRUE(result.sent.empty());
+    // A command channel that stays busy: the library gives up without a word.
+    machine.sim.SetBusyReads(1000000);
+    result = Run(kCmdLine, "NOTOL");
+    EXPECT_TRUE(result.sent.empty());
+    machine.sim.SetBusyReads(0);
+    // A failed read before the write fails the input and writes nothing.
+    machine.sim.FailNext(SimDriver::Operation::ReadByHandle);
+    result = Run(kCmdLine, "NOTOL");
+    EXPECT_TRUE(result.sent.empty());
+}
+
+TEST(InputResultJsonTest, CarriesTheLinesInUtf8) {
+    InputResult result;
+    result.sent = {"T5D1.2", "MachineName[0]=Fr\xe4se"};
+    EXPECT_EQ(InputResultJson(result),
+              "{\"error\":0,\"text\":\"\",\"sent\":[\"T5D1.2\",\"MachineName[0]=Fr\xc3\xa4se\"]}");
+    result = {Daten::ValueOutOfRange, Daten::ErrorText(Daten::ValueOutOfRange), {}};
+    EXPECT_EQ(InputResultJson(result), R"({"error":3,"text":"Value out of range","sent":[]})");
+}
+
+TEST(ParseUnsignedTest, DigitsOnlyWithinTheLimit) {
+    struct Case {
+        const char* text;
+        unsigned long max;
+        bool ok;
+        unsigned long value;
+    } cases[] = {
+        {"0", 10, true, 0},
+        {"65535", 65535, true, 65535},
+        {"65536", 65535, false, 0},
+        {"", 10, false, 0},
+        {"-1", 10, false, 0},
+        {"+1", 10, false, 0},
+        {" 1", 10, false, 0},
+        {"1x", 10, false, 0},
+        {"4294967295", 0xFFFFFFFF, true, 4294967295},
+        {"99999999999", ~0ul, false, 0},
+    };
+    for (const Case& c : cases) {
+        unsigned long value = 7;
+        EXPECT_EQ(ParseUnsigned(c.text, c.max, value), c.ok) << c.text;
+        EXPECT_EQ(value, c.ok ? c.value : 7) << c.text;
+    }
+}
+
+}  // namespace
+}  // namespace korvex::tools
