@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -104,6 +106,12 @@ std::string HostName(const std::string& header) {
 
 constexpr const char* kCookie = "korvex_token";
 
+double Seconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 }  // namespace
 
 ConsoleServer::ConsoleServer(ConsoleApi& api, LibraryQueue& queue, Settings settings, LogSink log)
@@ -191,15 +199,23 @@ void ConsoleServer::Route() {
         return httplib::Server::HandlerResponse::Handled;
     }));
 
-    // Runs work on the library thread and sends its answer.
+    // Runs work on the library thread and sends its answer, with the time
+    // the library took (wall and processor) for a browser's timing view.
     auto onLibrary = [this](Response& res, const std::function<Answer()>& work, bool changes) {
         Answer answer;
+        double wall = 0, cpu = 0;
         const std::function<void()> job = [&] {
+            const double wallStart = Seconds(CLOCK_MONOTONIC), cpuStart = Seconds(CLOCK_THREAD_CPUTIME_ID);
             answer = work();
+            wall = Seconds(CLOCK_MONOTONIC) - wallStart;
+            cpu = Seconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
             if (changes) mChanged = true;
         };
         if (!mQueue.Run(job))
             answer = ErrorAnswer(503, Daten::DataOrDriverError, "the console is closing");
+        char timing[96];
+        std::snprintf(timing, sizeof timing, "library;dur=%.2f, cpu;dur=%.2f", wall * 1000, cpu * 1000);
+        res.set_header("Server-Timing", timing);
         Send(res, answer);
     };
 
