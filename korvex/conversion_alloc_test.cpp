@@ -1,15 +1,23 @@
 // The value-access and conversion paths run on every display refresh and
-// must not allocate. The global allocation functions are replaced here by
-// counting ones (for the whole test program; they only count).
+// must not allocate; records a host builds and destroys must leave nothing
+// behind. The global allocation functions are replaced here by counting ones
+// (for the whole test program; they only count).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <new>
 
+#include "korvex/structures/proxies.h"
 #include "tests/support/values_fixture.h"
 
 namespace {
 std::size_t gAllocations = 0;
+std::size_t gReleases = 0;
+
+void Release(void* memory) {
+    if (memory) ++gReleases;
+    std::free(memory);
+}
 
 void* Allocate(std::size_t size) {
     ++gAllocations;
@@ -34,22 +42,22 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return std::malloc(size ? size : 1);
 }
 void operator delete(void* memory) noexcept {
-    std::free(memory);
+    Release(memory);
 }
 void operator delete[](void* memory) noexcept {
-    std::free(memory);
+    Release(memory);
 }
 void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
+    Release(memory);
 }
 void operator delete[](void* memory, std::size_t) noexcept {
-    std::free(memory);
+    Release(memory);
 }
 void operator delete(void* memory, const std::nothrow_t&) noexcept {
-    std::free(memory);
+    Release(memory);
 }
 void operator delete[](void* memory, const std::nothrow_t&) noexcept {
-    std::free(memory);
+    Release(memory);
 }
 
 namespace {
@@ -129,6 +137,23 @@ TEST_F(ValuesTest, ValueAccessAndConversionAllocateNothing) {
     // The counter does see the allocations of this program.
     delete new int(1);
     EXPECT_EQ(gAllocations, before + allocations + 1);
+}
+
+// A long-running host builds channel records over and over, unregistered or
+// under names already taken: each must free all it took, names included.
+TEST_F(ValuesTest, RecordsBuiltAndDestroyedLeaveNothingBehind) {
+    const auto round = [&] {
+        SPC_SCncGetInfoRequest unregistered(daten.get(), "Probe_", 0x7000, CData::NoRegistration);
+        SPC_SCncGetInfoRequest refused(daten.get(), "Taken_", 0x7000, CData::RegisterNew);
+        EXPECT_STREQ(unregistered.mbWantTerminal_.Name(), "Probe_mbWantTerminal_");
+        host().halts.clear();
+        host().lines.clear();
+    };
+    round();
+    round();
+    const std::size_t live = gAllocations - gReleases;
+    for (int i = 0; i < 20; ++i) round();
+    EXPECT_EQ(gAllocations - gReleases, live);
 }
 
 }  // namespace

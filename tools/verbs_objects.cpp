@@ -38,13 +38,11 @@ bool ObjAddress(const std::string& text, std::uint32_t& address) {
     return true;
 }
 
-// The numeric type keywords of the definition file.
+// Any type keyword of the definition file: the data objects themselves
+// refuse the types they cannot hold, as a wrong definition.
 bool ObjType(const std::string& text, DInfo::DType& type) {
-    static const char* const kWords[] = {
-        "",       "BYTE",        "SHORTINT",        "WORD",       "INTEGER", "LONGINT", "REAL",
-        "QZREAL", "QZSHORTREAL", "QZSHORTREALPLUS", "QZLONGCARD", "QZCARD"};
-    for (unsigned i = 1; i < sizeof kWords / sizeof kWords[0]; ++i) {
-        if (text == kWords[i]) {
+    for (unsigned i = DInfo::BYTE; i <= DInfo::BITMASK; ++i) {
+        if (text == TypeKeyword(i)) {
             type = static_cast<DInfo::DType>(i);
             return true;
         }

@@ -146,19 +146,18 @@ char* TQZ_HandleValue::GetString(char* buffer, std::uint16_t size, std::uint16_t
     return buffer;
 }
 
-void TQZ_HandleValue::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
+void TQZ_HandleValue::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t) {
     if (!mBound || !gpDat) return;
+    // Written with the object's own axis: the caller's axis is not taken.
     if (index != kNoHandle) mIndex = index;
-    mAxis = axis;
     mLastError = gpDat->SetValue(mHandle, value, mIndex, mAxis, 0, 0);
     if (mLastError == Daten::Ok) mValue = value;
 }
 
-void TQZ_HandleValue::SetString(const char* text, std::uint16_t index, std::uint8_t axis) {
+void TQZ_HandleValue::SetString(const char* text, std::uint16_t, std::uint8_t) {
     KeepText(text);
     if (!mBound || !gpDat) return;
-    if (index != kNoHandle) mIndex = index;
-    mAxis = axis;
+    // Written at the object's own element and axis, as selected by the last read.
     mLastError = gpDat->SetValue(mHandle, mpText->c_str(), mIndex, mAxis);
 }
 
@@ -414,22 +413,18 @@ void CPointedToBase::Readdress(std::uint32_t address, const char* message, unsig
     mPointeeAddress = address;
 }
 
+std::uint32_t CPointedToBase::MemoryBase() const {
+    return mpDriver ? mpDriver->GetMemoryBase(mCnc) : 0;
+}
+
 CPointedToBase::operator std::int32_t() {
     if (mFrozen && mPointeeAddress != 0) return static_cast<std::int32_t>(mPointeeAddress);
     const std::int32_t pointer = CDrvNumber::operator std::int32_t();
     // A failed read leaves the pointee where it is.
     if (mLastError != Daten::Ok) return static_cast<std::int32_t>(mPointeeAddress);
-    std::uint32_t address = 0;
-    if (pointer != 0) {
-        const std::uint32_t base = mpDriver ? mpDriver->GetMemoryBase(mCnc) : 0;
-        if (base == 0) {
-            // Without the controller's memory base no pointer can be translated.
-            if (gpDat) gpDat->ErrorMessage(mHandle, Daten::DataOrDriverError);
-            mLastError = Daten::DataOrDriverError;
-            return static_cast<std::int32_t>(mPointeeAddress);
-        }
-        address = static_cast<std::uint32_t>(pointer) - base + kSwapLimit;
-    }
+    // A base of 0 is an ordinary base: the controller's memory may start there.
+    const std::uint32_t address =
+        pointer != 0 ? static_cast<std::uint32_t>(pointer) - MemoryBase() + kSwapLimit : 0;
     if (address != mPointeeAddress)
         Readdress(address, "CPointedTo::operator i32 () : mpPointedTo == NULL !", __LINE__);
     return static_cast<std::int32_t>(address);
@@ -442,16 +437,8 @@ void CPointedToBase::SetValue(std::int32_t value, std::uint16_t index, std::uint
     if (mFrozen) return;
     // The controller keeps its own addresses: the library address goes back
     // through the translation a read applies, so a read returns it again.
-    std::int32_t pointer = 0;
-    if (value != 0) {
-        const std::uint32_t base = mpDriver ? mpDriver->GetMemoryBase(mCnc) : 0;
-        if (base == 0) {
-            if (gpDat) gpDat->ErrorMessage(mHandle, Daten::DataOrDriverError, true);
-            mLastError = Daten::DataOrDriverError;
-            return;
-        }
-        pointer = static_cast<std::int32_t>(address - kSwapLimit + base);
-    }
+    const std::int32_t pointer =
+        value != 0 ? static_cast<std::int32_t>(address - kSwapLimit + MemoryBase()) : 0;
     CDrvNumber::SetValue(pointer, index, axis);
 }
 

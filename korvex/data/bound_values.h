@@ -127,6 +127,8 @@ class CPointedToBase : public CDrvNumber {
     virtual void MovePointee(std::int32_t address) = 0;
 
   private:
+    // The controller address of the library's first low-level byte.
+    std::uint32_t MemoryBase() const;
     // Moves the pointee (halting with message when there is none).
     void Readdress(std::uint32_t address, const char* message, unsigned line);
 

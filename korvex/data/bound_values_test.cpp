@@ -37,11 +37,19 @@ TEST_F(BoundValuesTest, HandleValueReachesItsHandle) {
     number.SetValue(9, 1, 0);
     EXPECT_EQ(number.Value(), -7);
     EXPECT_STREQ(number.asString(1).c_str(), "-7");
+    // Writes go with the axis the last read selected, not the caller's.
+    number.GetValue(1, 2);
+    number.SetValue(11, 0xFFFF, 5);
+    EXPECT_EQ(sim().PeekLong(0, 2, 5, 1), 11);
 
     TQZ_HandleValue text("H6", 0);
     text.SetString("hello", 0, 0);
     EXPECT_EQ(text.LastError(), 0);
     EXPECT_STREQ(text.GetString(0, 0), "hello");
+    // A text goes to the element and axis selected before, not the caller's.
+    text.GetString(1, 2);
+    text.SetString("there", 0, 0);
+    EXPECT_EQ(sim().Peek(0, 2, 6, 1).at(0), 't');
     char block[4] = {};
     text.GetBinBlock(block, 3, 0, false);
     EXPECT_EQ(std::string(block, 3), "hel");
@@ -123,12 +131,10 @@ TEST_F(BoundValuesTest, PointerMovesItsPointee) {
     EXPECT_EQ(pointer.GetValue(0, 0), 0x2E5E8 + 0x500);
     EXPECT_EQ(sim().Image(kPointer)[1], 0x40);
     // A failing controller moves nothing.
-    sim().FailNext(SimDriver::Operation::GetMemoryBase);
     putPointer(kBase + 0x600);
-    EXPECT_EQ(pointer.GetValue(0, 0), 0x2E5E8 + 0x500);
-    EXPECT_EQ(pointer.LastError(), 15);
     sim().FailNext(SimDriver::Operation::ReadMemory);
     EXPECT_EQ(pointer.GetValue(0, 0), 0x2E5E8 + 0x500);
+    EXPECT_EQ(pointer.LastError(), 15);
     // Frozen: not read again, not written.
     pointer.setFrozen(true);
     putPointer(kBase + 0x700);

@@ -68,7 +68,6 @@ CData::CData(const CData& source)
     : mpDriver(source.mpDriver),
       mCnc(source.mCnc),
       mSwapLimit(source.mSwapLimit),
-      mName(source.mName),
       mHandle(source.mHandle),
       mIndex(source.mIndex),
       mAxis(source.mAxis),
@@ -76,9 +75,12 @@ CData::CData(const CData& source)
       mTabSize(source.mTabSize),
       mBound(source.mBound),
       mLastError(source.mLastError),
-      mLocation(source.mLocation) {}
+      mLocation(source.mLocation) {
+    SetName(source.mName, source.mNameKeeper);
+}
 
 CData::~CData() {
+    SetName(nullptr, CallerKeeps);
     if (Alive()) {
         mGuard[0] = 'k';
         mGuard[1] = 'o';
@@ -106,7 +108,7 @@ void CData::Init(ERegisterHandle mode) {
         const char* kept = mHandle == kNoHandle ? gpDat->TakeUnnumberedName() : nullptr;
         if (kept) {
             // Registered past the handle numbers: bound, and found by name.
-            mName = kept;
+            SetName(kept, RegistryKeeps);
             keptByName = true;
         } else if (mHandle == kNoHandle) {
             char text[Handles::kNameBufferSize + 32];
@@ -114,7 +116,8 @@ void CData::Init(ERegisterHandle mode) {
             Halt(text, __LINE__);
         } else {
             // The registry's own spelling of the bare name (without an index).
-            if (const char* interned = Handles::InternedName(mHandle)) mName = interned;
+            if (const char* interned = Handles::InternedName(mHandle))
+                SetName(interned, RegistryKeeps);
         }
     }
     if (mHandle == kNoHandle && mode != BindUnregistered && !keptByName) return;
@@ -361,8 +364,26 @@ CData& CData::operator=(const CData& source) {
     if (this == &source) return *this;
     assignPtr(source);
     mHandle = source.mHandle;
-    mName = mHandle == kNoHandle || !gpHandles ? nullptr : gpHandles->getNamePtr(source.mName);
+    const char* name =
+        mHandle == kNoHandle || !gpHandles ? nullptr : gpHandles->getNamePtr(source.mName);
+    SetName(name, name ? RegistryKeeps : CallerKeeps);
     return *this;
+}
+
+void CData::SetName(const char* name, NameKeeper keeper) {
+    if (mNameKeeper == ObjectKeeps) delete[] mName;
+    if (keeper == ObjectKeeps && name) {
+        const std::size_t length = std::strlen(name);
+        char* copy = new char[length + 1];
+        std::memcpy(copy, name, length + 1);
+        name = copy;
+    }
+    mName = name;
+    mNameKeeper = name ? keeper : CallerKeeps;
+}
+
+void CData::KeepName() {
+    if (mNameKeeper == CallerKeeps && mName) SetName(mName, ObjectKeeps);
 }
 
 CData& CData::replaceObject(const CData& source) {

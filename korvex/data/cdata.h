@@ -188,6 +188,9 @@ class CData {
     CData& assignPtr(const CData& source);
     CData& operator=(const CData& source);
     CData& replaceObject(const CData& source);
+    // A name the registry does not hold (the object registered nothing) is
+    // copied into the object, which frees it: the caller's text may then go.
+    void KeepName();
 
     // State.
     const char* Name() const { return mName; }
@@ -230,7 +233,12 @@ class CData {
     std::uint8_t mLocation = TDriver::LocationDefault;
 
   private:
+    // Who keeps the text mName points to.
+    enum NameKeeper : std::uint8_t { CallerKeeps, RegistryKeeps, ObjectKeeps };
     void TakeDaten(Daten* daten);
+    void SetName(const char* name, NameKeeper keeper);
+
+    NameKeeper mNameKeeper = CallerKeeps;
 };
 
 #endif  // KORVEX_DATA_CDATA_H_

@@ -75,6 +75,7 @@ void CVirtualNumber::ReleaseStorage() {
     if (mOwnsStorage) delete[] mpValues;
     mpValues = nullptr;
     mOwnsStorage = false;
+    mLentSize = 0;
 }
 
 void CVirtualNumber::TakeNumberPart(const CVirtualNumber& source) {
@@ -91,6 +92,7 @@ void CVirtualNumber::TakeNumberPart(const CVirtualNumber& source) {
         mOwnsStorage = true;
     } else {
         mpValues = source.mpValues;  // lent memory belongs to the lender
+        mLentSize = source.mLentSize;
     }
     mTabSize = source.getTabSize();
 }
@@ -100,6 +102,12 @@ std::uint16_t CVirtualNumber::getTabSize() const {
 }
 
 void CVirtualNumber::setTabSize(std::uint16_t size) {
+    if (mLentSize != 0 && size > mLentSize) {
+        // The lender's memory cannot grow: the table stays as it is.
+        Report(mHandle, Daten::ValueOutOfRange);
+        mLastError = Daten::ValueOutOfRange;
+        return;
+    }
     if (mOwnsStorage && (!mpValues || size > mTabSize)) {
         std::int32_t* grown = new std::int32_t[size ? size : 1]();
         if (mpValues)
@@ -323,6 +331,7 @@ CPrivNumber::CPrivNumber(Daten* daten, const char* name, void* storage, std::uin
     mInfo.SetInchMetric(metricWidth, metricDecimals, metricUnit,
                         static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
     mpBValues = static_cast<std::uint8_t*>(storage);
+    mLentSize = tabSize;
     Finish(tabSize);
 }
 
@@ -451,9 +460,10 @@ CDrvNumber::CDrvNumber(const CDrvNumber& source, bool privateCopy,
 
 void CDrvNumber::Build(const char* name, std::uint16_t length, DInfo::DType type,
                        std::uint16_t tabSize, ERegisterHandle mode) {
-    // Refused before registering: a wrong definition takes no handle.
-    if (type < DInfo::BYTE || type > DInfo::QZCARD || DInfo::NumericLength(type) != length ||
-        tabSize == 0) {
+    // Refused before registering: a wrong definition takes no handle. A REAL
+    // (8 bytes) has no 32-bit cell, and a table of no elements no first cell.
+    if (type < DInfo::BYTE || type > DInfo::QZCARD || type == DInfo::REAL ||
+        DInfo::NumericLength(type) != length || tabSize == 0) {
         HaltWrongDefinition(name, __LINE__);
         return;
     }
@@ -526,7 +536,14 @@ CDrvNumber::operator std::int32_t() {
 
 void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
     if (mMirror) {
+        // The element is selected before its flag is set: the other order
+        // would mark an element the write did not reach.
         Pick(index, axis);
+        if (!mMirror.Covers(mIndex, mTabSize)) {
+            Report(mHandle, Daten::ValueOutOfRange);
+            mLastError = Daten::ValueOutOfRange;
+            return;
+        }
         mMirror->SetValue(value, mIndex, mAxis);
         mLastError = mMirror->LastError();
         if (mLastError == Daten::Ok) {
@@ -563,67 +580,37 @@ void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t 
     mLValue = value;
 }
 
+// Blocks always reach the controller, private copy or not: they are raw
+// bytes of any size, in the controller's byte order, which no mirror holds.
 void* CDrvNumber::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool) {
-    if (!buffer) return buffer;
+    if (!buffer || !mBound || !mpDriver) return buffer;
     Pick(index, mAxis);
-    if (mMirror.Holds(mIndex, mTabSize) && size == mInfo.mLength && size <= 4) {
-        // A private copy delivers the element it holds in the controller's byte order.
-        EncodeWord(static_cast<std::uint32_t>(mMirror->GetValue(mIndex, mAxis)),
-                   static_cast<std::uint8_t*>(buffer), size, Swapped());
-        mLastError = Daten::Ok;
-        return buffer;
-    }
-    if (!mBound || !mpDriver) return buffer;
     _gDebugHandles.IncRead(mHandle);
     const std::uint16_t moved =
         mpDriver->ReadMemory(mCnc, ElementAddress(), size, mReadParam, false, buffer,
                              static_cast<TDriver::ELocation>(mLocation));
-    if (moved != size) {
-        Report(mHandle, Daten::DataOrDriverError);
-        mLastError = Daten::DataOrDriverError;
-    } else {
-        mLastError = Daten::Ok;
-    }
+    Moved(moved == size, false);
     return buffer;
 }
 
 const void* CDrvNumber::SetBinBlock(const void* buffer, std::uint16_t size, std::uint16_t index,
                                     bool) {
-    if (!buffer) return buffer;
-    if (mMirror) {
-        // Nothing reaches the controller from a private copy: a block of one
-        // element becomes the element's value, any other block is refused.
-        Pick(index, mAxis);
-        if (size != mInfo.mLength || size > 4) {
-            mLastError = Daten::DirectAccessNotAllowed;
-            return buffer;
-        }
-        const std::uint32_t word =
-            DecodeWord(static_cast<const std::uint8_t*>(buffer), size, Swapped());
-        std::int32_t value = static_cast<std::int32_t>(word);
-        if (size == 1)
-            value = mInfo.mType == DInfo::SHORTINT ? static_cast<std::int8_t>(word)
-                                                   : static_cast<std::uint8_t>(word);
-        if (size == 2) {
-            const bool isSigned =
-                mInfo.mType == DInfo::INTEGER || mInfo.mType == DInfo::QZSHORTREAL;
-            value = isSigned ? static_cast<std::int16_t>(word) : static_cast<std::uint16_t>(word);
-        }
-        SetValue(value, mIndex, mAxis);
-        return buffer;
-    }
-    if (!mBound || !mpDriver) return buffer;
+    if (!buffer || !mBound || !mpDriver) return buffer;
     Pick(index, mAxis);
     _gDebugHandles.IncWrite(mHandle);
     const std::uint16_t moved = mpDriver->WriteMemory(mCnc, ElementAddress(), size, buffer,
                                                       static_cast<TDriver::ELocation>(mLocation));
-    if (moved != size) {
-        Report(mHandle, Daten::DataOrDriverError, true);
-        mLastError = Daten::DataOrDriverError;
-    } else {
-        mLastError = Daten::Ok;
-    }
+    Moved(moved == size, true);
     return buffer;
+}
+
+void CDrvNumber::Moved(bool complete, bool write) {
+    if (complete) {
+        mLastError = Daten::Ok;
+        return;
+    }
+    Report(mHandle, Daten::DataOrDriverError, write);
+    mLastError = Daten::DataOrDriverError;
 }
 
 CDrvNumber& CDrvNumber::assignPtr(const CDrvNumber& source) {
@@ -666,14 +653,9 @@ CVirtualDrvCommNumber::~CVirtualDrvCommNumber() = default;
 
 void CVirtualDrvCommNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
     Select(index, axis);
-    mLastError = Daten::Ok;
+    // A value that yields no command changes nothing, not even the last error.
     char* command = HandleInputValue(value, mIndex);
-    if (!command || !gpDat) {
-        // Nothing to send is a failed write, not a silent success.
-        if (mLastError == Daten::Ok) mLastError = Daten::DataOrDriverError;
-        Report(mHandle, static_cast<Daten::ErrorType>(mLastError));
-        return;
-    }
+    if (!command || !gpDat) return;
     mLastError = gpDat->CheckAndSendComm(command, mIndex, kCurrentAxis);
     if (mLastError == Daten::Ok)
         mLValue = value;

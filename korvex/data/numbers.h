@@ -68,6 +68,9 @@ class CVirtualNumber : public CData {
     std::uint8_t Format(std::int32_t x, bool inch, char* buffer, std::uint16_t size) const;
 
     bool mOwnsStorage = false;
+    // Elements of memory lent by the caller (0: none lent); the table never
+    // grows past them.
+    std::uint16_t mLentSize = 0;
     std::uint8_t mBValue = 0;
     std::uint16_t mIValue = 0;
     std::int32_t mLValue = 0;
@@ -173,6 +176,8 @@ class CDrvNumber : public CVirtualNumber {
     void Build(const char* name, std::uint16_t length, DInfo::DType type, std::uint16_t tabSize,
                ERegisterHandle mode);
     void TakeDrvPart(const CDrvNumber& source);
+    // The result of a transfer: 0, or 15 reported as a read or write error.
+    void Moved(bool complete, bool write);
 
     std::uint32_t mAddress = 0;
     std::uint16_t mReadParam = 150;

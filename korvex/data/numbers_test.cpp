@@ -104,6 +104,7 @@ TEST_F(DataObjectsTest, WrongDefinitionsHalt) {
     const auto mode = CData::RegisterNew;
     add(new CDrvNumber(daten.get(), "T0", kBelow, 4, DInfo::NONE, mode));
     add(new CDrvNumber(daten.get(), "T12", kBelow, 4, DInfo::STRING, mode));
+    add(new CDrvNumber(daten.get(), "Real8", kBelow, 8, DInfo::REAL, mode));
     add(new CPrivNumber(daten.get(), "Lent6", lent, 6, 4, 10, 0, "", 0, 10, 0, ""));
     add(new CPrivNumber(daten.get(), "Lent3", lent, 3, 1, 10, 0, "", 0, 10, 0, ""));
     add(new CPrivNumber(daten.get(), "LentT0", lent, 8, 0, 10, 0, "", 0, 10, 0, ""));
@@ -142,21 +143,29 @@ TEST_F(DataObjectsTest, PrivateCopy) {
     EXPECT_EQ(source.GetValue(0, 0), 1);   // the controller
     const std::uint32_t writes = sim().Calls(SimDriver::Operation::WriteMemory);
     copy.SetValue(55, 2, 0);
-    unsigned char block[2] = {0x00, 0x09};
-    copy.SetBinBlock(block, 2, 1, false);
     EXPECT_EQ(sim().Calls(SimDriver::Operation::WriteMemory), writes);
     EXPECT_EQ(copy.GetValue(2, 0), 55);
-    EXPECT_EQ(copy.GetValue(1, 0), 9);
-    unsigned char out[2] = {};
-    copy.GetBinBlock(out, 2, 2, false);
-    EXPECT_EQ(Bytes(out, out + 2), (Bytes{0x00, 55}));
     EXPECT_EQ(Image(kAbove + 2, 4), (Bytes{0x00, 0x07, 0x00, 0x00}));
+    // Grown past its mirror, the copy refuses a write it cannot hold.
+    copy.setTabSize(5);
+    copy.SetValue(66, 4, 0);
+    EXPECT_EQ(copy.LastError(), 3);
+    EXPECT_EQ(copy.GetValue(2, 0), 55);
     // A failed read fills nothing.
     CDrvNumber other(source, true, TDriver::LocationDefault);
     sim().FailNext(SimDriver::Operation::ReadMemory);
     other.GetValue(1, 0);
     EXPECT_EQ(other.LastError(), 15);
     EXPECT_EQ(other.GetValue(1, 0), 7);
+    // Blocks are raw controller bytes of any size: they pass the mirror by.
+    unsigned char out[4] = {};
+    copy.GetBinBlock(out, 4, 1, false);
+    EXPECT_EQ(Bytes(out, out + 4), (Bytes{0x00, 0x07, 0x00, 0x00}));
+    const unsigned char block[6] = {1, 2, 3, 4, 5, 6};
+    copy.SetBinBlock(block, 6, 0, false);
+    EXPECT_EQ(copy.LastError(), 0);
+    EXPECT_EQ(Image(kAbove, 6), Bytes(block, block + 6));
+    EXPECT_EQ(copy.GetValue(2, 0), 55);
 
     CDrvStr text(daten.get(), "SrcText", kBelow, 4, 2, CData::RegisterNew);
     PutImage(kBelow, {'a', 'b', 'c', 'd', 'w', 'x', 0, 0});
@@ -165,6 +174,10 @@ TEST_F(DataObjectsTest, PrivateCopy) {
     textCopy.SetString("zz", 1, 0);
     textCopy.SetValue('Q', 0, 0);
     EXPECT_STREQ(textCopy.GetString(0, 0), "Qbcd");
+    EXPECT_STREQ(textCopy.GetString(1, 0), "zz");
+    textCopy.setTabSize(3);
+    textCopy.SetString("no", 2, 0);
+    EXPECT_EQ(textCopy.LastError(), 3);
     EXPECT_STREQ(textCopy.GetString(1, 0), "zz");
     EXPECT_EQ(Image(kBelow, 8), (Bytes{'a', 'b', 'c', 'd', 'w', 'x', 0, 0}));
 }
@@ -271,6 +284,12 @@ TEST_F(DataObjectsTest, NumberConversions) {
     small.SetValue(255, 1, 0);
     EXPECT_EQ(bytes[1], 255);
     EXPECT_EQ(small.Long(1, 0), 255);
+    // Lent memory cannot grow: the table keeps its size (ASan sees any write past it).
+    small.setTabSize(6);
+    EXPECT_EQ(small.LastError(), 3);
+    EXPECT_EQ(small.getTabSize(), 2);
+    small.SetValue(7, 5, 0);
+    EXPECT_EQ(bytes[1], 7);
 }
 
 // Command numbers read like CDrvNumber and write by a command line.
@@ -321,6 +340,25 @@ TEST_F(DataObjectsTest, StringsKeepToTheirField) {
     fields.SetString("ab", 1, 0);
     EXPECT_EQ(std::string(lent, 11), std::string("01234567ab\0", 11));
     EXPECT_STREQ(fields.GetString(0, 0), "01234567ab");
+}
+
+// A command number whose value yields no command: nothing changes.
+class SilentCommand : public CVirtualDrvCommNumber {
+  public:
+    using CVirtualDrvCommNumber::CVirtualDrvCommNumber;
+    char* HandleInputValue(std::int32_t, std::uint16_t) override { return nullptr; }
+    char* HandleInputString(char*, std::uint16_t) override { return nullptr; }
+    void SetLastError(std::uint8_t error) { mLastError = error; }
+};
+
+TEST_F(DataObjectsTest, ValueWithoutCommandChangesNothing) {
+    SilentCommand silent(daten.get(), "Silent", kBelow, 4, DInfo::LONGINT, 1, 10, 0, "", 0, 10, 0,
+                         "", 0, 150, false, 0);
+    silent.SetLastError(9);
+    const std::size_t shown = host().lines.size();
+    silent.SetValue(5, 0, 0);
+    EXPECT_EQ(silent.LastError(), 9);
+    EXPECT_EQ(host().lines.size(), shown);
 }
 
 class ProbeNumber : public CDrvNumber {

@@ -62,7 +62,11 @@ class PrivateMirror {
 
     // Whether element index (of a table of size) has a flag, and whether the
     // mirror holds it.
-    bool Covers(std::uint16_t index, std::uint16_t size) const { return mpHeld && index < size; }
+    // A table grown past the mirror's size has elements the mirror cannot
+    // hold: they are not covered, so that no write lands in another element.
+    bool Covers(std::uint16_t index, std::uint16_t size) const {
+        return mpHeld && index < size && index < mpMirror->getTabSize();
+    }
     bool Holds(std::uint16_t index, std::uint16_t size) const {
         return Covers(index, size) && mpHeld[index] != 0;
     }

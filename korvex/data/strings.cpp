@@ -74,6 +74,7 @@ CPrivStr::CPrivStr(Daten* daten, const char* name, char* storage, std::uint16_t 
     }
     mInfo = StringInfo(length);
     mpStorage = storage;
+    mLentSize = tabSize;
     Finish(tabSize);
 }
 
@@ -99,6 +100,8 @@ void CPrivStr::ReleaseTexts() {
     mpTexts = nullptr;
     mOwnsTexts = false;
     mpCurrent = nullptr;
+    mpStorage = nullptr;
+    mLentSize = 0;
 }
 
 void CPrivStr::TakeTextPart(const CPrivStr& source) {
@@ -106,6 +109,7 @@ void CPrivStr::TakeTextPart(const CPrivStr& source) {
     // only what it allocated.
     ReleaseTexts();
     mpStorage = source.mpStorage;
+    mLentSize = source.mLentSize;
     mTabSize = source.getTabSize();
     if (source.mOwnsTexts && source.mpTexts) {
         const std::uint16_t n = mTabSize ? mTabSize : 1;
@@ -121,6 +125,12 @@ std::uint16_t CPrivStr::getTabSize() const {
 }
 
 void CPrivStr::setTabSize(std::uint16_t size) {
+    if (mLentSize != 0 && size > mLentSize) {
+        // The lender's memory cannot grow: the table stays as it is.
+        Report(mHandle, Daten::ValueOutOfRange);
+        mLastError = Daten::ValueOutOfRange;
+        return;
+    }
     if (mOwnsTexts && (!mpTexts || size > mTabSize)) {
         auto* grown = new TApplString[size ? size : 1];
         if (mpTexts) {
@@ -144,6 +154,7 @@ void CPrivStr::Refresh() {
     }
 }
 
+// Unbound or without an element, the answer is "" rather than a null pointer.
 CPrivStr::operator const char*() {
     if (mBound) {
         Refresh();
@@ -349,6 +360,7 @@ void CDrvStr::SetString(const char* text, std::uint16_t index, std::uint8_t axis
     if (!text) text = "";
     if (mMirror) {
         Select(index, axis);
+        if (RefusedByMirror()) return;
         mMirror->SetString(text, mIndex, mAxis);
         mMirror.Mark(mIndex, mTabSize);
         mLastError = Daten::Ok;
@@ -357,9 +369,10 @@ void CDrvStr::SetString(const char* text, std::uint16_t index, std::uint8_t axis
     if (!mBound || !mpDriver || !mpText) return;
     Select(index, axis);
     const std::uint16_t length = mInfo.mLength;
-    // The whole field is sent; what follows the text is zero, never the
-    // rest of an older, longer text.
-    const std::size_t n = strnlen(text, length);
+    // The controller reads the field as a C string: the text is cut to
+    // length - 1 characters so that a terminator always follows it. The whole
+    // field is sent; what follows the text is zero, never an older text.
+    const std::size_t n = strnlen(text, length - 1u);
     std::memcpy(mpText, text, n);
     std::memset(mpText + n, 0, length + 1u - n);
     _gDebugHandles.IncWrite(mHandle);
@@ -373,7 +386,15 @@ void CDrvStr::SetString(const char* text, std::uint16_t index, std::uint8_t axis
     }
 }
 
+bool CDrvStr::RefusedByMirror() {
+    if (mMirror.Covers(mIndex, mTabSize)) return false;
+    Report(mHandle, Daten::ValueOutOfRange);
+    mLastError = Daten::ValueOutOfRange;
+    return true;
+}
+
 CDrvStr::operator std::int32_t() {
+    // Like the controller road, the private copy reads the first character.
     if (MirrorHolds()) {
         mCValue = static_cast<std::uint8_t>(MirrorText()[0]);
         return mCValue;
@@ -396,8 +417,10 @@ CDrvStr::operator std::int32_t() {
 
 void CDrvStr::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
     if (mMirror) {
+        // Like the controller road, the private copy writes the element's
+        // first character; the element comes into the mirror whole first.
         Select(index, axis);
-        // The element comes into the mirror whole before its first character changes.
+        if (RefusedByMirror()) return;
         if (!MirrorHolds()) operator const char*();
         std::string text = MirrorText();
         if (text.empty()) text.resize(1);
@@ -459,6 +482,7 @@ const void* CDrvStr::SetBinBlock(const void* buffer, std::uint16_t size, std::ui
     if (mMirror) {
         // Nothing reaches the controller from a private copy: the mirror
         // takes the block as the element's text.
+        if (RefusedByMirror()) return buffer;
         const char* bytes = static_cast<const char*>(buffer);
         const std::string text(bytes, strnlen(bytes, n));
         mMirror->SetString(text.c_str(), mIndex, mAxis);

@@ -72,6 +72,8 @@ class CPrivStr : public CVirtualStr {
     bool mOwnsTexts = false;
     TApplString* mpTexts = nullptr;
     char* mpStorage = nullptr;
+    // Elements of the lent memory (0: none lent); the table never grows past.
+    std::uint16_t mLentSize = 0;
     const char* mpCurrent = nullptr;
 };
 
@@ -116,6 +118,8 @@ class CDrvStr : public CVirtualStr {
     void ReleaseBuffers();
     void TakeDrvPart(const CDrvStr& source);
     bool MirrorHolds() const { return mMirror.Holds(mIndex, mTabSize); }
+    // A private copy's write to an element its mirror cannot hold: 3.
+    bool RefusedByMirror();
     // The mirror's text of the selected element, or "".
     const char* MirrorText();
 

@@ -1,7 +1,6 @@
 #include "korvex/structures/proxy.h"
 
 #include <algorithm>
-#include <deque>
 #include <new>
 
 #include "korvex/korvex.h"
@@ -26,29 +25,14 @@ const void* ElementAt(const void* proxy, const MemberEntry& entry, std::uint32_t
     return static_cast<const char*>(proxy) + entry.member + i * entry.objectSize;
 }
 
-// Names of objects that were not interned by a registration: a data object
-// keeps only a pointer to its name, so the text must outlive it.
-const char* KeepName(const std::string& name) {
-    static std::deque<std::string> kept;
-    kept.push_back(name);
-    return kept.back().c_str();
-}
-
-// Replaces a default-constructed data object by one built with args. A
-// RegisterNew object gets its name interned by the registration; any other
-// (or a refused registration) keeps a name of its own.
+// Replaces a default-constructed data object by one built with args. An
+// object that registered nothing keeps a copy of its name, which it frees.
 template <class T, class... Args>
 void Rebuild(T& object, Daten* daten, const std::string& name, CData::ERegisterHandle mode,
              Args... args) {
     object.~T();
-    const char* text = mode == CData::RegisterNew ? name.c_str() : KeepName(name);
-    T* built = new (&object) T(daten, text, args..., mode);
-    if (built->Name() == name.c_str()) {
-        // The registration was refused (the data object has reported it):
-        // keep the object, unbound, under a name that stays valid.
-        built->~T();
-        new (&object) T(daten, KeepName(name), args..., CData::NoRegistration);
-    }
+    T* built = new (&object) T(daten, name.c_str(), args..., mode);
+    built->KeepName();
 }
 
 // The value object's name: the pointer's name without "PTR".
@@ -78,24 +62,13 @@ void BindMembers(const ClassLayout& cls, void* proxy, Daten* daten, std::string&
             case MemberKind::Pointer: {
                 // The value pointed to first, at address 0, then the pointer.
                 const std::string valueName = ValueName(name);
-                const char* text = mode == CData::RegisterNew ? valueName.c_str() : KeepName(valueName);
                 const auto type = static_cast<DInfo::DType>(entry.type);
-                auto* value = new CDrvNumber(daten, text, 0, entry.length, type, mode);
-                if (value->Name() == valueName.c_str()) {
-                    delete value;
-                    value = new CDrvNumber(daten, KeepName(valueName), 0, entry.length, type,
-                                           CData::NoRegistration);
-                }
+                auto* value = new CDrvNumber(daten, valueName.c_str(), 0, entry.length, type, mode);
+                value->KeepName();
                 auto& pointer = MemberAt<CPointedTo<CDrvNumber>>(proxy, entry.member);
                 pointer.~CPointedTo<CDrvNumber>();
-                const char* pointerText = mode == CData::RegisterNew ? name.c_str() : KeepName(name);
-                auto* built = new (&pointer) CPointedTo<CDrvNumber>(daten, pointerText, at, value, mode);
-                if (built->Name() == name.c_str()) {
-                    // Refused: the value object may hold a handle, so it must
-                    // not be freed; the refused pointer (which registered
-                    // nothing) is built over again, owning the same value.
-                    new (&pointer) CPointedTo<CDrvNumber>(daten, KeepName(name), at, value, CData::NoRegistration);
-                }
+                auto* built = new (&pointer) CPointedTo<CDrvNumber>(daten, name.c_str(), at, value, mode);
+                built->KeepName();
                 break;
             }
             case MemberKind::Nested:
@@ -254,7 +227,8 @@ std::uint32_t GetAddress(const ClassLayout& cls, const void* proxy) {
             first = GetAddress(*entry.nested, ElementAt(proxy, entry, 0));
             break;
     }
-    return first - entry.offset;
+    // An unbound proxy (its members at 0) answers 0.
+    return first >= entry.offset ? first - entry.offset : 0;
 }
 
 void SetMemLocation(const ClassLayout& cls, void* proxy, TDriver::ELocation location) {

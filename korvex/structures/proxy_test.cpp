@@ -84,6 +84,8 @@ TEST_F(ProxyTest, OperationsWalkTheMembersTheBindingConstructorBuilds) {
     // operator= and replaceObject: every member takes the other's handle;
     // replaceObject also makes the Daten's table point at the new members.
     SPC_Seq_Status_Typ copy;
+    // An unbound proxy answers 0, even where its first field lies past offset 0.
+    EXPECT_EQ(SPC_SDoInit().getAddress(), 0u);
     copy = fresh;
     SPC_Seq_Status_Typ replacement;
     replacement.replaceObject(fresh);
