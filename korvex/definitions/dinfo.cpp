@@ -209,6 +209,11 @@ DInfo& DInfo::operator=(const DInfo& other) {
     return *this;
 }
 
+void DInfoRunDeleter::operator()(DInfo* first) const {
+    for (std::size_t i = 0; i < count; ++i) first[i].~DInfo();
+    ::operator delete(first);
+}
+
 DInfo::~DInfo() {
     --mCount;
 }

@@ -19,6 +19,30 @@
 
 namespace korvex::host {
 
+// Bytes that start zeroed without being touched: pages never written cost no
+// memory (calloc takes them fresh from the system), so a controller image of
+// which a run uses little stays small.
+class ZeroedBytes {
+public:
+    explicit ZeroedBytes(std::size_t size);
+    ZeroedBytes(ZeroedBytes&& other) noexcept : mData(other.mData), mSize(other.mSize) {
+        other.mData = nullptr;
+        other.mSize = 0;
+    }
+    ZeroedBytes& operator=(ZeroedBytes&& other) noexcept;
+    ZeroedBytes(const ZeroedBytes&) = delete;
+    ZeroedBytes& operator=(const ZeroedBytes&) = delete;
+    ~ZeroedBytes();
+    std::uint8_t* data() { return mData; }
+    const std::uint8_t* data() const { return mData; }
+    std::size_t size() const { return mSize; }
+    std::uint8_t operator[](std::size_t i) const { return mData[i]; }
+
+private:
+    std::uint8_t* mData;
+    std::size_t mSize;
+};
+
 class SimDriver : public TDriver {
 public:
     enum class Operation : std::uint8_t {
@@ -178,6 +202,9 @@ private:
     void Trace(const std::string& line);
     void MoveWaves(std::uint64_t key);
     void MoveMemoryWaves(std::uint32_t address, std::uint32_t length);
+    void TraceHandleCall(const char* operation, std::uint8_t cnc, std::uint8_t axis,
+                         std::uint16_t handle, std::uint16_t a, std::uint8_t b, std::uint8_t mode,
+                         const void* bytes, std::size_t count, std::uint8_t result, bool read);
     // Hands a write to the watch; true when it is held back.
     bool Watch(const Write& write) {
         if (mWriteWatch) mWriteWatch(write);
@@ -189,8 +216,8 @@ private:
     std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> mValues;
     std::unordered_map<std::uint16_t, std::uint16_t> mTableSizes;
     std::unordered_map<std::uint16_t, std::uint16_t> mFieldLengths;
-    std::vector<std::uint8_t> mImage;
-    std::vector<std::uint8_t> mOffsetArea;
+    ZeroedBytes mImage;
+    ZeroedBytes mOffsetArea;
     std::uint32_t mMemoryBase = 0x00400000;
     std::uint32_t mBusyReads = 0;
     std::array<std::uint32_t, kOperations> mFailures{};
