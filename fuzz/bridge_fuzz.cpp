@@ -48,8 +48,9 @@ struct Machine : korvex::fuzzing::FuzzMachine {
         Handles::DropRegistry();
         daten = new Daten(model.Parent(), "QZ_DATEN", "HANDLES");
         // A small published set keeps a pass quick; every name may be set.
-        watch = new ValueWatch(*daten, "korvex/FUZZ", 0, {"TDia*", "Machine*", "X*", "Max*"},
-                               {"*"}, [](const std::string&) {});
+        watch = new ValueWatch(*daten, sim, "korvex/FUZZ", 0,
+                               {"TDia*", "Machine*", "X*", "Max*"}, {"*"},
+                               [](const std::string&) {});
         watch->Collect();
     }
     Daten* daten = nullptr;

@@ -184,6 +184,7 @@ void SimDriver::Place(std::uint16_t handle, std::uint16_t a, std::uint8_t b, std
         std::memset(destination, 0, count);
         std::memcpy(destination, busy, std::min<std::size_t>(count, sizeof busy));
     } else {
+        if (!mHandleWaves.empty()) MoveWaves(Key(cnc, axis, handle, index));
         const auto found = mValues.find(Key(cnc, axis, handle, index));
         std::uint8_t* out = static_cast<std::uint8_t*>(destination);
         std::size_t stored = 0;
@@ -314,6 +315,7 @@ std::uint16_t SimDriver::ReadMemory(std::uint8_t cnc, std::uint32_t address, std
     if (!ShouldFail(Operation::ReadMemory) && destination && address >= kImageStart &&
         address < kImageEnd) {
         moved = static_cast<std::uint16_t>(std::min<std::uint32_t>(length, kImageEnd - address));
+        if (!mMemoryWaves.empty()) MoveMemoryWaves(address, moved);
         std::memcpy(destination, mImage.data() + (address - kImageStart), moved);
     }
     if (Tracing()) {
