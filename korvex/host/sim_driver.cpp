@@ -40,7 +40,8 @@ inline void CopyBytes(void* destination, const void* source, std::size_t count) 
             std::memcpy(destination, source, 8);
             return;
         default:
-            std::memcpy(destination, source, count);
+            // An empty move may come with null pointers, which memcpy must not see.
+            if (count != 0) std::memcpy(destination, source, count);
     }
 }
 
