@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tools/cli.h"
+#include "tools/signal_window.h"
 #include "tools/common/input_check.h"
 #include "tools/serve/console_api.h"
 #include "tools/serve/console_server.h"
@@ -27,31 +28,6 @@ namespace korvex::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// SIGINT and SIGTERM reach this thread only while it waits in ppoll, and
-// never the server's threads (started meanwhile, they inherit the mask).
-class StopSignals {
-public:
-    StopSignals() {
-        sigset_t stop;
-        sigemptyset(&stop);
-        sigaddset(&stop, SIGINT);
-        sigaddset(&stop, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &stop, &mWaitMask);
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &ignore, &mOldPipe);
-    }
-    ~StopSignals() {
-        sigaction(SIGPIPE, &mOldPipe, nullptr);
-        pthread_sigmask(SIG_SETMASK, &mWaitMask, nullptr);
-    }
-    const sigset_t* WaitMask() const { return &mWaitMask; }
-
-private:
-    sigset_t mWaitMask;
-    struct sigaction mOldPipe {};
-};
 
 void Log(const std::string& line) { std::fprintf(stderr, "korvex: serve: %s\n", line.c_str()); }
 
@@ -141,7 +117,7 @@ int Serve(Session& session, const Words& words) {
     };
     serve::ConsoleApi api(daten, options.writable, TypeKeyword, lint, input);
     serve::LibraryQueue queue;
-    StopSignals signals;
+    SignalWindow signals;
     serve::ConsoleServer server(api, queue, settings, Log);
     if (!server.Start(error)) return UsageError(error);
     const std::string shown = options.host.find(':') != std::string::npos ? "[" + options.host + "]"
