@@ -9,29 +9,17 @@
 #include "korvex/data/cdata.h"
 #include "korvex/korvex.h"
 #include "tools/bridge/value_watch.h"
+#include "tools/common/text.h"
 
 namespace korvex::serve {
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-// A decimal number of at most max; false for anything else.
-bool ParseCount(const std::string& text, unsigned long max, unsigned long& value) {
-    if (text.empty() || text.size() > 9) return false;
-    unsigned long number = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + static_cast<unsigned long>(c - '0');
-    }
-    if (number > max) return false;
-    value = number;
-    return true;
-}
-
 // A parameter that is not a number is an error 13; a number too large, 3.
 bool ParseParameter(const std::string& text, unsigned long max, unsigned long& value,
                     const char* what, Answer& error) {
-    if (ParseCount(text, max, value)) return true;
+    if (tools::ParseUnsigned(text, max, value)) return true;
     bool digits = !text.empty();
     for (char c : text) digits = digits && c >= '0' && c <= '9';
     error = digits ? ErrorAnswer(400, Daten::ValueOutOfRange,
@@ -77,7 +65,7 @@ bool ParseServeArguments(const std::vector<std::string>& words, ServeOptions& op
         }
     }
     unsigned long number = 0;
-    if (!ParseCount(port, 65535, number)) {
+    if (!tools::ParseUnsigned(port, 65535, number)) {
         error = "bad PORT '" + port + "'";
         return false;
     }
@@ -96,7 +84,7 @@ bool ParseServeArguments(const std::vector<std::string>& words, ServeOptions& op
         if (option == "--writable") {
             options.writable.push_back(value);
         } else if (option == "--interval") {
-            if (!ParseCount(value, 3600000, number) || number < 10) {
+            if (!tools::ParseUnsigned(value, 3600000, number) || number < 10) {
                 error = "bad --interval '" + value + "' (10 to 3600000 ms)";
                 return false;
             }
@@ -147,7 +135,7 @@ bool ConsoleApi::Find(const std::string& utf8, std::uint16_t& handle, CData*& ob
     if (!object && handle == Handles::kNoHandle && blank != std::string::npos && blank > 0) {
         unsigned long element = 0;
         CData* found = nullptr;
-        if (ParseCount(name.substr(blank + 1), 0xFFFF, element) &&
+        if (tools::ParseUnsigned(name.substr(blank + 1), 0xFFFF, element) &&
             (found = mDaten.FindRegistered(name.substr(0, blank).c_str())) &&
             found->Handle() == Handles::kNoHandle) {
             object = found;
