@@ -55,13 +55,7 @@ std::string HandleFile() {
 class ManyHandles : public korvex::bench::BenchMachine {
   public:
     ManyHandles() : BenchMachine(HandleFile()) {
-        for (int i = 1; i <= kHandles; ++i) {
-            daten->SetDefinition(
-                static_cast<std::uint16_t>(i),
-                new DInfo(DInfo::LONGINT, INT32_MIN, INT32_MAX, 0, 10, 0, 10, 0, 1.0, DInfo::TPara,
-                          1, 0, 1, "[pcs]", "[pcs]", "", "", "", 0, 0, 0, 10));
-            sim.PokeLong(0, 0, static_cast<std::uint16_t>(i), 0, i);
-        }
+        for (int i = 1; i <= kHandles; ++i) DefineLong(static_cast<std::uint16_t>(i), i, "[pcs]");
     }
 
     // Changes kChanged handles spread over the machine.

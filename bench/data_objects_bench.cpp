@@ -28,14 +28,11 @@
 namespace {
 
 using korvex::bench::BenchMachine;
+using korvex::bench::Seconds;
 using korvex::bench::ThreadSeconds;
 
 constexpr std::uint32_t kAddress = 0x2E5E8 + 0x100;  // stored swapped
 constexpr int kObjects = 50000;
-
-double Seconds(double start) {
-    return ThreadSeconds() - start;
-}
 
 // The controller word at address, read and written as the object does it
 // (big-endian above the swap limit), straight from the memory image.

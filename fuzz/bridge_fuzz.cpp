@@ -48,8 +48,9 @@ struct Machine : korvex::fuzzing::FuzzMachine {
         Handles::DropRegistry();
         daten = new Daten(model.Parent(), "QZ_DATEN", "HANDLES");
         // A small published set keeps a pass quick; every name may be set.
-        watch = new ValueWatch(*daten, "korvex/FUZZ", 0, {"TDia*", "Machine*", "X*", "Max*"},
-                               {"*"}, [](const std::string&) {});
+        watch = new ValueWatch(*daten, sim, "korvex/FUZZ", 0,
+                               {"TDia*", "Machine*", "X*", "Max*"}, {"*"},
+                               [](const std::string&) {});
         watch->Collect();
     }
     Daten* daten = nullptr;
@@ -79,7 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (outbox.results != 0) Fail("a dropped message was answered");
     } else {
         if (outbox.results != 1) Fail("a set was not answered exactly once");
-        if (outbox.lastResult != korvex::bridge::ResultPayload(code)) Fail("answer and code differ");
+        const nlohmann::json answer = nlohmann::json::parse(outbox.lastResult);
+        if (answer.value("error", -1) != code || !answer.contains("sent"))
+            Fail("answer and code differ");
         if (announcedLonger && code == 0) Fail("a payload left out was taken");
     }
     if (pass) machine.watch->Pass(outbox);

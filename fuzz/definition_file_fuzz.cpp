@@ -32,6 +32,12 @@ struct Table {
     std::vector<DInfo*> records;
 };
 
+// Records read back from a cache: they live in the block.
+struct DecodedTable {
+    DInfoRun block;
+    std::vector<DInfo*> records;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -53,9 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint16_t count = static_cast<std::uint16_t>(parser.HighestHandle() + 1);
     const std::vector<unsigned char> cache =
         korvex::definitions::EncodeDefinitionCache("", parsed.records, count);
-    Table readBack;
-    if (!korvex::definitions::DecodeDefinitionCache(cache.data(), cache.size(), readBack.records,
-                                                    nullptr))
+    DecodedTable readBack;
+    if (!korvex::definitions::DecodeDefinitionCache(cache.data(), cache.size(), readBack.block,
+                                                    readBack.records, nullptr))
         korvex::fuzzing::Fail("cache of parsed records refused");
     if (readBack.records.size() != count) korvex::fuzzing::Fail("record count changed");
     unsigned char before[DInfo::kImageSize], after[DInfo::kImageSize];

@@ -72,6 +72,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     korvex::cli::Verbs().erase("touch");
     korvex::cli::Verbs().erase("lint");
     korvex::cli::Verbs().erase("bridge");
+    // The service console serves until a signal: a script must not start it.
+    korvex::cli::Verbs().erase("serve");
     return 0;
 }
 

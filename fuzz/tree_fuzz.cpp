@@ -67,7 +67,9 @@ void Show(Daten& daten, CData& object, std::uint8_t flags) {
                 object.SetString(before.c_str(), index, 0);
                 if (object.LastError() == Daten::Ok) {
                     object.GetString(field, static_cast<std::uint16_t>(sizeof field - 1), index, 0);
-                    if (object.LastError() == Daten::Ok && before != field)
+                    // A text is stored cut to its field less one, a zero after it.
+                    const std::size_t keep = object.DatenLaenge() ? object.DatenLaenge() - 1u : 0u;
+                    if (object.LastError() == Daten::Ok && before.substr(0, keep) != field)
                         Fail("a text written to the tree reads back changed");
                 }
             }

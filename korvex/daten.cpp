@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "korvex/data/cdata.h"
@@ -130,15 +131,23 @@ int Daten::ErrorHalt(const char* text, const char* sourceFile, const unsigned in
 
 int Daten::ErrorStop(const char* text) { return ::ErrorStop(text); }
 
+bool Daten::InDefinitionBlock(const DInfo* record) const {
+    const DInfo* first = mDefinitionBlock.get();
+    return first && std::less_equal<const DInfo*>()(first, record) &&
+           std::less<const DInfo*>()(record, first + mDefinitionBlock.get_deleter().count);
+}
+
 void Daten::SetDefinition(std::uint16_t handle, DInfo* record) {
     while (mDefinitions.size() <= handle) mDefinitions.push_back(new DInfo());
-    delete mDefinitions[handle];
+    if (!InDefinitionBlock(mDefinitions[handle])) delete mDefinitions[handle];
     mDefinitions[handle] = record ? record : new DInfo();
 }
 
 void Daten::ClearDefinitions() {
-    for (DInfo* record : mDefinitions) delete record;
+    for (DInfo* record : mDefinitions)
+        if (!InDefinitionBlock(record)) delete record;
     mDefinitions.clear();
+    mDefinitionBlock.reset();
 }
 
 void Daten::clearTTkv_ChangedByUser() {
@@ -213,7 +222,7 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     const std::size_t count = mRegistered.size();
     viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(count));
     const std::uint16_t handle = static_cast<std::uint16_t>(count + kFirstRegisteredHandle - 1);
-    if (!mHandles->addNew(bare, handle)) return Handles::kNoHandle;
+    if (!mHandles->addNew(std::string_view(bare, length), handle)) return Handles::kNoHandle;
     return handle;
 }
 

@@ -161,19 +161,6 @@ TEST_F(DatenTest, ConstructionTakesTheHostState) {
     EXPECT_EQ(&daten->expandExeParams(text), &text);
 }
 
-TEST_F(DatenTest, DirectWriteModeFollowsTheDriverName) {
-    struct Case {
-        const char* name;
-        bool direct;
-    } cases[] = {{"ZAZAZIZOZUV.DLL", true}, {"zazazizozuv.dll", true}, {"ZAZAZIZOZUV", false},
-                 {"KORVEXSIM.DLL", false},   {"", false}};
-    for (const Case& c : cases) {
-        machine.model.global.mDriverName = c.name;
-        std::unique_ptr<Daten> daten(machine.NewDaten());
-        EXPECT_EQ(daten->DirectWriteMode(), c.direct) << c.name;
-    }
-}
-
 TEST_F(DatenTest, RegisterNewHandle) {
     std::unique_ptr<Daten> daten(machine.NewDaten());
     CData* const a = reinterpret_cast<CData*>(0x1000);
@@ -194,40 +181,6 @@ TEST_F(DatenTest, RegisterNewHandle) {
     EXPECT_EQ(daten->GetCDataPtr(15001), b);
     for (std::uint16_t none : {15002, 14999, 0, 0xFFFF})
         EXPECT_EQ(daten->GetCDataPtr(none), nullptr);
-}
-
-TEST_F(DatenTest, RegistrationStopsBeforeTheNoHandleNumber) {
-    std::unique_ptr<Daten> daten(machine.NewDaten());
-    std::uint16_t index = 0;
-    std::uint16_t last = 0;
-    for (int i = 0; i < 50535; ++i) {
-        last = daten->RegisterNewHandle(nullptr, ("R" + std::to_string(i)).c_str(), index);
-        ASSERT_NE(last, Handles::kNoHandle) << i;
-    }
-    EXPECT_EQ(last, 0xFFFE);
-    EXPECT_EQ(machine.model.hello.Caption(), "DORIX2 interface  [50500]");
-    EXPECT_EQ(daten->RegisterNewHandle(nullptr, "ONEMORE", index), Handles::kNoHandle);
-    EXPECT_EQ(daten->GetCDataPtr(0xFFFF), nullptr);
-}
-
-TEST_F(DatenTest, ClearTTkvSetsTheSummaryOnlyWhenAFlagWasSet) {
-    // A subclass reaches the flags the command interpreter sets.
-    struct Flagged : Daten {
-        using Daten::Daten;
-        void Mark(std::size_t index) { mTTkvChanged286[index] = 1; }
-    };
-    Flagged daten(machine.model.Parent(), "QZ_DATEN", "HANDLES");
-    daten.clearTTkv_ChangedByUser();
-    EXPECT_FALSE(daten.TTkvChangedSummary());  // nothing was set
-    daten.Mark(499);
-    EXPECT_TRUE(daten.TTkvChangedByUser(286, 499));
-    EXPECT_FALSE(daten.TTkvChangedByUser(365, 499));
-    EXPECT_FALSE(daten.TTkvChangedByUser(286, 500));
-    daten.clearTTkv_ChangedByUser();
-    EXPECT_FALSE(daten.TTkvChangedByUser(286, 499));
-    EXPECT_TRUE(daten.TTkvChangedSummary());
-    daten.clearTTkv_ChangedByUser();
-    EXPECT_TRUE(daten.TTkvChangedSummary());  // never cleared here
 }
 
 class ErrorMessageTest : public ::testing::Test {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -307,7 +308,11 @@ public:
 
 protected:
     // Owns its records; slots without a definition hold an empty record.
+    // Records read from the definition cache live in one block; the others
+    // were allocated one by one.
     std::vector<DInfo*> mDefinitions;
+    DInfoRun mDefinitionBlock;
+    bool InDefinitionBlock(const DInfo* record) const;
     // Does not own the data objects.
     std::vector<CData*> mRegistered;
     // Registrations past the last number, by name (without regard to case).
@@ -353,6 +358,13 @@ protected:
     void LoadDefinitions(OWL::TWindow* parent, const char* datenName);
 
 private:
+    // The roads of GetValue/SetValue (long) other than a plain numeric
+    // handle read or written straight through the driver.
+    std::uint8_t GetLongOtherRoads(std::uint16_t handle, std::int32_t& value, std::uint16_t index,
+                                   std::uint8_t axis);
+    std::uint8_t SetLongOtherRoads(std::uint16_t handle, std::int32_t value, std::uint16_t index,
+                                   std::uint8_t axis, char direct);
+
     Daten(const Daten&) = delete;
     Daten& operator=(const Daten&) = delete;
 };

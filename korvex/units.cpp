@@ -229,28 +229,34 @@ std::uint8_t Daten::InitInchMetricCnc47() {
 
 // ---------------------------------------------------------------- unit conversion
 
+namespace {
+
+// The display text of a value in the unit system the mode names (1: a metric
+// value in inch, 2: an inch value in metric), whatever the inch flags say.
+std::uint8_t ConvertedString(Daten& daten, std::uint8_t mode,
+                             std::uint8_t (CData::*objectConversion)(std::int32_t, char*,
+                                                                     std::uint16_t),
+                             std::uint16_t handle, std::int32_t value, char* out,
+                             std::uint16_t size) {
+    if (handle >= Daten::kFirstRegisteredHandle) {
+        CData* object = RegisteredOrReport(daten, handle);
+        if (!object) return Daten::HandleNotFound;
+        return (object->*objectConversion)(value, out, size);
+    }
+    daten.mConversionMode = mode;
+    const std::uint8_t result = daten.Value2String(handle, value, out, size);
+    daten.mConversionMode = 0;
+    return result;
+}
+
+}  // namespace
+
 std::uint8_t Daten::MetricValue2InchString(std::uint16_t handle, std::int32_t value, char* out,
                                            std::uint16_t size) {
-    if (handle >= kFirstRegisteredHandle) {
-        CData* object = RegisteredOrReport(*this, handle);
-        if (!object) return HandleNotFound;
-        return object->MetricValue2InchString(value, out, size);
-    }
-    mConversionMode = 1;
-    const std::uint8_t result = Value2String(handle, value, out, size);
-    mConversionMode = 0;
-    return result;
+    return ConvertedString(*this, 1, &CData::MetricValue2InchString, handle, value, out, size);
 }
 
 std::uint8_t Daten::InchValue2MetricString(std::uint16_t handle, std::int32_t value, char* out,
                                            std::uint16_t size) {
-    if (handle >= kFirstRegisteredHandle) {
-        CData* object = RegisteredOrReport(*this, handle);
-        if (!object) return HandleNotFound;
-        return object->InchValue2MetricString(value, out, size);
-    }
-    mConversionMode = 2;
-    const std::uint8_t result = Value2String(handle, value, out, size);
-    mConversionMode = 0;
-    return result;
+    return ConvertedString(*this, 2, &CData::InchValue2MetricString, handle, value, out, size);
 }

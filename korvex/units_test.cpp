@@ -147,10 +147,12 @@ TEST_F(UnitsTest, ReloadFollowsTheMetricSwitches) {
         std::uint8_t flag1Before, flag2Before, flag1, flag2;
         bool update;
     } cases[] = {
-        // Switch 1 saying inch, switch 2 the tool data: the values_metric_inch script.
-        {0, 1, 1, 0, 1, 0, false},  // nothing changes: no notification
-        {1, 0, 1, 0, 0, 1, true},          {2, 1, 1, 1, 1, 0, true},  // 2 leaves flag 1 alone
-        {0x100, 0x101, 1, 0, 1, 0, false},                            // only the low byte counts
+        // Switch 1 saying inch, switch 2 the tool data: the values_metric_inch
+        // script. Here what it does not show: no change, no notification; 2
+        // leaves flag 1 alone; only the low byte counts.
+        {0, 1, 1, 0, 1, 0, false},
+        {2, 1, 1, 1, 1, 0, true},
+        {0x100, 0x101, 1, 0, 1, 0, false},
         {0x100, 0x101, 0, 1, 1, 0, true},
     };
     for (const Case& c : cases) {

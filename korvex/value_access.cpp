@@ -59,6 +59,16 @@ bool ValidReal(double value) {
 // moved whole through an 8-byte scratch and its low four bytes are the value.
 constexpr std::uint16_t kScratch = 8;
 
+// Every defined type but NONE, REAL, STRING and BITMASK: read and written as
+// a long straight through the driver.
+constexpr std::uint32_t kPlainNumbers =
+    ~((1u << DInfo::NONE) | (1u << DInfo::REAL) | (1u << DInfo::STRING) | (1u << DInfo::BITMASK)) &
+    0x7FFFu;
+
+inline bool IsPlainNumber(DInfo::DType type) {
+    return type < 16 && ((kPlainNumbers >> type) & 1u) != 0;
+}
+
 std::uint8_t NumericCount(const DInfo& record) {
     return static_cast<std::uint8_t>(record.mLength < kScratch ? record.mLength : kScratch);
 }
@@ -120,6 +130,25 @@ std::int32_t Daten::MinusCheck(std::int32_t value, std::uint16_t handle) {
 
 std::uint8_t Daten::GetValue(std::uint16_t handle, std::int32_t& value, std::uint16_t index,
                              std::uint8_t axis) {
+    // The plain road first: the bridge and the console read every watched
+    // value each pass, nearly all of them numbers below 15000.
+    const DInfo* record = handle < kFirstRegisteredHandle && handle < mDefinitions.size()
+                              ? mDefinitions[handle]
+                              : nullptr;
+    if (!record || !IsPlainNumber(record->mType) || !mDriver) [[unlikely]]
+        return GetLongOtherRoads(handle, value, index, axis);
+    unsigned char bytes[kScratch] = {};
+    if (mDriver->ReadByHandle(mCnc, Axis(axis), handle, index, NumericCount(*record), bytes, 0,
+                              1) != 0) [[unlikely]] {
+        value = DecodeLong(bytes);
+        return Report(*this, handle, DataOrDriverError);
+    }
+    value = Widen(DecodeLong(bytes), record->mType);
+    return Ok;
+}
+
+[[gnu::noinline]] std::uint8_t Daten::GetLongOtherRoads(std::uint16_t handle, std::int32_t& value,
+                                                        std::uint16_t index, std::uint8_t axis) {
     if (handle >= kFirstRegisteredHandle) {
         CData* object = RegisteredOrReport(*this, handle);
         if (!object) return HandleNotFound;
@@ -280,10 +309,33 @@ std::uint8_t Daten::HandleBitMask(std::uint16_t handle, std::uint16_t bit, std::
 
 std::uint8_t Daten::SetValue(std::uint16_t handle, std::int32_t value, std::uint16_t index,
                              std::uint8_t axis, char direct, char onlyIfChanged) {
-    if (onlyIfChanged) {
+    if (onlyIfChanged) [[unlikely]] {
         std::int32_t current = 0;
         if (GetValue(handle, current, index, axis) == Ok && current == value) return Ok;
     }
+    // The plain road first, as for reading: a numeric handle written directly
+    // (no value or flag command in between) and within its limits.
+    const DInfo* record = handle < kFirstRegisteredHandle && handle < mDefinitions.size()
+                              ? mDefinitions[handle]
+                              : nullptr;
+    if (!record || !IsPlainNumber(record->mType) || !mDriver ||
+        (!mDirectWriteMode && !direct && !record->mWriteDirect &&
+         record->mNotDirect != DInfo::TPara) ||
+        value < record->Min() || value > record->Max()) [[unlikely]]
+        return SetLongOtherRoads(handle, value, index, axis, direct);
+    unsigned char bytes[kScratch] = {};
+    EncodeLong(value, bytes);
+    if (mDriver->WriteByHandle(mCnc, Axis(axis), handle, index, NumericCount(*record), bytes, 0,
+                               1) != 0) [[unlikely]] {
+        ErrorMessage(handle, DataOrDriverError, true);
+        return DataOrDriverError;
+    }
+    return Ok;
+}
+
+[[gnu::noinline]] std::uint8_t Daten::SetLongOtherRoads(std::uint16_t handle, std::int32_t value,
+                                                        std::uint16_t index, std::uint8_t axis,
+                                                        char direct) {
     if (handle >= kFirstRegisteredHandle) {
         CData* object = RegisteredOrReport(*this, handle);
         if (!object) return HandleNotFound;

@@ -558,11 +558,8 @@ TEST_F(ValuesTest, DoubleOnTheValueCommandRoadIsSentAsItsFixedPointText) {
         std::uint8_t code;
         std::string sent;  // empty: nothing reaches the interpreter
     } cases[] = {
-        {-1.25, 0, "          -1.250000"},
-        {0.0, 0, "           0.000000"},
         {1e45, 0, c(1e45)},  // 53 characters: fits the working text
         {1e60, 15, ""},      // would not fit the working text
-        {inf, 0, c(inf)},
         {-inf, 0, c(-inf)},
         {nan, 0, c(nan)},
     };

@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev gcovr pkg-config
           libcli11-dev libedit-dev nlohmann-json3-dev python3 libmosquitto-dev mosquitto
-          mosquitto-clients libsystemd-dev help2man)
+          mosquitto-clients libsystemd-dev help2man openssl libcpp-httplib-dev libjs-dygraphs
+          chromium chromium-driver python3-selenium)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

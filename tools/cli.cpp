@@ -345,12 +345,21 @@ int RunVerb(Session& session, const Words& line) {
     ClearLastError();
     session.host().ClearLastMessage();
     bool jsonErrors = session.options().json;
-    const int code = RunVerbLine(session, line, jsonErrors);
-    std::fflush(stdout);
+    int code = RunVerbLine(session, line, jsonErrors);
     // A verb whose own document carries its error (input) is not answered twice.
     const bool answered = session.JsonAnswered();
     session.SetJsonAnswered(false);
-    return code != 0 && jsonErrors && !answered ? Failed(session, code) : code;
+    if (code != 0 && jsonErrors && !answered) Failed(session, code);
+    // Output that did not reach its file (a full disk) is a failure, not a
+    // silent success; a reader that left (a closed pipe) needs no message.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno ? errno : EIO;
+        std::clearerr(stdout);
+        if (error != EPIPE) ErrorLine(std::string("cannot write standard output: ") + std::strerror(error));
+        if (code == 0) code = kExitOutputError;
+    }
+    return code;
 }
 
 namespace {
@@ -446,7 +455,7 @@ std::string VerbTable() {
         "begins a comment. --json prints one JSON document for check, list, show,\n"
         "get, getraw, input, tree and struct, and for any failed verb\n"
         "{\"error\":CODE,\"text\":TEXT}. Exit codes: 0 success, 1-15 the library's\n"
-        "error code, 64 wrong usage.";
+        "error code, 64 wrong usage, 74 standard output could not be written.";
     return table;
 }
 

@@ -20,6 +20,8 @@
 namespace korvex::cli {
 
 constexpr int kExitUsage = 64;
+// Standard output could not be written (EX_IOERR of sysexits.h).
+constexpr int kExitOutputError = 74;
 
 struct Options {
     std::string machineDir;

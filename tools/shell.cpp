@@ -6,10 +6,10 @@
 
 #include <cerrno>
 #include <csignal>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 

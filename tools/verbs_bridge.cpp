@@ -25,41 +25,13 @@
 #include "tools/bridge/mqtt_link.h"
 #include "tools/bridge/value_watch.h"
 #include "tools/cli.h"
+#include "tools/signal_window.h"
 #include "tools/service_notify.h"
 
 namespace korvex::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// SIGINT and SIGTERM (noted by the tool's handlers, Interrupted()) reach
-// this thread only while it waits in ppoll, so that a stop never slips in
-// between the check and the wait; the network thread, started meanwhile,
-// never takes them. A broken connection must not end the process: SIGPIPE
-// is ignored meanwhile.
-class SignalWindow {
-public:
-    SignalWindow() {
-        sigset_t stop;
-        sigemptyset(&stop);
-        sigaddset(&stop, SIGINT);
-        sigaddset(&stop, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &stop, &mWaitMask);
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &ignore, &mOldPipe);
-    }
-    ~SignalWindow() {
-        sigaction(SIGPIPE, &mOldPipe, nullptr);
-        pthread_sigmask(SIG_SETMASK, &mWaitMask, nullptr);
-    }
-    // The mask while waiting: the one from before, with the stops open.
-    const sigset_t* WaitMask() const { return &mWaitMask; }
-
-private:
-    sigset_t mWaitMask;
-    struct sigaction mOldPipe {};
-};
 
 void Log(const std::string& line) { std::fprintf(stderr, "korvex: bridge: %s\n", line.c_str()); }
 

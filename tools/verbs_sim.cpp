@@ -1,10 +1,13 @@
 // Verbs that set up the simulated controller, bypassing the library.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "korvex/data/numbers.h"
 #include "tools/cli.h"
 #include "tools/nearest.h"
 
@@ -39,6 +42,94 @@ bool ParseHex(const std::string& text, std::vector<std::uint8_t>& bytes) {
         bytes.push_back(static_cast<std::uint8_t>(value));
     }
     return true;
+}
+
+// How the controller stores a number of the type: the wave is written in it.
+bool WaveEncoding(unsigned type, unsigned length, host::SimDriver::Wave& wave) {
+    using Encoding = host::SimDriver::Wave::Encoding;
+    switch (type) {
+        case DInfo::STRING:
+        case DInfo::BITMASK:
+        case DInfo::NONE:
+        case DInfo::EIGHTBYTE:
+            return false;
+        case DInfo::REAL:
+            wave.encoding = Encoding::Real;
+            wave.width = length == 4 ? 4 : 8;
+            return true;
+        case DInfo::BYTE:
+        case DInfo::WORD:
+        case DInfo::QZCARD:
+        case DInfo::QZLONGCARD:
+            wave.encoding = Encoding::Unsigned;
+            break;
+        default:
+            wave.encoding = Encoding::Signed;
+    }
+    if (length != 1 && length != 2 && length != 4) return false;
+    wave.width = static_cast<std::uint8_t>(length);
+    return true;
+}
+
+bool ParseReal(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return *end == '\0' && std::isfinite(value);
+}
+
+// sim wave NAME INDEX sine|ramp|square PERIOD_MS AMPLITUDE [OFFSET], or
+// sim wave NAME INDEX off.
+int SimWave(Session& session, const Words& words) {
+    const char* usage = "usage: sim wave NAME INDEX sine|ramp|square PERIOD_MS AMPLITUDE [OFFSET]";
+    if (words.size() != 5 && words.size() != 7 && words.size() != 8) return UsageError(usage);
+    if (const int code = session.Load()) return code;
+    std::uint16_t handle = 0, index = 0;
+    CData* object = nullptr;
+    if (!session.ResolveHandle(words[2], handle, index, &object)) return Daten::HandleNotFound;
+    unsigned long number = 0;
+    if (!ParseNumber(words[3], 0xFFFF, number)) return UsageError("bad INDEX '" + words[3] + "'");
+    index = static_cast<std::uint16_t>(number);
+    Daten& daten = *session.daten();
+    if (!object && handle >= Daten::kFirstRegisteredHandle) object = daten.GetCDataPtr(handle);
+    if (!object && !daten.ExistHandle(handle)) return LibraryError(Daten::HandleNotFound);
+    // A registered number lives in the controller's memory image; a defined
+    // handle is kept by the driver per handle.
+    auto* memory = dynamic_cast<CDrvNumber*>(object);
+    if (object && !memory)
+        return UsageError("'" + words[2] + "' is not a number in the controller's memory");
+    host::SimDriver& sim = session.sim();
+    const auto cnc = static_cast<std::uint8_t>(session.options().cnc);
+    const std::uint32_t address = memory ? memory->getAddress() + index * memory->Stride() : 0;
+    if (words.size() == 5) {
+        if (words[4] != "off") return UsageError(usage);
+        if (memory)
+            sim.StopMemoryWave(address);
+        else
+            sim.StopWave(cnc, 0, handle, index);
+        return 0;
+    }
+    host::SimDriver::Wave wave;
+    if (!host::SimDriver::Wave::ShapeFromName(words[4], wave.shape))
+        return UsageError("unknown wave '" + words[4] + "' (sine, ramp or square)");
+    if (!ParseNumber(words[5], 0xFFFFFFFFul, number) || number == 0)
+        return UsageError("bad PERIOD_MS '" + words[5] + "'");
+    wave.periodMs = static_cast<std::uint32_t>(number);
+    if (!ParseReal(words[6], wave.amplitude)) return UsageError("bad AMPLITUDE '" + words[6] + "'");
+    if (words.size() == 8 && !ParseReal(words[7], wave.offset))
+        return UsageError("bad OFFSET '" + words[7] + "'");
+    const unsigned type = memory ? static_cast<unsigned>(memory->DatenTyp()) : daten.DatenTyp(handle);
+    const unsigned length = memory ? memory->DatenLaenge() : daten.DatenLaenge(handle);
+    if (!WaveEncoding(type, length, wave))
+        return UsageError("'" + words[2] + "' is not a number: it cannot wave");
+    if (memory) {
+        wave.highByteFirst = memory->StoredHighByteFirst();
+        if (!sim.SetMemoryWave(address, wave))
+            return UsageError("'" + words[2] + "' lies outside the controller's memory image");
+    } else {
+        sim.SetWave(cnc, 0, handle, index, wave);
+    }
+    return 0;
 }
 
 int Sim(Session& session, const Words& words) {
@@ -87,6 +178,7 @@ int Sim(Session& session, const Words& words) {
         std::printf("\n");
         return 0;
     }
+    if (what == "wave") return SimWave(session, words);
     if (what == "base") {
         if (words.size() != 3 || !ParseNumber(words[2], 0xFFFFFFFFul, number))
             return UsageError("usage: sim base N");
@@ -127,11 +219,13 @@ int Sim(Session& session, const Words& words) {
     return UsageError("unknown sim verb '" + what + "'" + nearest.Hint());
 }
 
-const VerbRegistration kSim("sim", {"sim poke|mem|peek|base|table|busy|fail ...",
+const VerbRegistration kSim("sim", {"sim poke|mem|peek|base|table|busy|fail|wave ...",
                                     "the simulated controller: poke HANDLE INDEX HEXBYTES [AXIS], "
                                     "mem ADDRESS HEXBYTES, peek ADDRESS LENGTH, base N, "
-                                    "table HANDLE N, busy N, fail CALL [N]",
-                                    1, 5, false, Sim});
+                                    "table HANDLE N, busy N, fail CALL [N], "
+                                    "wave NAME INDEX sine|ramp|square PERIOD_MS AMPLITUDE [OFFSET] "
+                                    "(stored unit; 'off' stops it)",
+                                    1, 7, false, Sim});
 
 }  // namespace
 }  // namespace korvex::cli

@@ -192,6 +192,7 @@ class ToolParameterTest : public CommandTest {
 };
 
 TEST_F(ToolParameterTest, ConversionTableMarksEntriesChangedByUser) {
+    daten->clearTTkv_ChangedByUser();  // nothing was marked: no summary
     EXPECT_FALSE(daten->TTkvChangedSummary());
     EXPECT_EQ(Input("1.5", 286, 3), 0);
     EXPECT_EQ(Input("7", 365, 499), 0);
@@ -199,10 +200,13 @@ TEST_F(ToolParameterTest, ConversionTableMarksEntriesChangedByUser) {
     EXPECT_TRUE(daten->TTkvChangedByUser(286, 3));
     EXPECT_FALSE(daten->TTkvChangedByUser(365, 3));
     EXPECT_TRUE(daten->TTkvChangedByUser(365, 499));
+    EXPECT_FALSE(daten->TTkvChangedByUser(365, 500));
     EXPECT_TRUE(daten->TTkvChangedSummary());
     EXPECT_EQ(Sent(), (Events{"582@3 <- K4D1.5", "582@499 <- K500T7", "582@500 <- K501T7"}));
     daten->clearTTkv_ChangedByUser();
     EXPECT_FALSE(daten->TTkvChangedByUser(286, 3));
+    daten->clearTTkv_ChangedByUser();
+    EXPECT_TRUE(daten->TTkvChangedSummary());  // the summary is never cleared here
 }
 
 TEST_F(ToolParameterTest, StarNeedsTheParameterDefinition) {

@@ -161,6 +161,8 @@ class CDrvNumber : public CVirtualNumber {
     bool IsPrivateCopy() const { return static_cast<bool>(mMirror); }
     // The controller address of the selected element.
     std::uint32_t ElementAddress() const { return mAddress + mIndex * mStride; }
+    // True when the controller keeps the value high byte first.
+    bool StoredHighByteFirst() const { return Swapped(); }
 
     // For the host; the library does not touch it.
     static std::uint32_t mUseCounter;

@@ -23,10 +23,13 @@ namespace korvex::definitions {
 std::vector<unsigned char> EncodeDefinitionCache(const char* textFile,
                                                  const std::vector<DInfo*>& table,
                                                  std::uint16_t count);
-// Appends the records of a whole cache file to table; false, with table
-// untouched, for a damaged cache. application, when given, shows progress.
-bool DecodeDefinitionCache(const unsigned char* bytes, std::size_t size, std::vector<DInfo*>& table,
-                           TAppl* application);
+// Decodes the records of a whole cache file into one new block (a start
+// reads thousands of them; one allocation instead of one each) and appends
+// their addresses to table; the caller keeps the block as long as the table.
+// False, with block and table untouched, for a damaged cache. application,
+// when given, shows progress.
+bool DecodeDefinitionCache(const unsigned char* bytes, std::size_t size, DInfoRun& block,
+                           std::vector<DInfo*>& table, TAppl* application);
 
 }  // namespace korvex::definitions
 

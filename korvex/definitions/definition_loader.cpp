@@ -2,6 +2,7 @@
 // valid and newer than the handle cache, else by parsing the definition file
 // and writing a fresh cache (its layout: definition_cache.h).
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -26,28 +27,34 @@ constexpr std::size_t kRecordsStart = kHeaderSize + 4 + 2;
 //  - bytes after the last record: not a cache this loader wrote;
 //  - no record at all, a type code above 14 or a not-direct road above 2:
 //    the parser never writes such records.
-bool DecodeDefinitionCache(const unsigned char* bytes, std::size_t size, std::vector<DInfo*>& table,
-                           TAppl* application) {
+bool DecodeDefinitionCache(const unsigned char* bytes, std::size_t size, DInfoRun& block,
+                           std::vector<DInfo*>& table, TAppl* application) {
     if (size < kRecordsStart) return false;
     if (static_cast<std::int32_t>(korvex::DecodeFixed32(bytes + kHeaderSize)) != kFormatVersion)
         return false;
     const std::uint16_t count = korvex::DecodeFixed16(bytes + kHeaderSize + 4);
     if (count == 0 || size != kRecordsStart + std::size_t{count} * DInfo::kImageSize)
         return false;
+    // Each image is checked and built in place in one pass over the file's
+    // bytes; a damaged one gives up the records built so far.
+    DInfoRun run(static_cast<DInfo*>(::operator new(std::size_t{count} * sizeof(DInfo))));
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned char* image = bytes + kRecordsStart + i * DInfo::kImageSize;
         if (korvex::DecodeFixed16(image) > DInfo::EIGHTBYTE ||
             korvex::DecodeFixed16(image + 48) > DInfo::CommValue)
             return false;
+        new (run.get() + i) DInfo(image);
+        ++run.get_deleter().count;
     }
-    table.reserve(count);
+    table.reserve(table.size() + count);
     for (std::size_t i = 0; i < count; ++i) {
-        table.push_back(new DInfo(bytes + kRecordsStart + i * DInfo::kImageSize));
+        table.push_back(run.get() + i);
         // Progress shows at multiples of 100, 250 or 500 only.
         if ((i + 1) % 50 == 0)
             Daten::viewHelloMessage(application, "DORIX1 interface",
                                     static_cast<std::uint16_t>(i + 1));
     }
+    block = std::move(run);
     return true;
 }
 
@@ -122,7 +129,8 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
             case ReadResult::Ok:
                 break;
         }
-        if (DecodeDefinitionCache(bytes.data(), bytes.size(), mDefinitions, mApplication)) {
+        if (DecodeDefinitionCache(bytes.data(), bytes.size(), mDefinitionBlock, mDefinitions,
+                                  mApplication)) {
             mDefinitionsFromCache = true;
             return;
         }

@@ -101,6 +101,15 @@ TEST_F(DefinitionCacheTest, ReadWhileNewerThanTheHandleCache) {
     ExpectRecords(*daten, "cache");
     EXPECT_STREQ(daten->ExistHandle(5)->mszInchUnit, "[inch]");
     EXPECT_TRUE(machine.host.messageBoxes.empty());
+    // Records read from the cache share one block: one replaced later is
+    // given up without being freed on its own, and every record goes with
+    // the table (the sanitizer build sees a wrong or a second free).
+    const std::int32_t before = DInfo::mCount;
+    daten->SetDefinition(5, new DInfo(DInfo::STRING, 4, DInfo::TPara, 1, 1, 0, 0));
+    daten->SetDefinition(9, nullptr);
+    EXPECT_EQ(daten->ExistHandle(5)->mLength, 4);
+    daten->ClearDefinitions();
+    EXPECT_EQ(DInfo::mCount, before - 6);
 
     // Read from the cache even though the text would fail now: the text is
     // not looked at.

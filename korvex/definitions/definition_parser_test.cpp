@@ -135,14 +135,6 @@ TEST_F(DefinitionFileTest, EveryErrorWithItsCaptionTextAndResult) {
     }
 }
 
-TEST_F(DefinitionFileTest, AHandleFileErrorSkipsTheDefinitions) {
-    auto daten = Load("[NOPE]\n", "A=1\n=2\n");
-    ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.host.messageBoxes[0].caption, "Syntax - Error in Handle - File !!");
-    EXPECT_EQ(daten->ConstructionResult(), Handles::EmptyName);
-    EXPECT_EQ(daten->DefinitionCount(), 0u);
-}
-
 TEST_F(DefinitionFileTest, DefaultLimitsPerType) {
     struct Case {
         const char* type;
@@ -243,19 +235,6 @@ TEST_F(DefinitionFileTest, ConstantsSectionsReplaceTheTable) {
     ASSERT_EQ(machine.host.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.host.messageBoxes[0].caption, "Constant not found !!");
     EXPECT_EQ(machine.host.messageBoxes[0].text, "LEN\nFile : " + File() + "\nLine : 10");
-}
-
-// The table grows to the highest handle defined, with empty records between.
-TEST_F(DefinitionFileTest, TableHoldsEmptyRecordsBetweenDefinitions) {
-    auto daten = Load("[NINE]\nType = STRING 2\n[FIVE]\nType = STRING 3\n");
-    ASSERT_EQ(daten->ConstructionResult(), 0);
-    EXPECT_EQ(daten->DefinitionCount(), 10u);
-    for (std::uint16_t h = 0; h < 10; ++h)
-        EXPECT_EQ(daten->ExistHandle(h) != nullptr, h == 5 || h == 9) << h;
-    EXPECT_EQ(daten->ExistHandle(0xFFFF), nullptr);
-    auto empty = Load("; nothing defined\n");
-    ASSERT_EQ(empty->ConstructionResult(), 0);
-    EXPECT_EQ(empty->DefinitionCount(), 1u);
 }
 
 TEST_F(DefinitionFileTest, WindowsLineEndsAndLongLines) {

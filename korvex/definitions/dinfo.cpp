@@ -175,38 +175,9 @@ DInfo::DInfo(const DInfo& other) {
     ++mCount;
 }
 
-DInfo& DInfo::operator=(const DInfo& other) {
-    if (this == &other) return *this;
-    mType = other.mType;
-    mLength = other.mLength;
-    std::memcpy(mMin, other.mMin, 8);
-    std::memcpy(mMax, other.mMax, 8);
-    std::memcpy(mDefault, other.mDefault, 8);
-    std::memcpy(mReserved4, other.mReserved4, sizeof mReserved4);
-    mMetricWidth = other.mMetricWidth;
-    mMetricDecimals = other.mMetricDecimals;
-    mInchWidth = other.mInchWidth;
-    mInchDecimals = other.mInchDecimals;
-    std::memcpy(mReserved36, other.mReserved36, sizeof mReserved36);
-    mUserFactor = other.mUserFactor;
-    mNotDirect = other.mNotDirect;
-    mWriteDirect = other.mWriteDirect;
-    mInchMetric = other.mInchMetric;
-    mVisible = other.mVisible;
-    mSwapBitmask = other.mSwapBitmask;
-    mRevertBitmask = other.mRevertBitmask;
-    std::memcpy(mszMetricUnit, other.mszMetricUnit, sizeof mszMetricUnit);
-    std::memcpy(mszInchUnit, other.mszInchUnit, sizeof mszInchUnit);
-    std::memcpy(mszTabIdent, other.mszTabIdent, sizeof mszTabIdent);
-    std::memcpy(mszTabIndex, other.mszTabIndex, sizeof mszTabIndex);
-    std::memcpy(mszTabParIdent, other.mszTabParIdent, sizeof mszTabParIdent);
-    mNotValid = other.mNotValid;
-    mReserved91 = other.mReserved91;
-    mNotValidValue = other.mNotValidValue;
-    mZReverse = other.mZReverse;
-    mReserved97 = other.mReserved97;
-    mBase = other.mBase;
-    return *this;
+void DInfoRunDeleter::operator()(DInfo* first) const {
+    for (std::size_t i = 0; i < count; ++i) first[i].~DInfo();
+    ::operator delete(first);
 }
 
 DInfo::~DInfo() {

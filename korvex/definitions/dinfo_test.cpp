@@ -68,28 +68,22 @@ TEST(DInfoTest, UnitSetUps) {
     EXPECT_EQ(Describe(r), "7 4 -10..10=3 1.0/1.0 *1 road0 wd0 im2 v1 s0 r0 ABCDEFGHIJKL| || nv0:0 z1 b10");
 }
 
-TEST(DInfoTest, CopyKeepsEveryFieldAndTheCount) {
-    const DInfo original(DInfo::BITMASK, 4, DInfo::CommFlag, 1, 0, 1, 1);
-    const std::int32_t before = DInfo::mCount;
-    DInfo assigned;
-    const std::int32_t afterOne = DInfo::mCount;
-    assigned = original;
-    EXPECT_EQ(DInfo::mCount, afterOne);
-    EXPECT_EQ(afterOne, before + 1);
-    EXPECT_EQ(Image(assigned), Image(original));
-}
-
-TEST(DInfoTest, CountFollowsEveryConstructorAndTheDestructor) {
+// Every constructor counts a record, the destructor uncounts it; an
+// assignment copies every field and leaves the count.
+TEST(DInfoTest, CountAndCopies) {
     const std::int32_t before = DInfo::mCount;
     {
         DInfo a;
-        DInfo b(DInfo::STRING, 20, DInfo::TPara, 1, 1, 0, 0);
-        auto* c = new DInfo(1.0, 2.0, 1.5, 10, 3, 10, 4, 1.0, DInfo::TPara, 0, 0, 1, "", "", "", "",
-                            "", 10);
-        delete c;
+        const DInfo b(DInfo::BITMASK, 4, DInfo::CommFlag, 1, 0, 1, 1);
+        delete new DInfo(1.0, 2.0, 1.5, 10, 3, 10, 4, 1.0, DInfo::TPara, 0, 0, 1, "", "", "", "",
+                         "", 10);
         EXPECT_EQ(DInfo::mCount, before + 2);
-        DInfo copy(b);
+        a = b;
+        EXPECT_EQ(DInfo::mCount, before + 2);
+        EXPECT_EQ(Image(a), Image(b));
+        const DInfo copy(b);
         EXPECT_EQ(DInfo::mCount, before + 3);
+        EXPECT_EQ(Image(copy), Image(b));
     }
     EXPECT_EQ(DInfo::mCount, before);
 }

@@ -285,35 +285,30 @@ bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* applica
     if (!CacheHeaderValid(cacheFile, textFile)) return false;
     FileBytes bytes;
     if (ReadWholeFile(cacheFile, bytes) != ReadResult::Ok) return false;
-    // The whole cache is checked before the registry is touched.
-    std::uint32_t count = 0;
-    if (!WalkCache(bytes, [&count](std::uint16_t, const unsigned char*, std::uint32_t) {
-            ++count;
+    // The whole cache is checked before the registry is touched. The names
+    // the walk has checked (no zero byte, 1 to 255 bytes) go in as they
+    // stand in the file, all at once.
+    std::vector<NewEntry> entries;
+    if (bytes.size() >= kHeaderSize + 6)
+        entries.reserve(korvex::DecodeFixed16(bytes.data() + kHeaderSize + 4));
+    if (!WalkCache(bytes, [&entries](std::uint16_t handle, const unsigned char* name,
+                                     std::uint32_t length) {
+            entries.push_back(
+                NewEntry{std::string_view(reinterpret_cast<const char*>(name), length), handle});
             return true;
         }))
         return false;
-
+    const auto count = static_cast<std::uint32_t>(entries.size());
     CreateRegistry();
-    ReserveRegistry(count);
-    char name[kMaxNameLength + 1];
-    std::uint32_t registered = 0;
-    const bool filled = WalkCache(bytes, [&](std::uint16_t handle, const unsigned char* bytesOfName,
-                                             std::uint32_t length) {
-        CopyTerminated(name, bytesOfName, length);
-        if (!addNew(name, handle)) {
-            ErrorHalt("Hash table full!", "qzhandle", 648);
-            return false;
-        }
-        // Progress shows at multiples of 100, 250 or 500 only.
-        if (++registered % 50 == 0)
-            Daten::viewHelloMessage(application, "DORIX handle interface",
-                                    static_cast<std::uint16_t>(registered));
-        return true;
-    });
-    if (!filled) {
+    if (!AddEntries(entries.data(), entries.size())) {
+        ErrorHalt("Hash table full!", "qzhandle", 648);
         DropRegistry();
         return false;
     }
+    // Progress shows at multiples of 100, 250 or 500 only.
+    for (std::uint32_t registered = 50; registered <= count; registered += 50)
+        Daten::viewHelloMessage(application, "DORIX handle interface",
+                                static_cast<std::uint16_t>(registered));
     FileStamp(cacheFile, gHandleCacheTime);
     mLoadResult = Loaded;
     return true;

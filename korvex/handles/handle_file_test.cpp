@@ -262,20 +262,6 @@ TEST_F(HandleFileTest, WithoutAHostNothingIsLoaded) {
     EXPECT_TRUE(machine.host.messageBoxes.empty());
 }
 
-TEST_F(HandleFileTest, ReadFromBinaerFile) {
-    machine.WriteFile("HANDLES.TXT", "A=1\n");
-    auto handles = Load();
-    std::string text = Text();
-    std::string cache = Cache();
-    Handles::DropRegistry();
-    EXPECT_TRUE(handles->ReadFromBinaerFile(text.data(), cache.data(), &machine.model.appl));
-    EXPECT_EQ(RegistryEntries(), (Entries{{1, "A"}}));
-    std::string missing = machine.Path("NONE.BIN");
-    EXPECT_FALSE(handles->ReadFromBinaerFile(text.data(), missing.data(), nullptr));
-    std::string otherText = machine.Path("OTHER.TXT");
-    EXPECT_FALSE(handles->ReadFromBinaerFile(otherText.data(), cache.data(), nullptr));
-}
-
 // The definition caches are trusted only while newer than the handle cache,
 // by the two-second unit of the packed stamp.
 TEST_F(HandleFileTest, BinDateiUpToDate) {

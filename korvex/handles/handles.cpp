@@ -85,22 +85,31 @@ public:
     }
 
     void Add(std::string_view name, std::uint16_t handle) {
-        const std::uint32_t hash = Handles::NameHash(name);
-        const std::uint32_t tag = LookupHash(name);
-        Entry entry{Intern(name), hash, tag, static_cast<std::uint16_t>(name.size()), handle, kEnd,
-                    kEnd};
-        const std::int32_t position = static_cast<std::int32_t>(mEntries.size());
-        const std::uint32_t nameBucket = hash % Handles::kBuckets;
-        std::int32_t& nameHead = mByName[nameBucket];
-        mNameBucketsUsed[nameBucket / 64] |= std::uint64_t{1} << (nameBucket % 64);
-        std::int32_t& numberHead = mByNumber[handle % Handles::kBuckets];
-        entry.nextByName = nameHead;
-        entry.nextByNumber = numberHead;
-        mEntries.push_back(entry);
-        nameHead = position;
-        numberHead = position;
+        Append(name, handle);
+        const std::int32_t position = static_cast<std::int32_t>(mEntries.size() - 1);
         if (mEntries.size() * 2 > mLookup.size()) Rehash(mLookup.size() * 2, mEntries.size() - 1);
-        InsertLookup(position);
+        Link(position);
+    }
+
+    // Many entries in their order, with the same result as Add one by one.
+    // The entries and their names are written first, in one sequential
+    // sweep; then they are linked into the indexes, each one's random slots
+    // fetched a few entries ahead so that the misses overlap.
+    void AddAll(const Handles::NewEntry* entries, std::size_t count) {
+        const std::size_t first = mEntries.size();
+        Reserve(first + count);
+        for (std::size_t i = 0; i < count; ++i) Append(entries[i].name, entries[i].handle);
+        constexpr std::size_t kAhead = 8;
+        const std::size_t end = mEntries.size();
+        for (std::size_t i = first; i < end; ++i) {
+            if (i + kAhead < end) {
+                const Entry& ahead = mEntries[i + kAhead];
+                __builtin_prefetch(&mLookup[ahead.tag & mLookupMask], 1);
+                __builtin_prefetch(&mByNumber[ahead.handle % Handles::kBuckets], 1);
+                __builtin_prefetch(&mByName[ahead.hash % Handles::kBuckets], 1);
+            }
+            Link(static_cast<std::int32_t>(i));
+        }
     }
 
     std::uint32_t Size() const { return static_cast<std::uint32_t>(mEntries.size()); }
@@ -167,6 +176,27 @@ private:
         std::uint32_t tag;
         std::int32_t entry;
     };
+
+    // The entry at the end, not yet in any index.
+    void Append(std::string_view name, std::uint16_t handle) {
+        mEntries.push_back(Entry{Intern(name), Handles::NameHash(name), LookupHash(name),
+                                 static_cast<std::uint16_t>(name.size()), handle, kEnd, kEnd});
+    }
+
+    // Puts the entry at position first in its name and number buckets and
+    // into the look-up.
+    void Link(std::int32_t position) {
+        Entry& entry = mEntries[position];
+        const std::uint32_t nameBucket = entry.hash % Handles::kBuckets;
+        std::int32_t& nameHead = mByName[nameBucket];
+        mNameBucketsUsed[nameBucket / 64] |= std::uint64_t{1} << (nameBucket % 64);
+        std::int32_t& numberHead = mByNumber[entry.handle % Handles::kBuckets];
+        entry.nextByName = nameHead;
+        entry.nextByNumber = numberHead;
+        nameHead = position;
+        numberHead = position;
+        InsertLookup(position);
+    }
 
     // A name given again replaces the older entry in the look-up, as the
     // newer one also stands first in its bucket list.
@@ -249,6 +279,14 @@ void Handles::CreateRegistry() { gRegistry = std::make_unique<Registry>(); }
 void Handles::DropRegistry() { gRegistry.reset(); }
 void Handles::ReserveRegistry(std::uint32_t entries) {
     if (gRegistry) gRegistry->Reserve(entries);
+}
+
+bool Handles::AddEntries(const NewEntry* entries, std::size_t count) {
+    if (!gRegistry) return false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (entries[i].name.empty() || entries[i].name.size() > kMaxNameLength) return false;
+    gRegistry->AddAll(entries, count);
+    return true;
 }
 
 void Handles::ForEach(
@@ -346,10 +384,13 @@ const char* Handles::getNamePtr(const char* name) {
 }
 
 bool Handles::addNew(const char* name, std::uint16_t handle) {
-    if (!gRegistry || !name) return false;
-    const std::size_t length = std::strlen(name);
-    if (length == 0 || length > kMaxNameLength) return false;
-    gRegistry->Add(std::string_view(name, length), handle);
+    if (!name) return false;
+    return addNew(std::string_view(name), handle);
+}
+
+bool Handles::addNew(std::string_view name, std::uint16_t handle) {
+    if (!gRegistry || name.empty() || name.size() > kMaxNameLength) return false;
+    gRegistry->Add(name, handle);
     return true;
 }
 

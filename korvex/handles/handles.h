@@ -69,6 +69,8 @@ public:
     // registry is not loaded, the name is empty or longer than
     // kMaxNameLength.
     bool addNew(const char* name, std::uint16_t handle);
+    // As above for a name whose length is known (a cache entry).
+    bool addNew(std::string_view name, std::uint16_t handle);
     std::uint32_t HandlesInContainer();
     // Writes every name and a line feed, in iteration order.
     void flush(const char* fileName);
@@ -86,6 +88,14 @@ public:
     static void CreateRegistry();
     // Makes room for this many entries in all (a load that knows its count).
     static void ReserveRegistry(std::uint32_t entries);
+    // Enters count entries, in their order, as addNew would one by one
+    // (a cache's whole content at once). False, with nothing entered, when
+    // the registry is not loaded or a name is empty or too long.
+    struct NewEntry {
+        std::string_view name;
+        std::uint16_t handle;
+    };
+    static bool AddEntries(const NewEntry* entries, std::size_t count);
     // Drops the registry; look-ups answer "unknown" until the next load.
     static void DropRegistry();
     // True when the registry was last loaded from the handle cache, false

@@ -192,4 +192,47 @@ TEST_F(HandlesTest, ReservingRoomKeepsEveryNameFindable) {
     }
 }
 
+// Entries entered all at once (a cache load) make the registry that entering
+// them one by one makes: the same walk, checksum and answers, also for a
+// name or a number given twice and onto a registry that already holds names.
+TEST_F(HandlesTest, EntriesEnteredAtOnceMatchThemEnteredOneByOne) {
+    std::vector<std::string> names = {"b", "B", "C", "Twice", "twice", "K0"};
+    for (int i = 0; i < 3000; ++i) names.push_back("BULK" + std::to_string(i));
+    std::vector<Handles::NewEntry> entries;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        entries.push_back({names[i], static_cast<std::uint16_t>(i % 2500)});
+    auto snapshot = [] {
+        std::string walk;
+        Handles::ForEach([&walk](std::uint16_t handle, std::string_view name) {
+            walk += std::to_string(handle) + " " + std::string(name) + "\n";
+        });
+        return walk;
+    };
+    for (bool startFilled : {false, true}) {
+        Handles::CreateRegistry();
+        if (startFilled) {
+            ASSERT_TRUE(handles.addNew("twice", 9));
+        }
+        for (const auto& entry : entries) ASSERT_TRUE(handles.addNew(entry.name, entry.handle));
+        const std::string walk = snapshot();
+        const std::uint32_t checksum = handles.MakeChecksum();
+
+        Handles::CreateRegistry();
+        if (startFilled) {
+            ASSERT_TRUE(handles.addNew("twice", 9));
+        }
+        ASSERT_TRUE(Handles::AddEntries(entries.data(), entries.size()));
+        EXPECT_EQ(snapshot(), walk);
+        EXPECT_EQ(handles.MakeChecksum(), checksum);
+        EXPECT_EQ(handles.NameToHandle("TWICE"), 4);  // the newest of the name
+        char name[Handles::kNameBufferSize];
+        // Number 6 is BULK0's and BULK2500's (positions 6 and 2506): the newest answers.
+        EXPECT_STREQ(handles.HandleToName(6, name, Handles::kNoHandle), "BULK2500");
+        EXPECT_EQ(handles.NameToHandle("bulk2999"), (6 + 2999) % 2500);
+    }
+    const Handles::NewEntry bad[] = {{"GOOD", 1}, {"", 2}};
+    EXPECT_FALSE(Handles::AddEntries(bad, 2));
+    EXPECT_EQ(handles.NameToHandle("GOOD"), Handles::kNoHandle);  // nothing entered
+}
+
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
 #include <fstream>
 #include <sstream>
 
@@ -20,15 +23,26 @@ const char* const kOperationNames[SimDriver::kOperations] = {
 
 const std::vector<std::uint8_t> kNoBytes;
 
-// Numbers move 1 to 8 bytes: a plain loop beats a library call for those.
+// Numbers move 1 to 8 bytes: fixed-size copies of the common widths beat a
+// library call and a byte loop.
 inline void CopyBytes(void* destination, const void* source, std::size_t count) {
-    if (count > 8) {
-        std::memcpy(destination, source, count);
-        return;
+    switch (count) {
+        case 4:
+            std::memcpy(destination, source, 4);
+            return;
+        case 2:
+            std::memcpy(destination, source, 2);
+            return;
+        case 1:
+            std::memcpy(destination, source, 1);
+            return;
+        case 8:
+            std::memcpy(destination, source, 8);
+            return;
+        default:
+            // An empty move may come with null pointers, which memcpy must not see.
+            if (count != 0) std::memcpy(destination, source, count);
     }
-    auto* out = static_cast<std::uint8_t*>(destination);
-    const auto* in = static_cast<const std::uint8_t*>(source);
-    for (std::size_t i = 0; i < count; ++i) out[i] = in[i];
 }
 
 std::string Hex(const std::uint8_t* bytes, std::size_t length) {
@@ -67,7 +81,23 @@ bool FromHex(const std::string& text, std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-SimDriver::SimDriver() : mImage(kImageEnd - kImageStart, 0), mOffsetArea(kOffsetAreaSize, 0) {}
+ZeroedBytes::ZeroedBytes(std::size_t size)
+    : mData(static_cast<std::uint8_t*>(std::calloc(size, 1))), mSize(size) {
+    if (!mData && size) throw std::bad_alloc();
+}
+
+ZeroedBytes& ZeroedBytes::operator=(ZeroedBytes&& other) noexcept {
+    if (this != &other) {
+        std::free(mData);
+        mData = std::exchange(other.mData, nullptr);
+        mSize = std::exchange(other.mSize, 0);
+    }
+    return *this;
+}
+
+ZeroedBytes::~ZeroedBytes() { std::free(mData); }
+
+SimDriver::SimDriver() : mImage(kImageEnd - kImageStart), mOffsetArea(kOffsetAreaSize) {}
 
 bool SimDriver::OperationFromName(const std::string& name, Operation& operation) {
     for (int i = 0; i < kOperations; ++i) {
@@ -116,41 +146,65 @@ void SimDriver::Place(std::uint16_t handle, std::uint16_t a, std::uint8_t b, std
     count = large ? a : b;
 }
 
-std::uint8_t SimDriver::ReadByHandle(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
-                                     std::uint16_t a, std::uint8_t b, void* destination, int,
-                                     std::uint8_t mode) {
+// The trace lines are written out of line: formatting them on the value
+// path would cost every read and write its registers and stack even when no
+// one is tracing.
+[[gnu::cold, gnu::noinline]] void SimDriver::TraceHandleCall(const char* operation,
+                                                             std::uint8_t cnc, std::uint8_t axis,
+                                                             std::uint16_t handle, std::uint16_t a,
+                                                             std::uint8_t b, std::uint8_t mode,
+                                                             const void* bytes, std::size_t count,
+                                                             std::uint8_t result, bool read) {
+    char head[96];
+    if (read) {
+        std::snprintf(head, sizeof head, "%s %u %u %u %u %u %u -> %u ", operation, cnc, axis,
+                      handle, a, b, mode, result);
+        Trace(head + QuoteBytes(bytes, result == 0 ? count : 0));
+        return;
+    }
+    std::snprintf(head, sizeof head, "%s %u %u %u %u %u %u ", operation, cnc, axis, handle, a, b,
+                  mode);
+    char tail[16];
+    std::snprintf(tail, sizeof tail, " -> %u", result);
+    Trace(head + QuoteBytes(bytes, bytes ? count : 0) + tail);
+}
+
+// Flattened: the look-up of the stored value is inlined into both roads.
+[[gnu::flatten]] std::uint8_t SimDriver::ReadByHandle(std::uint8_t cnc, std::uint8_t axis,
+                                                      std::uint16_t handle, std::uint16_t a,
+                                                      std::uint8_t b, void* destination, int,
+                                                      std::uint8_t mode) {
     std::uint16_t index, count;
     Place(handle, a, b, mode, index, count);
     std::uint8_t result = 0;
-    if (ShouldFail(Operation::ReadByHandle) || !destination) {
+    if (ShouldFail(Operation::ReadByHandle) || !destination) [[unlikely]] {
         result = 1;
-    } else if (handle == kBusyHandle && mBusyReads > 0) {
+    } else if (handle == kBusyHandle && mBusyReads > 0) [[unlikely]] {
         --mBusyReads;
         std::uint8_t busy[4] = {1, 0, 0, 0};
         std::memset(destination, 0, count);
         std::memcpy(destination, busy, std::min<std::size_t>(count, sizeof busy));
     } else {
+        if (!mHandleWaves.empty()) MoveWaves(Key(cnc, axis, handle, index));
         const auto found = mValues.find(Key(cnc, axis, handle, index));
         std::uint8_t* out = static_cast<std::uint8_t*>(destination);
         std::size_t stored = 0;
-        if (found != mValues.end()) {
+        if (found != mValues.end()) [[likely]] {
             stored = std::min<std::size_t>(count, found->second.size());
             CopyBytes(out, found->second.data(), stored);
         }
-        std::memset(out + stored, 0, count - stored);
+        if (stored < count) std::memset(out + stored, 0, count - stored);
     }
-    if (Tracing()) {
-        char head[96];
-        std::snprintf(head, sizeof head, "ReadByHandle %u %u %u %u %u %u -> %u ", cnc, axis, handle,
-                      a, b, mode, result);
-        Trace(head + QuoteBytes(destination, result == 0 ? count : 0));
-    }
+    if (Tracing()) [[unlikely]]
+        TraceHandleCall("ReadByHandle", cnc, axis, handle, a, b, mode, destination, count, result,
+                        true);
     return result;
 }
 
-std::uint8_t SimDriver::WriteByHandle(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
-                                      std::uint16_t a, std::uint8_t b, const void* source, int,
-                                      std::uint8_t mode) {
+[[gnu::flatten]] std::uint8_t SimDriver::WriteByHandle(std::uint8_t cnc, std::uint8_t axis,
+                                                       std::uint16_t handle, std::uint16_t a,
+                                                       std::uint8_t b, const void* source, int,
+                                                       std::uint8_t mode) {
     std::uint16_t index, count;
     Place(handle, a, b, mode, index, count);
     Write write{Operation::WriteByHandle, cnc, axis, handle, index, 0,
@@ -160,22 +214,22 @@ std::uint8_t SimDriver::WriteByHandle(std::uint8_t cnc, std::uint8_t axis, std::
         return 0;
     }
     std::uint8_t result = 0;
-    if (ShouldFail(Operation::WriteByHandle) || !source) {
+    if (ShouldFail(Operation::WriteByHandle) || !source) [[unlikely]] {
         result = 1;
     } else {
-        std::vector<std::uint8_t>& value = mValues[Key(cnc, axis, handle, index)];
-        if (value.size() < count) value.resize(count, 0);
+        // A value is written over and over: found in place, made only once.
+        const std::uint64_t key = Key(cnc, axis, handle, index);
+        auto found = mValues.find(key);
+        if (found == mValues.end()) [[unlikely]]
+            found = mValues.emplace(key, std::vector<std::uint8_t>()).first;
+        std::vector<std::uint8_t>& value = found->second;
+        if (value.size() < count) [[unlikely]] value.resize(count, 0);
         CopyBytes(value.data(), source, count);
         Watch(write);
     }
-    if (Tracing()) {
-        char head[96];
-        std::snprintf(head, sizeof head, "WriteByHandle %u %u %u %u %u %u ", cnc, axis, handle, a,
-                      b, mode);
-        char tail[16];
-        std::snprintf(tail, sizeof tail, " -> %u", result);
-        Trace(head + QuoteBytes(source, source ? count : 0) + tail);
-    }
+    if (Tracing()) [[unlikely]]
+        TraceHandleCall("WriteByHandle", cnc, axis, handle, a, b, mode, source, count, result,
+                        false);
     return result;
 }
 
@@ -262,6 +316,7 @@ std::uint16_t SimDriver::ReadMemory(std::uint8_t cnc, std::uint32_t address, std
     if (!ShouldFail(Operation::ReadMemory) && destination && address >= kImageStart &&
         address < kImageEnd) {
         moved = static_cast<std::uint16_t>(std::min<std::uint32_t>(length, kImageEnd - address));
+        if (!mMemoryWaves.empty()) MoveMemoryWaves(address, moved);
         std::memcpy(destination, mImage.data() + (address - kImageStart), moved);
     }
     if (Tracing()) {
@@ -362,7 +417,7 @@ bool SimDriver::SaveState(const std::string& path) const {
     std::sort(sorted.begin(), sorted.end());
     for (const auto& [handle, length] : sorted) out << "field " << handle << ' ' << length << "\n";
     // Non-zero runs of the memory image and the offset area, 64 bytes a line.
-    auto runs = [&out](const char* word, const std::vector<std::uint8_t>& area, std::uint32_t base) {
+    auto runs = [&out](const char* word, const ZeroedBytes& area, std::uint32_t base) {
         // Most of the image is zero: whole zero blocks are skipped at once.
         static const std::uint8_t kZeros[256] = {};
         for (std::size_t i = 0; i < area.size();) {
@@ -432,10 +487,11 @@ bool SimDriver::LoadState(const std::string& path, std::string& error) {
             std::string hex;
             std::vector<std::uint8_t> bytes;
             ok = static_cast<bool>(words >> address >> hex) && FromHex(hex, bytes);
-            std::vector<std::uint8_t>& area = word == "mem" ? loaded.mImage : loaded.mOffsetArea;
+            ZeroedBytes& area = word == "mem" ? loaded.mImage : loaded.mOffsetArea;
             const std::uint32_t base = word == "mem" ? kImageStart : 0;
             ok = ok && address >= base && address - base + bytes.size() <= area.size();
-            if (ok) std::copy(bytes.begin(), bytes.end(), area.begin() + (address - base));
+            if (ok && !bytes.empty())
+                std::memcpy(area.data() + (address - base), bytes.data(), bytes.size());
         } else {
             ok = false;
         }

@@ -19,6 +19,30 @@
 
 namespace korvex::host {
 
+// Bytes that start zeroed without being touched: pages never written cost no
+// memory (calloc takes them fresh from the system), so a controller image of
+// which a run uses little stays small.
+class ZeroedBytes {
+public:
+    explicit ZeroedBytes(std::size_t size);
+    ZeroedBytes(ZeroedBytes&& other) noexcept : mData(other.mData), mSize(other.mSize) {
+        other.mData = nullptr;
+        other.mSize = 0;
+    }
+    ZeroedBytes& operator=(ZeroedBytes&& other) noexcept;
+    ZeroedBytes(const ZeroedBytes&) = delete;
+    ZeroedBytes& operator=(const ZeroedBytes&) = delete;
+    ~ZeroedBytes();
+    std::uint8_t* data() { return mData; }
+    const std::uint8_t* data() const { return mData; }
+    std::size_t size() const { return mSize; }
+    std::uint8_t operator[](std::size_t i) const { return mData[i]; }
+
+private:
+    std::uint8_t* mData;
+    std::size_t mSize;
+};
+
 class SimDriver : public TDriver {
 public:
     enum class Operation : std::uint8_t {
@@ -123,6 +147,40 @@ public:
     void SetRecordTrace(bool on) { mRecordTrace = on; }
     const std::vector<std::string>& TraceLines() const { return mTrace; }
     void ClearTrace() { mTrace.clear(); }
+    // A value that moves with time, as a running machine's values do: it
+    // swings around offset by amplitude once every period, in the unit the
+    // controller stores. Time comes from the host's tick count, so that a
+    // test with a fake clock sees exact values.
+    struct Wave {
+        enum class Shape : std::uint8_t { Sine, Ramp, Square };
+        enum class Encoding : std::uint8_t { Signed, Unsigned, Real };
+        Shape shape = Shape::Sine;
+        std::uint32_t periodMs = 1000;
+        double amplitude = 0;
+        double offset = 0;
+        Encoding encoding = Encoding::Signed;
+        std::uint8_t width = 4;  // bytes: 1, 2 or 4; a Real 4 (float) or 8
+        bool highByteFirst = false;  // as the controller keeps some memory
+        std::uint32_t startTick = 0;
+        // The value at tick: sine from offset up, ramp from offset - amplitude
+        // up to offset + amplitude, square offset + amplitude in the first half.
+        double At(std::uint32_t tick) const;
+        // The value as the controller stores it, rounded and held to the
+        // width's range; writes width bytes.
+        void Encode(double value, std::uint8_t* out) const;
+        static bool ShapeFromName(const std::string& name, Shape& shape);
+    };
+    // A wave on a value by handle (it starts now), or on the memory image at
+    // address (false outside the image).
+    void SetWave(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle, std::uint16_t index,
+                 Wave wave);
+    bool SetMemoryWave(std::uint32_t address, Wave wave);
+    // Removes the waves of a handle's value or at an address; ClearWaves all.
+    void StopWave(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle, std::uint16_t index);
+    void StopMemoryWave(std::uint32_t address);
+    void ClearWaves();
+    std::size_t WaveCount() const { return mHandleWaves.size() + mMemoryWaves.size(); }
+
     // SendControl codes received, in order.
     const std::vector<std::pair<std::uint8_t, std::uint8_t>>& Controls() const { return mControls; }
 
@@ -142,6 +200,11 @@ private:
     bool ShouldFail(Operation operation);
     bool Tracing() const { return mRecordTrace || static_cast<bool>(mTraceSink); }
     void Trace(const std::string& line);
+    void MoveWaves(std::uint64_t key);
+    void MoveMemoryWaves(std::uint32_t address, std::uint32_t length);
+    void TraceHandleCall(const char* operation, std::uint8_t cnc, std::uint8_t axis,
+                         std::uint16_t handle, std::uint16_t a, std::uint8_t b, std::uint8_t mode,
+                         const void* bytes, std::size_t count, std::uint8_t result, bool read);
     // Hands a write to the watch; true when it is held back.
     bool Watch(const Write& write) {
         if (mWriteWatch) mWriteWatch(write);
@@ -153,8 +216,8 @@ private:
     std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> mValues;
     std::unordered_map<std::uint16_t, std::uint16_t> mTableSizes;
     std::unordered_map<std::uint16_t, std::uint16_t> mFieldLengths;
-    std::vector<std::uint8_t> mImage;
-    std::vector<std::uint8_t> mOffsetArea;
+    ZeroedBytes mImage;
+    ZeroedBytes mOffsetArea;
     std::uint32_t mMemoryBase = 0x00400000;
     std::uint32_t mBusyReads = 0;
     std::array<std::uint32_t, kOperations> mFailures{};
@@ -165,6 +228,8 @@ private:
     bool mRecordTrace = false;
     std::vector<std::string> mTrace;
     std::vector<std::pair<std::uint8_t, std::uint8_t>> mControls;
+    std::unordered_map<std::uint64_t, Wave> mHandleWaves;
+    std::vector<std::pair<std::uint32_t, Wave>> mMemoryWaves;
     std::function<void(const Write&)> mWriteWatch;
     bool mHoldWrites = false;
 };

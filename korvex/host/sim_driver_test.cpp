@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "korvex/host/recording_host.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -111,6 +112,92 @@ TEST(SimDriverTest, MalformedStateFilesAreRefusedWholesale) {
     SimDriver sim;
     std::string error;
     EXPECT_FALSE(sim.LoadState(machine.Path("missing.sim"), error));
+}
+
+}  // namespace
+
+namespace {
+
+// Waves run on the host's clock: the fake clock stands still unless moved.
+TEST(SimDriverTest, WavesFollowTheHostClock) {
+    korvex::host::RecordingHost host;
+    host.tickStep = 0;
+    using Wave = SimDriver::Wave;
+    struct Case {
+        const char* what;
+        Wave::Shape shape;
+        Wave::Encoding encoding;
+        std::uint8_t width;
+        double amplitude, offset;
+        std::uint32_t start, at;  // ticks
+        std::int64_t expected;    // the stored integer (a Real: the value)
+    } cases[] = {
+        {"sine at a quarter", Wave::Shape::Sine, Wave::Encoding::Signed, 4, 1000, 5, 0, 250, 1005},
+        {"sine at three quarters", Wave::Shape::Sine, Wave::Encoding::Signed, 4, 1000, 0, 0, 750, -1000},
+        {"ramp at the start", Wave::Shape::Ramp, Wave::Encoding::Signed, 4, 100, 0, 0, 0, -100},
+        {"ramp at half", Wave::Shape::Ramp, Wave::Encoding::Signed, 4, 100, 0, 0, 500, 0},
+        {"ramp after a period", Wave::Shape::Ramp, Wave::Encoding::Signed, 4, 100, 0, 0, 1250, -50},
+        {"square, first half", Wave::Shape::Square, Wave::Encoding::Signed, 2, 7, 1, 0, 499, 8},
+        {"square, second half", Wave::Shape::Square, Wave::Encoding::Signed, 2, 7, 1, 0, 500, -6},
+        {"held to 16 bits", Wave::Shape::Square, Wave::Encoding::Signed, 2, 100000, 0, 0, 0, 32767},
+        {"unsigned held at 0", Wave::Shape::Square, Wave::Encoding::Unsigned, 1, 10, 0, 0, 600, 0},
+        {"a clock that wrapped", Wave::Shape::Ramp, Wave::Encoding::Signed, 4, 100, 0,
+         0xFFFFFF06u, 150, -20},  // 400 ms after the start
+        {"a real", Wave::Shape::Sine, Wave::Encoding::Real, 8, 2.5, 0.5, 0, 250, 3},
+    };
+    for (const Case& c : cases) {
+        SimDriver sim;
+        Wave wave;
+        wave.shape = c.shape;
+        wave.encoding = c.encoding;
+        wave.width = c.width;
+        wave.periodMs = 1000;
+        wave.amplitude = c.amplitude;
+        wave.offset = c.offset;
+        host.now = c.start;
+        sim.SetWave(0, 0, 700, 3, wave);
+        host.now = c.at;
+        std::uint8_t bytes[8] = {};
+        ASSERT_EQ(sim.ReadByHandle(0, 0, 700, 3, c.width, bytes, 0, 1), 0) << c.what;
+        if (c.encoding == Wave::Encoding::Real) {
+            double value;
+            std::memcpy(&value, bytes, sizeof value);
+            EXPECT_DOUBLE_EQ(value, static_cast<double>(c.expected)) << c.what;
+            continue;
+        }
+        std::int64_t value = 0;
+        for (int i = 0; i < c.width; ++i) value |= std::int64_t{bytes[i]} << (8 * i);
+        const std::int64_t sign = std::int64_t{1} << (8 * c.width - 1);
+        if (c.encoding == Wave::Encoding::Signed && (value & sign)) value -= 2 * sign;
+        EXPECT_EQ(value, c.expected) << c.what;
+    }
+}
+
+TEST(SimDriverTest, MemoryWavesMoveOnlyTheirBytesAndStop) {
+    korvex::host::RecordingHost host;
+    host.tickStep = 0;
+    SimDriver sim;
+    SimDriver::Wave wave;
+    wave.shape = SimDriver::Wave::Shape::Square;
+    wave.amplitude = 0x01020304;
+    EXPECT_FALSE(sim.SetMemoryWave(SimDriver::kImageEnd - 2, wave));  // runs past the image
+    ASSERT_TRUE(sim.SetMemoryWave(0x19084, wave));
+    const std::uint8_t ones[12] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                   0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    sim.WriteMemory(0, 0x19080, 12, ones, TDriver::LocationDefault);
+    std::uint8_t read[12] = {};
+    ASSERT_EQ(sim.ReadMemory(0, 0x19080, 12, 0, 0, read, TDriver::LocationDefault), 12);
+    const std::uint8_t expected[12] = {0xFF, 0xFF, 0xFF, 0xFF, 4, 3, 2, 1, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(std::memcmp(read, expected, sizeof read), 0);
+    // A read beside the wave leaves it alone; after the stop the bytes keep
+    // their last value.
+    sim.WriteMemory(0, 0x19084, 4, ones, TDriver::LocationDefault);
+    sim.ReadMemory(0, 0x19088, 4, 0, 0, read, TDriver::LocationDefault);
+    EXPECT_EQ(*sim.Image(0x19084), 0xFF);
+    sim.StopMemoryWave(0x19084);
+    EXPECT_EQ(sim.WaveCount(), 0u);
+    sim.ReadMemory(0, 0x19084, 4, 0, 0, read, TDriver::LocationDefault);
+    EXPECT_EQ(read[0], 0xFF);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end test of `korvex bridge` against a real Mosquitto broker that it
 # starts on 127.0.0.1 on a free port: publish, change, set, refused and
-# malformed sets, broker restart, broker down at start, clean exit, last will,
-# and a broker with passwords and ACLs (the example configuration).
+# malformed sets, tables that change size, broker restart, broker down at
+# start, clean exit by SIGTERM and by quit, last will, a broker with passwords
+# and ACLs (the example configuration), TLS with certificates made here, and a
+# stop during a connection attempt.
 #
 # usage: e2e.sh KORVEX SAMPLE_MACHINE_DIR WORK_DIR EXAMPLES_DIR
 set -uo pipefail
@@ -138,6 +140,14 @@ wait_for $ROOT/0/MachineName/0 '"raw":""'
 echo "sim poke 3001 3 e8030000" >&3
 wait_for $ROOT/0/TDiaD/3 '"raw":1000,"text":"1.000"'
 
+# The table grows and shrinks at the controller: its elements follow (the
+# lost ones are cleared).
+echo "sim table 3001 10" >&3
+wait_for $ROOT/0/TDiaD/9 '"index":9,"raw":0'
+echo "sim table 3001 8" >&3
+eventually eval '[ -z "$(retained $ROOT/0/TDiaD/9)" ]' || fail "a lost element is still published"
+[ -z "$(retained $ROOT/0/TDiaD/8)" ] || fail "a lost element is still published"
+
 # Sets: the same driver and protocol lines as `input`.
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/4/set -m 1.2
 wait_result $ROOT/0/TDiaD/4/result '{"error":0,"text":"","sent":["T5D1.2"]}'
@@ -203,16 +213,24 @@ wait_for $ROOT/status offline
 grep -q "^value 0 0 3001 5 d0070000" state.txt || fail "the controller state was not saved"
 
 # A retained set is an old order: a bridge that starts does not carry it out.
+# Patterns that match no name are told at start.
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/5/set -m 7 -r
-start_bridge --publish TDiaD --writable TDiaD
+start_bridge --publish TDiaD --writable TDiaD --publish 'TDiaX?' --writable 'NoSuch*'
 wait_for $ROOT/status online
+grep -qF -- "--publish TDiaX? matches no name" bridge.err || fail "an unmatched --publish is not told"
+grep -qF -- "--writable NoSuch* matches no name" bridge.err || fail "an unmatched --writable is not told"
+grep -qF -- "--publish TDiaD matches" bridge.err && fail "a matching pattern is told as unmatched"
 eventually grep -q "dropped a retained set" bridge.err || fail "a retained set was not dropped"
 await_result_subscriber
 mosquitto_pub -h $HOST -p "$PORT" -t $ROOT/0/TDiaD/5/set -r -n
 wait_result $ROOT/0/TDiaD/5/result '{"error":7,"text":"Syntax error!","sent":[]}'
 grep -q 'T6D' bridge.out && fail "a retained or empty set was carried out"
-kill -TERM "$BRIDGE"
+# "quit" on standard input leaves as SIGTERM does.
+echo quit >&3
 wait "$BRIDGE"
+code=$?
+[ $code = 0 ] || fail "the bridge exited with $code on quit"
+wait_for $ROOT/status offline
 
 # Broker down at start; then the last will when the bridge dies.
 stop_broker
@@ -271,5 +289,90 @@ eventually grep -q "broker refused the connection" refused.err ||
     fail "a wrong password is not reported"
 kill -TERM "$BRIDGE" "$refused"
 wait "$BRIDGE" "$refused" 2>/dev/null
+
+# TLS with certificates made here: a CA, and a broker certificate for
+# 127.0.0.1 that the CA signed.
+stop_broker
+curve=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+openssl req -x509 "${curve[@]}" -keyout ca.key -out ca.crt -days 2 -subj "/CN=korvex test CA" \
+    2>/dev/null || fail "openssl cannot make a CA"
+openssl req "${curve[@]}" -keyout broker.key -out broker.csr -subj "/CN=$HOST" 2>/dev/null
+printf 'subjectAltName=IP:%s\n' "$HOST" > broker.ext
+openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 \
+    -extfile broker.ext -out broker.crt 2>/dev/null || fail "openssl cannot sign the broker's key"
+openssl req -x509 "${curve[@]}" -keyout other.key -out other.crt -days 2 -subj "/CN=other CA" \
+    2>/dev/null
+printf 'allow_anonymous true\npersistence false\ncafile %s\ncertfile %s\nkeyfile %s\n' \
+    "$WORK/ca.crt" "$WORK/broker.crt" "$WORK/broker.key" > tls.conf
+start_broker tls.conf
+tls=(-h $HOST -p "$PORT" --cafile ca.crt)
+start_bridge --publish TDiaD --writable TDiaD --tls-ca ca.crt
+tls_has() {
+    value=$(mosquitto_sub "${tls[@]}" -t "$1" -C 1 -W 1 2>/dev/null)
+    [[ "$value" == *"$2"* ]]
+}
+eventually tls_has $ROOT/status online || fail "the bridge does not come online over TLS"
+eventually tls_has $ROOT/0/TDiaD/5 '"raw":2000' || fail "no value over TLS"
+mosquitto_pub "${tls[@]}" -t $ROOT/0/TDiaD/6/set -m 2.5
+eventually grep -q "T7D2.5" bridge.out || fail "a set over TLS did not arrive"
+# A broker whose certificate the given CA did not sign is not trusted.
+"$KORVEX" -m m1 bridge $HOST:"$PORT" --tls-ca other.crt 2> untrusted.err &
+untrusted=$!
+pids+=("$untrusted")
+eventually grep -q "unreachable" untrusted.err || fail "an untrusted broker is not told"
+grep -q "connected to" untrusted.err && fail "the bridge trusted a broker of another CA"
+kill -TERM "$BRIDGE" "$untrusted"
+wait "$BRIDGE" "$untrusted" 2>/dev/null
+
+# A stop during a connection attempt: a listener whose queue is full drops
+# the bridge's SYN, so the TCP connection stays pending; SIGTERM still ends
+# the bridge at once.
+python3 -c '
+import socket, time
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+s.listen(0)
+port = s.getsockname()[1]
+fillers = []
+for _ in range(3):
+    c = socket.socket()
+    c.setblocking(False)
+    try:
+        c.connect(("127.0.0.1", port))
+    except BlockingIOError:
+        pass
+    fillers.append(c)
+def pending():
+    with open("/proc/net/tcp") as table:
+        rows = [line.split() for line in table.readlines()[1:]]
+    return sum(1 for row in rows if row[3] == "02" and int(row[2].split(":")[1], 16) == port)
+time.sleep(0.2)
+before = pending()
+print(port, flush=True)
+while pending() <= before:
+    time.sleep(0.02)
+print("attempt", flush=True)
+time.sleep(600)
+' > silent.log &
+pids+=($!)
+eventually grep -q '^[0-9]' silent.log || fail "no listener with a full queue"
+"$KORVEX" -m m1 bridge $HOST:"$(head -n 1 silent.log)" 2> silent.err &
+silent=$!
+pids+=("$silent")
+eventually grep -q attempt silent.log || fail "the bridge does not try to connect"
+start=$(date +%s%N)
+kill -TERM "$silent"
+ended() {
+    local state
+    state=$(ps -o stat= -p "$silent" 2>/dev/null)
+    [[ -z "$state" || "$state" == Z* ]]
+}
+eventually ended || fail "SIGTERM does not end the bridge during a connection attempt"
+wait "$silent"
+code=$?
+elapsed=$(( ($(date +%s%N) - start) / 1000000 ))
+[ $code = 0 ] || fail "the bridge exited with $code on SIGTERM during a connection attempt"
+echo "SIGTERM during a connection attempt: the bridge ended after $elapsed ms"
+[ "$elapsed" -lt 5000 ] || fail "the bridge took $elapsed ms to end during a connection attempt"
 
 echo "bridge end-to-end: all passed"

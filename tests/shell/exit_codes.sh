@@ -37,5 +37,13 @@ done <<'TABLE'
 64|usage: get| -m sample get
 64|unknown option| --no-such-option check
 TABLE
+# Output that does not reach its file is a failure that says why.
+"$korvex" -m sample list >/dev/full 2>err
+got=$?
+if [ "$got" -ne 74 ] || ! grep -q "cannot write standard output: No space left on device" err; then
+    echo "exit_codes: korvex list >/dev/full: exit $got (want 74) with:"
+    cat err
+    failures=$((failures + 1))
+fi
 [ "$failures" -eq 0 ] && echo "exit_codes: ok"
 exit "$failures"

@@ -66,6 +66,35 @@ TEST_F(ValueWatchTest, PublishesEveryElementOnceThenOnlyChanges) {
     EXPECT_EQ(watch->Pass(outbox), 500u);
 }
 
+TEST_F(ValueWatchTest, TablesFollowTheControllersSize) {
+    EXPECT_EQ(watch->Collect(), 501u);
+    watch->Pass(outbox);
+    outbox.values.clear();
+    // A controller that cannot tell the size keeps the table as it is.
+    machine.sim.FailNext(SimDriver::Operation::MaxTableElements);
+    EXPECT_EQ(watch->FollowTableSizes(outbox), 0u);
+    machine.sim.SetTableSize(kTDiaD, 502);
+    EXPECT_EQ(watch->FollowTableSizes(outbox), 1u);
+    EXPECT_EQ(watch->Values(), 503u);
+    EXPECT_EQ(watch->Pass(outbox), 2u);
+    EXPECT_EQ(outbox.values.back().first, "r/0/TDiaD/501");
+    // The elements lost are cleared (an empty retained message), once.
+    outbox.values.clear();
+    machine.sim.SetTableSize(kTDiaD, 499);
+    EXPECT_EQ(watch->FollowTableSizes(outbox), 1u);
+    EXPECT_EQ(watch->FollowTableSizes(outbox), 0u);
+    const std::vector<std::pair<std::string, std::string>> cleared = {
+        {"r/0/TDiaD/499", ""}, {"r/0/TDiaD/500", ""}, {"r/0/TDiaD/501", ""}};
+    EXPECT_EQ(outbox.values, cleared);
+    EXPECT_EQ(watch->Pass(outbox), 0u);
+    EXPECT_EQ(log.back(), "TDiaD: 499 elements (502 before)");
+    // Patterns that match nothing are named.
+    ValueWatch unmatched(*daten, machine.sim, "r", 0, {"TDiaD", "NoSuch*"}, {"tdia?", "X"},
+                         [](const std::string&) {});
+    unmatched.Collect();
+    EXPECT_EQ(unmatched.Unmatched(), (std::vector<std::string>{"--publish NoSuch*", "--writable X"}));
+}
+
 TEST_F(ValueWatchTest, FailingReadsPublishNothingAndLogOnce) {
     watch->Collect();
     watch->Pass(outbox);

@@ -1,6 +1,6 @@
 #include "tools/common/input_check.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,23 +124,31 @@ std::uint8_t CheckInputText(Daten& daten, std::uint16_t handle, CData* object,
         daten.GetActFormat(handle, width, decimals);
     }
     const bool scaled = type >= DInfo::QZREAL;
+    const std::size_t places = std::min<std::size_t>(decimals, 6);  // as the conversion reads
     std::string fraction = number.fraction;
-    if (scaled && fraction.size() > decimals) fraction.resize(decimals);
-    if (type != DInfo::REAL) {
-        const double magnitude = std::strtod((number.integer + "." + fraction).c_str(), nullptr) *
-                                 std::pow(10.0, scaled ? decimals : 0);
-        if (magnitude >= 2147483640.0) return Daten::ValueOutOfRange;
-    }
-    // The text stands for a number in the display unit, as the controller
-    // reads it: the conversion reads digits without a point as units of the
-    // last decimal, so a scaled type always gets its point. An integer type
+    if (scaled && fraction.size() > places) fraction.resize(places);
+    // A text that goes to the controller as text (a command line) is read
+    // there as a number in the display unit; a value the library converts
+    // counts digits without a point in the last decimal place. So a scaled
+    // type on the command-line roads always gets its point. An integer type
     // is spared trailing zeros after its point.
+    const bool asText = record && !daten.DirectWriteMode() && !record->mWriteDirect;
     if (!scaled) {
         while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
     }
+    const bool point = scaled ? asText || text.find('.') != std::string_view::npos
+                              : !fraction.empty();
+    if (type != DInfo::REAL) {
+        // The stored digits: beyond what 32 bits hold the conversion stops short.
+        std::string digits = number.integer;
+        if (scaled && point) digits += fraction + std::string(places - fraction.size(), '0');
+        digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+        if (digits.size() > 10 || (digits.size() == 10 && digits > "2147483639"))
+            return Daten::ValueOutOfRange;
+    }
     std::string normal = number.negative ? "-" : "";
     normal += number.integer.empty() ? "0" : number.integer;
-    if (scaled || !fraction.empty()) normal += "." + fraction;
+    if (point) normal += "." + fraction;
     if (object) {
         std::int32_t value = 0;
         return CheckAnswer(object->String2Value(normal.c_str(), value));

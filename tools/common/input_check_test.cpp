@@ -16,6 +16,7 @@ using host::SimDriver;
 constexpr std::uint16_t kTDiaD = 3001;  // tool table, TPara road, 0..6.500 mm
 constexpr std::uint16_t kMachineName = 100;
 constexpr std::uint16_t kMaxToolNumber = 204;  // WORD 1..500, written directly
+constexpr std::uint16_t kXParkPos = 121;       // 0.001 mm, -5..750 mm, written directly
 constexpr std::uint16_t kCmdLine = 581;
 
 class InputCheckTest : public ::testing::Test {
@@ -65,6 +66,11 @@ TEST_F(InputCheckTest, ChecksThenNamesEveryLineSent) {
         {kTDiaD, " 1", 0, true, Daten::ParameterError, {}},
         {kTDiaD, "*", 0, true, Daten::ParameterError, {}},  // "not valid" is no number
         {kTDiaD, "1.2 M30", 0, false, 0, {"T1D1.2 M30"}},   // unchecked: as a host's Comm
+        // Written directly: digits without a point count in the last decimal
+        // place, as the library converts them (0.800 mm), with one they are mm.
+        {kXParkPos, "800", 0, true, 0, {"XParkPos[0]=800"}},
+        {kXParkPos, "800.", 0, true, Daten::ValueOutOfRange, {}},
+        {kXParkPos, "2147483648", 0, true, Daten::ValueOutOfRange, {}},
         {kMaxToolNumber, "42", 0, true, 0, {"MaxToolNumber[0]=42"}},
         {kMaxToolNumber, "1.5", 0, true, Daten::ParameterError, {}},
         {kMaxToolNumber, "501", 0, true, Daten::ValueOutOfRange, {}},
