@@ -25,58 +25,63 @@ class PrivateMirror {
         Release();
         const bool registering = CData::gbRegisterNewHandle;
         CData::gbRegisterNewHandle = false;
-        mpMirror = make();
+        Mirror* mirror = make();
         CData::gbRegisterNewHandle = registering;
-        mpHeld = new std::uint8_t[size]();
+        mpParts = new Parts{mirror, new std::uint8_t[size]()};
     }
 
     void Release() {
-        delete mpMirror;
-        delete[] mpHeld;
-        mpMirror = nullptr;
-        mpHeld = nullptr;
+        if (!mpParts) return;
+        delete mpParts->mirror;
+        delete[] mpParts->held;
+        delete mpParts;
+        mpParts = nullptr;
     }
 
     // Duplicates the source's mirror and its first size flags: each object
     // frees only what it allocated.
     void CopyFrom(const PrivateMirror& source, std::uint16_t size) {
         Release();
-        if (source.mpMirror) mpMirror = new Mirror(*source.mpMirror);
-        if (source.mpHeld) {
-            mpHeld = new std::uint8_t[size];
-            std::memcpy(mpHeld, source.mpHeld, size);
-        }
+        if (!source.mpParts) return;
+        auto* held = new std::uint8_t[size];
+        std::memcpy(held, source.mpParts->held, size);
+        mpParts = new Parts{new Mirror(*source.mpParts->mirror), held};
     }
 
     // The table grew from `from` to `to` elements; the new ones are not held.
     void Grow(std::uint16_t from, std::uint16_t to) {
-        if (!mpHeld || to <= from) return;
+        if (!mpParts || to <= from) return;
         auto* grown = new std::uint8_t[to]();
-        std::memcpy(grown, mpHeld, from);
-        delete[] mpHeld;
-        mpHeld = grown;
+        std::memcpy(grown, mpParts->held, from);
+        delete[] mpParts->held;
+        mpParts->held = grown;
     }
 
-    explicit operator bool() const { return mpMirror != nullptr; }
-    Mirror* operator->() const { return mpMirror; }
+    explicit operator bool() const { return mpParts != nullptr; }
+    Mirror* operator->() const { return mpParts->mirror; }
 
     // Whether element index (of a table of size) has a flag, and whether the
     // mirror holds it.
     // A table grown past the mirror's size has elements the mirror cannot
     // hold: they are not covered, so that no write lands in another element.
     bool Covers(std::uint16_t index, std::uint16_t size) const {
-        return mpHeld && index < size && index < mpMirror->getTabSize();
+        return mpParts && index < size && index < mpParts->mirror->getTabSize();
     }
     bool Holds(std::uint16_t index, std::uint16_t size) const {
-        return Covers(index, size) && mpHeld[index] != 0;
+        return Covers(index, size) && mpParts->held[index] != 0;
     }
     void Mark(std::uint16_t index, std::uint16_t size) {
-        if (Covers(index, size)) mpHeld[index] = 1;
+        if (Covers(index, size)) mpParts->held[index] = 1;
     }
 
   private:
-    Mirror* mpMirror = nullptr;
-    std::uint8_t* mpHeld = nullptr;
+    // Both parts exist together or not at all; one pointer in the owner,
+    // which is rarely a private copy.
+    struct Parts {
+        Mirror* mirror;
+        std::uint8_t* held;
+    };
+    Parts* mpParts = nullptr;
 };
 
 #endif  // KORVEX_DATA_PRIVATE_MIRROR_H_
