@@ -288,7 +288,7 @@ std::uint8_t Daten::CheckFeldWeite(const char* text, char* out, std::uint16_t si
 }
 
 bool Daten::NotValid(std::uint16_t handle, std::int32_t value, char* out, std::uint16_t size) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     if (!record || !record->mNotValid || value != record->mNotValidValue) return false;
     return NotValid(*record, CheckInch(handle), value, out, size);
 }

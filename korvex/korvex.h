@@ -160,6 +160,8 @@ public:
     // The record of a defined handle, or the own record of a registered
     // object; nullptr when there is none.
     DInfo* ExistHandleAndGetInfo(std::uint16_t handle);
+    // The same for reading: a registered object's shared record stays shared.
+    const DInfo* FindRecord(std::uint16_t handle);
     // Puts object at a registered handle's place (a data object taking over
     // another one's handle); false when the handle has no place.
     bool SetCDataPtr(std::uint16_t handle, CData* object);

@@ -114,6 +114,14 @@ DInfo* Daten::ExistHandleAndGetInfo(std::uint16_t handle) {
     return ExistHandle(handle);
 }
 
+const DInfo* Daten::FindRecord(std::uint16_t handle) {
+    if (handle >= kFirstRegisteredHandle) {
+        const CData* object = GetCDataPtr(handle);
+        return object ? &object->Info() : nullptr;
+    }
+    return ExistHandle(handle);
+}
+
 bool Daten::SetCDataPtr(std::uint16_t handle, CData* object) {
     if (handle < kFirstRegisteredHandle) return false;
     const std::size_t position = handle - kFirstRegisteredHandle;
@@ -278,7 +286,7 @@ std::uint8_t Daten::HandleBitMask(std::uint16_t handle, std::uint16_t bit, std::
         value = 0;
         return Ok;
     }
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     if (!record) return Report(*this, handle, HandleNotFound);
     const std::uint16_t length = record->mLength;
     // A mask without bytes has no bit to reach.
@@ -486,7 +494,7 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, const void* block, std::uint1
 
 void Daten::Default(char direct, std::uint16_t handle, std::uint16_t index) {
     auto writeDefault = [this, direct](std::uint16_t h, std::uint16_t i) {
-        const DInfo* record = ExistHandleAndGetInfo(h);
+        const DInfo* record = FindRecord(h);
         if (!record || record->mType == DInfo::NONE || record->mType >= DInfo::STRING) return;
         if (record->mType == DInfo::REAL)
             SetValue(h, record->RealDef(), i, 255, direct);
@@ -570,70 +578,70 @@ std::uint16_t Daten::getMagNr(std::uint16_t place) {
 // ---------------------------------------------------------------- queries
 
 std::uint16_t Daten::DatenTyp(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->mType : 0;
 }
 
 std::uint16_t Daten::DatenLaenge(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->mLength : 0;
 }
 
 // A missing handle answers limits that every range test fails.
 std::int32_t Daten::Min(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->Min() : INT32_MAX;
 }
 
 std::int32_t Daten::Max(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->Max() : INT32_MIN;
 }
 
 double Daten::RealMin(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->RealMin() : 2147483647.0;
 }
 
 double Daten::RealMax(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->RealMax() : -2147483648.0;
 }
 
 char Daten::IsVisible(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->mVisible : 0;
 }
 
 char Daten::DirectWrite(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->mWriteDirect : 0;
 }
 
 char Daten::InchMetr(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->mInchMetric : 0;
 }
 
 short Daten::GetBasis(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->mBase : 0;
 }
 
 double Daten::UserFaktor(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     return record ? record->mUserFactor : 0.0;
 }
 
 const char* Daten::GetUnitString(std::uint16_t handle) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     if (!record) return nullptr;
     return CheckInch(handle) ? record->mszInchUnit : record->mszMetricUnit;
 }
 
 std::uint8_t Daten::GetActFormat(std::uint16_t handle, std::uint8_t& width,
                                  std::uint8_t& decimals) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     if (!record) {
         width = decimals = 0;
         return HandleNotFound;
@@ -646,7 +654,7 @@ std::uint8_t Daten::GetActFormat(std::uint16_t handle, std::uint8_t& width,
 
 std::uint8_t Daten::GetMetInchFormat(std::uint16_t handle, std::uint8_t& width,
                                      std::uint8_t& decimals, char metric) {
-    const DInfo* record = ExistHandleAndGetInfo(handle);
+    const DInfo* record = FindRecord(handle);
     if (!record) {
         width = decimals = 0;
         return HandleNotFound;

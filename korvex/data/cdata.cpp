@@ -1,7 +1,10 @@
 #include "korvex/data/cdata.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "korvex/korvex.h"
 
@@ -66,37 +69,41 @@ void CData::TakeDaten(Daten* daten) {
 
 CData::CData(Daten* daten, const char* name, std::uint16_t index, TDriver::ELocation location,
              ERegisterHandle mode)
-    : mName(name), mIndex(index), mLocation(location) {
+    : mIndex(index), mName(name), mLocation(location) {
     TakeDaten(daten);
     // During construction this is CData's own Init; a subclass runs its own.
-    Init(mode);
+    // On a new object it changes nothing unless it registers or binds.
+    if (mode == RegisterNew || mode == BindUnregistered) Init(mode);
 }
 
 CData::CData(const char* name, std::uint16_t index, TDriver::ELocation location,
              ERegisterHandle mode)
-    : mName(name), mIndex(index), mLocation(location) {
+    : mIndex(index), mName(name), mLocation(location) {
     Init(mode);
 }
 
 CData::CData() : mName(_NULLTXT) {}
 
 CData::CData(const CData& source)
-    : mpDriver(source.mpDriver),
-      mCnc(source.mCnc),
-      mSwapLimit(source.mSwapLimit),
-      mHandle(source.mHandle),
+    : mHandle(source.mHandle),
       mIndex(source.mIndex),
-      mAxis(source.mAxis),
-      mInfo(source.mInfo),
+      mpDriver(source.mpDriver),
       mTabSize(source.mTabSize),
-      mBound(source.mBound),
+      mCnc(source.mCnc),
+      mAxis(source.mAxis),
       mLastError(source.mLastError),
-      mLocation(source.mLocation) {
+      mLocation(source.mLocation),
+      mBound(source.mBound) {
     SetName(source.mName, source.mNameKeeper);
+    if (source.mOwnsInfo)
+        SetInfo(*source.mpInfo);
+    else
+        mpInfo = source.mpInfo;
 }
 
 CData::~CData() {
     SetName(nullptr, CallerKeeps);
+    ReleaseInfo();
     if (Alive()) {
         mGuard[0] = 'k';
         mGuard[1] = 'o';
@@ -116,7 +123,6 @@ void CData::Init(ERegisterHandle mode) {
     setTabSize(1);
     mpDriver = nullptr;
     mCnc = 0;
-    mSwapLimit = kSwapLimit;
     if (!gpDat || !gpHandles || !mName || !gbRegisterNewHandle) return;
     bool keptByName = false;
     if (mode == RegisterNew) {
@@ -247,44 +253,44 @@ std::uint8_t CData::Comm(char*, std::uint16_t, std::uint8_t) {
     return 0;
 }
 std::int32_t CData::Min() {
-    return mInfo.Min();
+    return mpInfo->Min();
 }
 std::int32_t CData::Max() {
-    return mInfo.Max();
+    return mpInfo->Max();
 }
 
 std::uint8_t CData::GetMetInchFormat(std::uint8_t& width, std::uint8_t& decimals, bool inch) {
-    width = inch ? mInfo.mInchWidth : mInfo.mMetricWidth;
-    decimals = inch ? mInfo.mInchDecimals : mInfo.mMetricDecimals;
+    width = inch ? mpInfo->mInchWidth : mpInfo->mMetricWidth;
+    decimals = inch ? mpInfo->mInchDecimals : mpInfo->mMetricDecimals;
     return 0;
 }
 
 bool CData::IsVisible(std::uint16_t index, std::uint8_t axis, std::int32_t) {
     Select(index, axis);
-    return mInfo.mVisible != 0;
+    return mpInfo->mVisible != 0;
 }
 
 bool CData::useFileDialog() {
     return false;
 }
 bool CData::DirectWrite() {
-    return mInfo.mWriteDirect != 0;
+    return mpInfo->mWriteDirect != 0;
 }
 bool CData::InchMetr() {
-    return mInfo.mInchMetric != 0;
+    return mpInfo->mInchMetric != 0;
 }
 double CData::getInchMetricFactor() {
     return 2.54;
 }
 short CData::GetBasis() {
-    return mInfo.mBase;
+    return mpInfo->mBase;
 }
 std::uint16_t CData::GetMaxTabElemAnz() {
     return getTabSize();
 }
 
 const char* CData::GetUnitString() {
-    return CheckInch() ? mInfo.mszInchUnit : mInfo.mszMetricUnit;
+    return CheckInch() ? mpInfo->mszInchUnit : mpInfo->mszMetricUnit;
 }
 
 void CData::setMemLocation(TDriver::ELocation location) {
@@ -354,7 +360,7 @@ TApplString& CData::asString(std::uint16_t index) {
 
 bool CData::CheckInch() const {
     if (!gpDat || (!gpDat->mInchFlag1 && !gpDat->mInchFlag2)) return false;
-    switch (mInfo.mInchMetric) {
+    switch (mpInfo->mInchMetric) {
         case 1:
             return gpDat->mInchFlag1 != 0;
         case 2:
@@ -370,8 +376,10 @@ CData& CData::assignPtr(const CData& source) {
     setTabSize(source.getTabSize());
     mpDriver = source.mpDriver;
     mCnc = source.mCnc;
-    mSwapLimit = source.mSwapLimit;
-    mInfo = source.mInfo;
+    if (source.mOwnsInfo)
+        SetInfo(*source.mpInfo);
+    else
+        ShareInfo(*source.mpInfo);
     if (!gpHandles && gpDat) gpHandles = gpDat->GetHandles();
     return *this;
 }
@@ -398,6 +406,31 @@ void CData::SetName(const char* name, NameKeeper keeper) {
     mNameKeeper = name ? keeper : CallerKeeps;
 }
 
+DInfo& CData::EditInfo() {
+    if (!mOwnsInfo) {
+        mpInfo = new DInfo(*mpInfo);
+        mOwnsInfo = true;
+    }
+    return *const_cast<DInfo*>(mpInfo);
+}
+
+void CData::SetInfo(const DInfo& record) {
+    if (&record == mpInfo) return;
+    EditInfo() = record;
+}
+
+void CData::ShareInfo(const DInfo& record) {
+    if (&record == mpInfo) return;
+    ReleaseInfo();
+    mpInfo = &record;
+}
+
+void CData::ReleaseInfo() {
+    if (mOwnsInfo) delete mpInfo;
+    mpInfo = &korvex::data::EmptyInfo();
+    mOwnsInfo = false;
+}
+
 void CData::KeepName() {
     if (mNameKeeper == CallerKeeps && mName) SetName(mName, ObjectKeeps);
 }
@@ -409,3 +442,40 @@ CData& CData::replaceObject(const CData& source) {
 void CData::TakeTableEntry() {
     if (mHandle != kNoHandle && gpDat) gpDat->SetCDataPtr(mHandle, this);
 }
+
+// ---------------------------------------------------------------- shared records
+
+namespace korvex::data {
+
+// The shared records are never freed: data objects built before (or
+// destroyed after) any static may still point at them.
+const DInfo& EmptyInfo() {
+    static const DInfo* const empty = new DInfo();
+    return *empty;
+}
+
+const DInfo& PlainNumberInfo(DInfo::DType type) {
+    static const auto* const records = [] {
+        auto* made = new const DInfo*[DInfo::QZCARD + 1]();
+        for (int t = DInfo::BYTE; t <= DInfo::QZCARD; ++t) {
+            if (t == DInfo::REAL) continue;
+            made[t] = new DInfo(static_cast<DInfo::DType>(t), INT32_MIN, INT32_MAX, 0, 10, 0, 0, 0,
+                                1.0, 1, 0, 1, 10);
+        }
+        return made;
+    }();
+    const DInfo* record = type <= DInfo::QZCARD ? records[type] : nullptr;
+    return record ? *record : EmptyInfo();
+}
+
+const DInfo& PlainStringInfo(std::uint16_t length) {
+    // Keyed by length: the tree's texts come in a few dozen lengths.
+    static auto* const guard = new std::mutex;
+    static auto* const records = new std::map<std::uint16_t, const DInfo*>;
+    const std::lock_guard<std::mutex> lock(*guard);
+    const DInfo*& record = (*records)[length];
+    if (!record) record = new DInfo(DInfo::STRING, length, DInfo::TPara, 1, 1, 0, 0);
+    return *record;
+}
+
+}  // namespace korvex::data

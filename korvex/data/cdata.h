@@ -19,6 +19,18 @@
 class Daten;
 class Handles;
 
+// The shared records, built once and kept for the life of the process.
+namespace korvex::data {
+// The empty record of an object without a definition.
+const DInfo& EmptyInfo();
+// The plain record a controller number of type gets: full signed 32-bit
+// range, default 0, metric width 10, user factor 1.0, written directly.
+// REQUIRES: type is an integer type (BYTE to QZCARD, not REAL).
+const DInfo& PlainNumberInfo(DInfo::DType type);
+// A STRING record of length bytes per element, written directly.
+const DInfo& PlainStringInfo(std::uint16_t length);
+}  // namespace korvex::data
+
 class CData {
   public:
     enum ERegisterHandle : std::uint8_t {
@@ -186,8 +198,8 @@ class CData {
     // Display text of an element, in one string shared by all data objects:
     // the next call on any object overwrites it.
     TApplString& asString(std::uint16_t index);
-    DInfo::DType DatenTyp() const { return mInfo.mType; }
-    std::uint16_t DatenLaenge() const { return mInfo.mLength; }
+    DInfo::DType DatenTyp() const { return mpInfo->mType; }
+    std::uint16_t DatenLaenge() const { return mpInfo->mLength; }
     // Is the value shown in inch now (the inch flags of the Daten).
     bool CheckInch() const;
     void WriteProtocol(const char* kind, const char* text);
@@ -208,9 +220,12 @@ class CData {
     TDriver::ELocation Location() const { return static_cast<TDriver::ELocation>(mLocation); }
     TDriver* Driver() const { return mpDriver; }
     std::uint8_t Cnc() const { return mCnc; }
-    std::uint32_t SwapLimit() const { return mSwapLimit; }
-    const DInfo& Info() const { return mInfo; }
-    DInfo& Info() { return mInfo; }
+    // The same for every object: it is not held per object.
+    std::uint32_t SwapLimit() const { return kSwapLimit; }
+    const DInfo& Info() const { return *mpInfo; }
+    // The record to change: the object's own, made from the shared one on
+    // first use.
+    DInfo& Info() { return EditInfo(); }
     // True while the life marker says the object is alive.
     bool Alive() const { return mGuard[0] == 'O' && mGuard[1] == 'K' && mGuard[2] == 0; }
 
@@ -251,28 +266,40 @@ class CData {
     // Halts with "Wrong Definition of Handle [name]!".
     static void HaltWrongDefinition(const char* name, unsigned line);
 
-    // Members, in declaration order.
+    // The definition record: read through mpInfo; EditInfo gives the
+    // object a record of its own first.
+    DInfo& EditInfo();
+    // Takes record as this object's own record.
+    void SetInfo(const DInfo& record);
+    // Points at a shared record that outlives every data object; an own
+    // record is freed.
+    void ShareInfo(const DInfo& record);
+
+    // Members, packed: the tree holds tens of thousands of these objects.
     char mGuard[4] = {'O', 'K', 0, 0};
-    TDriver* mpDriver = nullptr;
-    std::uint8_t mCnc = 0;
-    std::uint32_t mSwapLimit = kSwapLimit;
-    const char* mName = nullptr;
     std::uint16_t mHandle = kNoHandle;
     std::uint16_t mIndex = 0;
-    std::uint8_t mAxis = kCurrentAxis;
-    DInfo mInfo;
+    TDriver* mpDriver = nullptr;
+    const char* mName = nullptr;
+    // Never null: a shared record (the empty one, or the plain record of a
+    // controller number or text) until the object changes anything in it.
+    const DInfo* mpInfo = &korvex::data::EmptyInfo();
     std::uint16_t mTabSize = 1;
-    bool mBound = false;
+    std::uint8_t mCnc = 0;
+    std::uint8_t mAxis = kCurrentAxis;
     std::uint8_t mLastError = 0;
     std::uint8_t mLocation = TDriver::LocationDefault;
+    bool mBound : 1 = false;
 
   private:
     // Who keeps the text mName points to.
     enum NameKeeper : std::uint8_t { CallerKeeps, RegistryKeeps, ObjectKeeps };
     void TakeDaten(Daten* daten);
     void SetName(const char* name, NameKeeper keeper);
+    void ReleaseInfo();
 
-    NameKeeper mNameKeeper = CallerKeeps;
+    NameKeeper mNameKeeper : 2 = CallerKeeps;
+    bool mOwnsInfo : 1 = false;
 };
 
 #endif  // KORVEX_DATA_CDATA_H_

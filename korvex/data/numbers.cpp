@@ -111,19 +111,19 @@ CVirtualNumber& CVirtualNumber::replaceObject(const CVirtualNumber& source) {
 }
 
 std::int32_t CVirtualNumber::CheckmBValueIsSigned() {
-    mLValue = mInfo.mType == DInfo::SHORTINT ? static_cast<std::int8_t>(mBValue) : mBValue;
+    mLValue = mpInfo->mType == DInfo::SHORTINT ? static_cast<std::int8_t>(mBValue) : mBValue;
     return mLValue;
 }
 
 std::int32_t CVirtualNumber::CheckmIValueIsUnsigned() {
-    const bool isSigned = mInfo.mType == DInfo::INTEGER || mInfo.mType == DInfo::QZSHORTREAL;
+    const bool isSigned = mpInfo->mType == DInfo::INTEGER || mpInfo->mType == DInfo::QZSHORTREAL;
     mLValue = isSigned ? static_cast<std::int16_t>(mIValue) : mIValue;
     return mLValue;
 }
 
 char* CVirtualNumber::Bin2Str(std::int32_t value, char* out, short width, short decimals) const {
-    return Daten::Bin2Str(value, out, width, decimals, 0, UnsignedType(mInfo.mType) ? 1 : 0,
-                          mInfo.mBase);
+    return Daten::Bin2Str(value, out, width, decimals, 0, UnsignedType(mpInfo->mType) ? 1 : 0,
+                          mpInfo->mBase);
 }
 
 std::int32_t CVirtualNumber::Str2Bin(const char* text, short decimals) const {
@@ -136,12 +136,12 @@ std::uint8_t CVirtualNumber::CheckFeldWeite(const char* text, char* out, std::ui
 }
 
 bool CVirtualNumber::NotValid(std::int32_t value, char* out, std::uint16_t size) const {
-    return Daten::NotValid(mInfo, CheckInch(), value, out, size);
+    return Daten::NotValid(*mpInfo, CheckInch(), value, out, size);
 }
 
 bool CVirtualNumber::SpecialValue2String(std::int32_t value, char* buffer,
                                          std::uint16_t size) const {
-    if (mInfo.mType == DInfo::BITMASK && buffer && size >= 4) {
+    if (mpInfo->mType == DInfo::BITMASK && buffer && size >= 4) {
         StrCopy(buffer, value ? "on" : "off", size);
         return true;
     }
@@ -149,22 +149,22 @@ bool CVirtualNumber::SpecialValue2String(std::int32_t value, char* buffer,
 }
 
 std::int32_t CVirtualNumber::considerUserFactorAndZREF(std::int32_t value) const {
-    if (gpDat && gpDat->mZReverse && mInfo.mZReverse)
+    if (gpDat && gpDat->mZReverse && mpInfo->mZReverse)
         value = static_cast<std::int32_t>(static_cast<std::uint32_t>(gpDat->mZReference) -
                                           static_cast<std::uint32_t>(value));
-    if (mInfo.mUserFactor != 1.0) {
-        const double number = UnsignedType(mInfo.mType)
+    if (mpInfo->mUserFactor != 1.0) {
+        const double number = UnsignedType(mpInfo->mType)
                                   ? static_cast<double>(static_cast<std::uint32_t>(value))
                                   : static_cast<double>(value);
-        value = RoundToLong(number * mInfo.mUserFactor);
+        value = RoundToLong(number * mpInfo->mUserFactor);
     }
     return value;
 }
 
 std::uint8_t CVirtualNumber::Format(std::int32_t x, bool inch, char* buffer,
                                     std::uint16_t size) const {
-    const short width = inch ? mInfo.mInchWidth : mInfo.mMetricWidth;
-    const short decimals = inch ? mInfo.mInchDecimals : mInfo.mMetricDecimals;
+    const short width = inch ? mpInfo->mInchWidth : mpInfo->mMetricWidth;
+    const short decimals = inch ? mpInfo->mInchDecimals : mpInfo->mMetricDecimals;
     char text[Daten::kTextBufferSize];
     Bin2Str(x, text, width, decimals);
     return CheckFeldWeite(text, buffer, size, static_cast<std::uint16_t>(width));
@@ -175,7 +175,7 @@ std::uint8_t CVirtualNumber::Value2String(std::int32_t value, char* buffer, std:
     value = considerUserFactorAndZREF(value);
     if (CheckInch()) {
         double x = static_cast<double>(value) * (1.0 / kInchFactor);
-        if (mInfo.mInchDecimals > 4) x *= 10.0 * mInfo.mInchDecimals - 40.0;
+        if (mpInfo->mInchDecimals > 4) x *= 10.0 * mpInfo->mInchDecimals - 40.0;
         return Format(RoundToLong(x), true, buffer, size);
     }
     return Format(value, false, buffer, size);
@@ -183,7 +183,7 @@ std::uint8_t CVirtualNumber::Value2String(std::int32_t value, char* buffer, std:
 
 std::uint8_t CVirtualNumber::MetricValue2InchString(std::int32_t value, char* buffer,
                                                     std::uint16_t size) {
-    if (mInfo.mInchMetric == 0) return Value2String(value, buffer, size);
+    if (mpInfo->mInchMetric == 0) return Value2String(value, buffer, size);
     if (SpecialValue2String(value, buffer, size)) return Daten::Ok;
     value = considerUserFactorAndZREF(value);
     return Format(RoundToLong(value / getInchMetricFactor()), true, buffer, size);
@@ -191,7 +191,7 @@ std::uint8_t CVirtualNumber::MetricValue2InchString(std::int32_t value, char* bu
 
 std::uint8_t CVirtualNumber::InchValue2MetricString(std::int32_t value, char* buffer,
                                                     std::uint16_t size) {
-    if (mInfo.mInchMetric == 0) return Value2String(value, buffer, size);
+    if (mpInfo->mInchMetric == 0) return Value2String(value, buffer, size);
     if (SpecialValue2String(value, buffer, size)) return Daten::Ok;
     value = considerUserFactorAndZREF(value);
     return Format(RoundToLong(value * getInchMetricFactor()), false, buffer, size);
@@ -201,26 +201,26 @@ std::uint8_t CVirtualNumber::String2Value(const char* text, std::int32_t& value)
     if (!text) text = "";
     if (std::strchr(text, '*')) {
         // A star marks the value as not valid, from now on for good.
-        mInfo.mNotValid = 1;
-        value = mInfo.mNotValidValue;
+        EditInfo().mNotValid = 1;
+        value = mpInfo->mNotValidValue;
         return Daten::Ok;
     }
-    const bool point = mInfo.mType >= DInfo::QZREAL;
+    const bool point = mpInfo->mType >= DInfo::QZREAL;
     for (const char* c = text; *c; ++c) {
         if (!((*c >= '0' && *c <= '9') || *c == '+' || *c == '-' || (point && *c == '.')))
             return Daten::ParameterError;
     }
     std::int32_t result =
         CheckInch()
-            ? RoundToLong(static_cast<double>(Str2Bin(text, mInfo.mInchDecimals)) * kInchFactor)
-            : Str2Bin(text, mInfo.mMetricDecimals);
-    if (mInfo.mUserFactor != 1.0 && mInfo.mUserFactor != 0.0)
-        result = WrapToLong(static_cast<double>(result) / mInfo.mUserFactor);
-    if (gpDat && gpDat->mZReverse && mInfo.mZReverse)
+            ? RoundToLong(static_cast<double>(Str2Bin(text, mpInfo->mInchDecimals)) * kInchFactor)
+            : Str2Bin(text, mpInfo->mMetricDecimals);
+    if (mpInfo->mUserFactor != 1.0 && mpInfo->mUserFactor != 0.0)
+        result = WrapToLong(static_cast<double>(result) / mpInfo->mUserFactor);
+    if (gpDat && gpDat->mZReverse && mpInfo->mZReverse)
         result = static_cast<std::int32_t>(static_cast<std::uint32_t>(gpDat->mZReference) -
                                            static_cast<std::uint32_t>(result));
-    const std::int32_t min = mInfo.Min();
-    const std::int32_t max = mInfo.Max();
+    const std::int32_t min = mpInfo->Min();
+    const std::int32_t max = mpInfo->Max();
     if ((min != 0 || max != 0) && (result < min || result > max)) return Daten::ValueOutOfRange;
     value = result;
     return Daten::Ok;
@@ -259,12 +259,13 @@ CPrivNumber::CPrivNumber(Daten* daten, const char* name, std::uint16_t tabSize,
     }
     const DInfo::DType type =
         metricDecimals == 0 && inchDecimals == 0 ? DInfo::LONGINT : DInfo::QZREAL;
-    mInfo = DInfo(type, INT32_MIN, INT32_MAX, 0, metricWidth, metricDecimals, inchWidth,
-                  inchDecimals, 1.0, 1, inchMetric, 1, 10);
-    mInfo.SetInchMetric(metricWidth, metricDecimals, metricUnit,
-                        static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
-    mInfo.mNotValid = notValid;
-    mInfo.mNotValidValue = notValidValue;
+    DInfo& info = EditInfo();
+    info = DInfo(type, INT32_MIN, INT32_MAX, 0, metricWidth, metricDecimals, inchWidth,
+                 inchDecimals, 1.0, 1, inchMetric, 1, 10);
+    info.SetInchMetric(metricWidth, metricDecimals, metricUnit,
+                       static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
+    info.mNotValid = notValid;
+    info.mNotValidValue = notValidValue;
     mOwnsStorage = true;
     Finish(tabSize);
 }
@@ -295,10 +296,11 @@ CPrivNumber::CPrivNumber(Daten* daten, const char* name, void* storage, std::uin
         min = INT32_MIN;
         max = INT32_MAX;
     }
-    mInfo = DInfo(type, min, max, 0, metricWidth, metricDecimals, inchWidth, inchDecimals, 1.0, 1,
-                  inchMetric, 1, 10);
-    mInfo.SetInchMetric(metricWidth, metricDecimals, metricUnit,
-                        static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
+    DInfo& info = EditInfo();
+    info = DInfo(type, min, max, 0, metricWidth, metricDecimals, inchWidth, inchDecimals, 1.0, 1,
+                 inchMetric, 1, 10);
+    info.SetInchMetric(metricWidth, metricDecimals, metricUnit,
+                       static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
     mpCells = storage;
     mLentSize = tabSize;
     Finish(tabSize);
@@ -318,7 +320,7 @@ CPrivNumber::operator std::int32_t() {
     if (!mBound || !mpCells || mIndex >= mTabSize) return mLValue;
     _gDebugHandles.IncRead(mHandle);
     const unsigned char* cell = Cell(mIndex);
-    switch (mInfo.mLength) {
+    switch (mpInfo->mLength) {
         case 4:
             std::memcpy(&mLValue, cell, 4);
             break;
@@ -339,7 +341,7 @@ CPrivNumber::operator std::int32_t() {
 void CPrivNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axis) {
     if (!mBound) return;
     Select(index, axis);
-    if (OutOfRange(mInfo, value)) {
+    if (OutOfRange(*mpInfo, value)) {
         Fail(Daten::ValueOutOfRange);
         return;
     }
@@ -349,10 +351,10 @@ void CPrivNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t
         const auto word = static_cast<std::uint32_t>(value);
         const auto half = static_cast<std::uint16_t>(value);
         const auto byte = static_cast<std::uint8_t>(value);
-        const void* bytes = mInfo.mLength == 4   ? static_cast<const void*>(&word)
-                            : mInfo.mLength == 2 ? static_cast<const void*>(&half)
-                                                 : static_cast<const void*>(&byte);
-        if (mInfo.mLength <= 4) std::memcpy(Cell(mIndex), bytes, mInfo.mLength);
+        const void* bytes = mpInfo->mLength == 4   ? static_cast<const void*>(&word)
+                            : mpInfo->mLength == 2 ? static_cast<const void*>(&half)
+                                                   : static_cast<const void*>(&byte);
+        if (mpInfo->mLength <= 4) std::memcpy(Cell(mIndex), bytes, mpInfo->mLength);
     }
     mLValue = value;
     mLastError = Daten::Ok;
@@ -379,14 +381,15 @@ CDrvNumber::CDrvNumber(Daten* daten, const char* name, std::uint32_t address, st
                        std::uint32_t stride, std::uint16_t readParam, bool readFlag,
                        std::uint16_t index, const TDriver::ELocation location)
     : CVirtualNumber(daten, name, index, location, NoRegistration),
-      mAddress(address),
-      mReadParam(readParam),
       mReadFlag(readFlag),
+      mReadParam(readParam),
+      mAddress(address),
       mStride(stride) {
     Build(name, length, type, tabSize, RegisterNew);
-    if (mInfo.mType == DInfo::NONE) return;
-    mInfo.SetInchMetric(metricWidth, metricDecimals, metricUnit,
-                        static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals, inchUnit);
+    if (mpInfo->mType == DInfo::NONE) return;
+    EditInfo().SetInchMetric(metricWidth, metricDecimals, metricUnit,
+                             static_cast<unsigned char>(inchMetric), inchWidth, inchDecimals,
+                             inchUnit);
 }
 
 CDrvNumber::CDrvNumber(Daten* daten, const char* name, std::uint32_t address, std::uint16_t length,
@@ -412,7 +415,7 @@ CDrvNumber::CDrvNumber(Daten* daten, TransientName name, std::uint32_t address,
     KeepName();
 }
 
-CDrvNumber::CDrvNumber() : mReadParam(0), mReadFlag(true) {}
+CDrvNumber::CDrvNumber() : mReadFlag(true), mReadParam(0) {}
 
 CDrvNumber::CDrvNumber(const CDrvNumber& source) : CDrvNumber(source, false, source.Location()) {}
 
@@ -426,9 +429,10 @@ CDrvNumber::CDrvNumber(const CDrvNumber& source, bool privateCopy,
     // inch/metric value.
     const std::uint16_t size = getTabSize() ? getTabSize() : 1;
     mMirror.Create(size, [&] {
-        return new CPrivNumber(gpDat, source.mName, size, mInfo.mMetricWidth, mInfo.mMetricDecimals, mInfo.mszMetricUnit,
-                               mInfo.mInchMetric, mInfo.mInchWidth, mInfo.mInchDecimals,
-                               mInfo.mszInchUnit, 0, 0, 0);
+        return new CPrivNumber(gpDat, source.mName, size, mpInfo->mMetricWidth,
+                               mpInfo->mMetricDecimals, mpInfo->mszMetricUnit, mpInfo->mInchMetric,
+                               mpInfo->mInchWidth, mpInfo->mInchDecimals, mpInfo->mszInchUnit, 0, 0,
+                               0);
     });
 }
 
@@ -441,7 +445,7 @@ void CDrvNumber::Build(const char* name, std::uint16_t length, DInfo::DType type
         HaltWrongDefinition(name, __LINE__);
         return;
     }
-    mInfo = DInfo(type, INT32_MIN, INT32_MAX, 0, 10, 0, 0, 0, 1.0, 1, 0, 1, 10);
+    ShareInfo(korvex::data::PlainNumberInfo(type));
     if (mStride == 0) mStride = length;
     Init(mode);
     setTabSize(tabSize);
@@ -474,7 +478,7 @@ CDrvNumber::operator std::int32_t() {
     }
     if (!mBound || !mpDriver) return mLValue;
     _gDebugHandles.IncRead(mHandle);
-    const std::uint16_t length = mInfo.mLength;
+    const std::uint16_t length = mpInfo->mLength;
     if (length != 1 && length != 2 && length != 4) {
         mLastError = Daten::WrongType;  // an 8-byte field is no number of 32 bits
         return mLValue;
@@ -526,12 +530,12 @@ void CDrvNumber::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t 
     }
     if (!mBound || !mpDriver) return;
     Pick(index, axis);
-    if (OutOfRange(mInfo, value)) {
+    if (OutOfRange(*mpInfo, value)) {
         Fail(Daten::ValueOutOfRange);
         return;
     }
     _gDebugHandles.IncWrite(mHandle);
-    const std::uint16_t length = mInfo.mLength;
+    const std::uint16_t length = mpInfo->mLength;
     if (length != 1 && length != 2 && length != 4) {
         mLastError = Daten::WrongType;
         return;

@@ -67,19 +67,20 @@ class CVirtualNumber : public CData {
     // x formatted in the inch or metric format of the definition.
     std::uint8_t Format(std::int32_t x, bool inch, char* buffer, std::uint16_t size) const;
 
+    // In the order that packs them (the first byte fills CData's tail).
     bool mOwnsStorage = false;
-    // Elements of memory lent by the caller (0: none lent); the table never
-    // grows past them.
-    std::uint16_t mLentSize = 0;
-    std::uint8_t mBValue = 0;
-    std::uint16_t mIValue = 0;
-    std::int32_t mLValue = 0;
     // The values: owned 32-bit cells, or the lender's memory of elements of
     // the definition's length. Cells are copied byte-wise, so the lender's
     // memory needs no particular alignment.
     void* mpCells = nullptr;
+    // Elements of memory lent by the caller (0: none lent); the table never
+    // grows past them.
+    std::uint16_t mLentSize = 0;
+    std::uint16_t mIValue = 0;
+    std::int32_t mLValue = 0;
+    std::uint8_t mBValue = 0;
     unsigned char* Cell(std::uint16_t index) const {
-        return static_cast<unsigned char*>(mpCells) + std::size_t{mInfo.mLength} * index;
+        return static_cast<unsigned char*>(mpCells) + std::size_t{mpInfo->mLength} * index;
     }
 };
 
@@ -176,7 +177,7 @@ class CDrvNumber : public CVirtualNumber {
     // Multi-byte values are swapped unless the location keeps them and
     // element 0 lies below the swap limit.
     bool Swapped() const {
-        return !(mLocation != TDriver::LocationSwapped && mAddress < mSwapLimit);
+        return !(mLocation != TDriver::LocationSwapped && mAddress < kSwapLimit);
     }
     // Shared by the constructors: checks the definition, then registers.
     void Build(const char* name, std::uint16_t length, DInfo::DType type, std::uint16_t tabSize,
@@ -184,9 +185,10 @@ class CDrvNumber : public CVirtualNumber {
     void ReleaseDrvPart() { mMirror.Release(); }
     void TakeDrvPart(const CDrvNumber& source);
 
-    std::uint32_t mAddress = 0;
-    std::uint16_t mReadParam = 150;
+    // In the order that packs them after CVirtualNumber's last byte.
     bool mReadFlag = false;
+    std::uint16_t mReadParam = 150;
+    std::uint32_t mAddress = 0;
     std::uint32_t mStride = 0;
     PrivateMirror<CPrivNumber> mMirror;
 };

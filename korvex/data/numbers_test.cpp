@@ -4,12 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/support/values_fixture.h"
 #include "korvex/data/strings.h"
+#include "tests/support/values_fixture.h"
 
 namespace {
 
@@ -236,6 +237,50 @@ TEST_F(DataObjectsTest, CopiesFreeEverythingOnce) {
     EXPECT_EQ(daten->GetCDataPtr(base.Handle()), &taker);
     base.replaceObject(taker);
     EXPECT_EQ(daten->GetCDataPtr(base.Handle()), &base);
+}
+
+// Controller numbers of one type share one record until one changes its
+// own: the change reaches no other object, and a copy keeps what it took.
+TEST_F(DataObjectsTest, RecordsAreSharedUntilChanged) {
+    const auto record = [](const CData& object) -> const DInfo& { return object.Info(); };
+    struct Case {
+        const char* what;
+        std::function<void(CDrvNumber&)> change;
+        bool (*changed)(const DInfo&);
+    };
+    const Case cases[] = {
+        {"Info", [](CDrvNumber& n) { n.Info().mBase = 2; },
+         [](const DInfo& r) { return r.mBase == 2; }},
+        {"a star",
+         [](CDrvNumber& n) {
+             std::int32_t v = 0;
+             n.String2Value("*", v);
+         },
+         [](const DInfo& r) { return r.mNotValid == 1; }},
+        {"by handle",
+         [this](CDrvNumber& n) { daten->ExistHandleAndGetInfo(n.Handle())->mVisible = 0; },
+         [](const DInfo& r) { return r.mVisible == 0; }},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = "Shared" + std::to_string(serial++);
+        CDrvNumber one(daten.get(), CData::TransientName{(name + "A").c_str()}, kBelow, 2,
+                       DInfo::WORD, CData::RegisterNew);
+        CDrvNumber other(daten.get(), CData::TransientName{(name + "B").c_str()}, kBelow, 2,
+                         DInfo::WORD, CData::RegisterNew);
+        EXPECT_EQ(&record(one), &record(other));
+        EXPECT_EQ(daten->FindRecord(other.Handle()), &record(other));
+        c.change(one);
+        EXPECT_TRUE(c.changed(record(one)));
+        EXPECT_FALSE(c.changed(record(other)));
+        EXPECT_EQ(record(one).mType, DInfo::WORD);
+        CDrvNumber copy(one);
+        one.assignPtr(other);
+        EXPECT_FALSE(c.changed(record(one)));
+        EXPECT_TRUE(c.changed(record(copy)));
+        EXPECT_EQ(one.GetValue(0, 0), other.GetValue(0, 0));
+    }
 }
 
 TEST_F(DataObjectsTest, NumberConversions) {

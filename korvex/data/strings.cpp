@@ -5,15 +5,6 @@
 
 #include "korvex/korvex.h"
 
-namespace {
-
-// A STRING definition of length bytes per element.
-DInfo StringInfo(std::uint16_t length) {
-    return DInfo(DInfo::STRING, length, DInfo::TPara, 1, 1, 0, 0);
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------- CVirtualStr
 
 CVirtualStr::CVirtualStr(Daten* daten, const char* name, std::uint16_t index,
@@ -49,7 +40,7 @@ CPrivStr::CPrivStr(Daten* daten, const char* name, std::uint16_t tabSize, std::u
         HaltWrongDefinition(name, __LINE__);
         return;
     }
-    mInfo = StringInfo(kOwnTextLength);
+    ShareInfo(korvex::data::PlainStringInfo(kOwnTextLength));
     mOwnsTexts = true;
     Finish(tabSize);
 }
@@ -61,7 +52,7 @@ CPrivStr::CPrivStr(Daten* daten, const char* name, char* storage, std::uint16_t 
         HaltWrongDefinition(name, __LINE__);
         return;
     }
-    mInfo = StringInfo(length);
+    ShareInfo(korvex::data::PlainStringInfo(length));
     mpStorage = storage;
     mLentSize = tabSize;
     Finish(tabSize);
@@ -138,7 +129,7 @@ void CPrivStr::Refresh() {
     } else if (mOwnsTexts && mpTexts) {
         mpCurrent = mpTexts[mIndex].c_str();
     } else if (mpStorage) {
-        mpCurrent = mpStorage + static_cast<std::size_t>(mInfo.mLength) * mIndex;
+        mpCurrent = mpStorage + static_cast<std::size_t>(mpInfo->mLength) * mIndex;
     }
 }
 
@@ -158,7 +149,7 @@ void CPrivStr::SetString(const char* text, std::uint16_t index, std::uint8_t axi
     if (!mpCurrent) return;
     if (!text) text = "";
     _gDebugHandles.IncWrite(mHandle);
-    const std::size_t length = mInfo.mLength;
+    const std::size_t length = mpInfo->mLength;
     if (mOwnsTexts) {
         mpTexts[mIndex].str().assign(text, strnlen(text, length));
         mpCurrent = mpTexts[mIndex].c_str();
@@ -179,7 +170,7 @@ CPrivStr::operator std::int32_t() {
     if (!mpCurrent) return mCValue;
     _gDebugHandles.IncRead(mHandle);
     const std::size_t available =
-        mOwnsTexts ? mpTexts[mIndex].Length() : static_cast<std::size_t>(mInfo.mLength);
+        mOwnsTexts ? mpTexts[mIndex].Length() : static_cast<std::size_t>(mpInfo->mLength);
     mCValue = mIndex < available ? static_cast<std::uint8_t>(mpCurrent[mIndex]) : 0;
     return mCValue;
 }
@@ -188,7 +179,7 @@ void CPrivStr::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t ax
     if (!mBound) return;
     Select(index, axis);
     Refresh();
-    if (!mpCurrent || mIndex >= mInfo.mLength) return;
+    if (!mpCurrent || mIndex >= mpInfo->mLength) return;
     _gDebugHandles.IncWrite(mHandle);
     mCValue = static_cast<std::uint8_t>(value);
     if (mOwnsTexts) {
@@ -197,7 +188,7 @@ void CPrivStr::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t ax
         text[mIndex] = static_cast<char>(mCValue);
         mpCurrent = text.c_str();
     } else {
-        mpStorage[static_cast<std::size_t>(mInfo.mLength) * mIndex + mIndex] =
+        mpStorage[static_cast<std::size_t>(mpInfo->mLength) * mIndex + mIndex] =
             static_cast<char>(mCValue);
     }
     mLastError = Daten::Ok;
@@ -224,9 +215,9 @@ CDrvStr::CDrvStr(Daten* daten, const char* name, std::uint32_t address, std::uin
                  bool readFlag, std::uint16_t index, const TDriver::ELocation location)
     : CVirtualStr(daten, name, index, location, NoRegistration),
       mAddress(address),
+      mStride(stride),
       mReadParam(readParam),
-      mReadFlag(readFlag),
-      mStride(stride) {
+      mReadFlag(readFlag) {
     Build(name, length, tabSize, RegisterNew);
 }
 
@@ -258,7 +249,7 @@ CDrvStr::CDrvStr(const CDrvStr& source, bool privateCopy, const TDriver::ELocati
     const std::uint16_t size = mTabSize ? mTabSize : 1;
     mMirror.Create(size, [&] { return new CPrivStr(gpDat, source.mName, size, 0); });
     // The mirror's texts are as long as the controller's, not a default length.
-    mMirror->mInfo.mLength = mInfo.mLength;
+    mMirror->ShareInfo(korvex::data::PlainStringInfo(mpInfo->mLength));
 }
 
 void CDrvStr::Build(const char* name, std::uint16_t length, std::uint16_t tabSize,
@@ -268,9 +259,8 @@ void CDrvStr::Build(const char* name, std::uint16_t length, std::uint16_t tabSiz
         HaltWrongDefinition(name, __LINE__);
         return;
     }
-    mInfo = StringInfo(length);
+    ShareInfo(korvex::data::PlainStringInfo(length));
     if (mStride == 0) mStride = length;
-    mpText = new char[length + 1u]();
     Init(mode);
     setTabSize(tabSize);
 }
@@ -294,11 +284,17 @@ void CDrvStr::TakeDrvPart(const CDrvStr& source) {
     mReadFlag = source.mReadFlag;
     mStride = source.mStride;
     if (source.mpText) {
-        const std::size_t n = source.mInfo.mLength + 1u;
+        const std::size_t n = source.mpInfo->mLength + 1u;
         mpText = new char[n];
         std::memcpy(mpText, source.mpText, n);
     }
     mMirror.CopyFrom(source.mMirror, source.mTabSize ? source.mTabSize : 1);
+}
+
+char* CDrvStr::Text() {
+    if (!mpText && mpInfo->mType == DInfo::STRING && mpInfo->mLength > 0)
+        mpText = new char[mpInfo->mLength + 1u]();
+    return mpText;
 }
 
 std::uint16_t CDrvStr::getTabSize() const {
@@ -316,8 +312,8 @@ const char* CDrvStr::MirrorText() {
 }
 
 CDrvStr::operator const char*() {
-    if (!mpText) return "";
-    const std::uint16_t length = mInfo.mLength;
+    if (!Text()) return "";
+    const std::uint16_t length = mpInfo->mLength;
     if (MirrorHolds()) {
         StrCopy(mpText, MirrorText(), length + 1u);
         return mpText;
@@ -351,9 +347,9 @@ void CDrvStr::SetString(const char* text, std::uint16_t index, std::uint8_t axis
         mLastError = Daten::Ok;
         return;
     }
-    if (!mBound || !mpDriver || !mpText) return;
+    if (!mBound || !mpDriver || !Text()) return;
     Select(index, axis);
-    const std::uint16_t length = mInfo.mLength;
+    const std::uint16_t length = mpInfo->mLength;
     // The controller reads the field as a C string: the text is cut to
     // length - 1 characters so that a terminator always follows it. The whole
     // field is sent; what follows the text is zero, never an older text.
@@ -419,9 +415,9 @@ void CDrvStr::SetValue(std::int32_t value, std::uint16_t index, std::uint8_t axi
 }
 
 void* CDrvStr::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index, bool) {
-    if (!buffer || !mpText) return buffer;
+    if (!buffer || !Text()) return buffer;
     Select(index, mAxis);
-    const std::uint16_t n = size < mInfo.mLength ? size : mInfo.mLength;
+    const std::uint16_t n = size < mpInfo->mLength ? size : mpInfo->mLength;
     if (MirrorHolds()) {
         // The mirror's text, zero-padded to the block.
         const char* text = MirrorText();
@@ -436,7 +432,7 @@ void* CDrvStr::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index
     const std::uint16_t moved =
         mpDriver->ReadMemory(mCnc, ElementAddress(), n, mReadParam, mReadFlag, mpText,
                              static_cast<TDriver::ELocation>(mLocation));
-    mpText[mInfo.mLength] = '\0';
+    mpText[mpInfo->mLength] = '\0';
     if (moved != n) {
         Fail(Daten::DataOrDriverError);
         return buffer;
@@ -448,9 +444,9 @@ void* CDrvStr::GetBinBlock(void* buffer, std::uint16_t size, std::uint16_t index
 
 const void* CDrvStr::SetBinBlock(const void* buffer, std::uint16_t size, std::uint16_t index,
                                  bool) {
-    if (!buffer || !mpText) return buffer;
+    if (!buffer || !Text()) return buffer;
     Select(index, mAxis);
-    const std::uint16_t n = size < mInfo.mLength ? size : mInfo.mLength;
+    const std::uint16_t n = size < mpInfo->mLength ? size : mpInfo->mLength;
     if (mMirror) {
         // Nothing reaches the controller from a private copy: the mirror
         // takes the block as the element's text.

@@ -119,6 +119,9 @@ class CDrvStr : public CVirtualStr {
 
   private:
     void Build(const char* name, std::uint16_t length, std::uint16_t tabSize, ERegisterHandle mode);
+    // The text buffer, made on first use; null for an object without a
+    // definition.
+    char* Text();
     void ReleaseBuffers();
     void TakeDrvPart(const CDrvStr& source);
     bool MirrorHolds() const { return mMirror.Holds(mIndex, mTabSize); }
@@ -127,14 +130,15 @@ class CDrvStr : public CVirtualStr {
     // The mirror's text of the selected element, or "".
     const char* MirrorText();
 
-    std::uint32_t mAddress = 0;
     // Holds the definition's length plus a terminator: a text that fills its
-    // field comes without one.
+    // field comes without one. Made on the first access that needs it: most
+    // texts of a tree are never read.
     char* mpText = nullptr;
     PrivateMirror<CPrivStr> mMirror;
+    std::uint32_t mAddress = 0;
+    std::uint32_t mStride = 0;
     std::uint16_t mReadParam = 150;
     bool mReadFlag = false;
-    std::uint32_t mStride = 0;
 };
 
 #endif  // KORVEX_DATA_STRINGS_H_
