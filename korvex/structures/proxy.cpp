@@ -12,19 +12,20 @@ NameBuilder::NameBuilder(const TApplString& prefix) {
     mText = prefix.str();
 }
 
-CData::TransientName NameBuilder::Field(std::size_t base, const char* field) const {
+CData::TransientName NameBuilder::Field(std::size_t base, std::string_view field) const {
     mText.resize(base);
     mText += field;
     return {mText.c_str()};
 }
 
-std::size_t NameBuilder::Nested(std::size_t base, const char* field) const {
+std::size_t NameBuilder::Nested(std::size_t base, std::string_view field) const {
     mText.resize(base);
     mText += field;
     return mText.size();
 }
 
-std::size_t NameBuilder::Element(std::size_t base, const char* field, std::uint32_t index) const {
+std::size_t NameBuilder::Element(std::size_t base, std::string_view field,
+                                 std::uint32_t index) const {
     mText.resize(base);
     mText += field;
     char digits[12];
@@ -35,9 +36,9 @@ std::size_t NameBuilder::Element(std::size_t base, const char* field, std::uint3
 }
 
 CPointedTo<CDrvNumber> PointerField(const NameBuilder& names, std::size_t base,
-                                    const char* valueField, const char* pointerField, Daten* daten,
-                                    std::uint32_t address, std::uint16_t length, DInfo::DType type,
-                                    CData::ERegisterHandle mode) {
+                                    std::string_view valueField, std::string_view pointerField,
+                                    Daten* daten, std::uint32_t address, std::uint16_t length,
+                                    DInfo::DType type, CData::ERegisterHandle mode) {
     auto* value = new CDrvNumber(daten, names.Field(base, valueField), 0, length, type, mode);
     return CPointedTo<CDrvNumber>(daten, names.Field(base, pointerField), address, value, mode);
 }

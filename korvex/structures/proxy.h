@@ -49,11 +49,11 @@ class NameBuilder {
   public:
     explicit NameBuilder(const TApplString& prefix);
     // The name of a field of the proxy whose prefix ends at base.
-    CData::TransientName Field(std::size_t base, const char* field) const;
+    CData::TransientName Field(std::size_t base, std::string_view field) const;
     // Where the prefix of a nested proxy, or of element index of an array
     // of them, ends.
-    std::size_t Nested(std::size_t base, const char* field) const;
-    std::size_t Element(std::size_t base, const char* field, std::uint32_t index) const;
+    std::size_t Nested(std::size_t base, std::string_view field) const;
+    std::size_t Element(std::size_t base, std::string_view field, std::uint32_t index) const;
 
   private:
     // Scratch space shared by the nested constructions.
@@ -63,7 +63,7 @@ class NameBuilder {
 // A pointer field: the value it leads to is built first, at address 0, then
 // the pointer, which owns it.
 CPointedTo<CDrvNumber> PointerField(const NameBuilder& names, std::size_t base,
-                                    const char* valueField, const char* pointerField,
+                                    std::string_view valueField, std::string_view pointerField,
                                     Daten* daten, std::uint32_t address, std::uint16_t length,
                                     DInfo::DType type, CData::ERegisterHandle mode);
 
