@@ -41,6 +41,9 @@ class InputCheckTest : public ::testing::Test {
     std::unique_ptr<Daten> daten;
 };
 
+// What the check lets through and refuses is the commands_tool_table
+// script's (input --preview); here each kind sent for real, or refused with
+// nothing written.
 TEST_F(InputCheckTest, ChecksThenNamesEveryLineSent) {
     struct Case {
         std::uint16_t handle;
@@ -51,32 +54,12 @@ TEST_F(InputCheckTest, ChecksThenNamesEveryLineSent) {
         std::vector<std::string> sent;
     } cases[] = {
         {kTDiaD, "1.2", 4, true, 0, {"T5D1.2"}},
-        {kTDiaD, "+6.5", 0, true, 0, {"T1D+6.5"}},  // the maximum; the text goes as typed
-        {kTDiaD, "0000000000000006.5", 0, true, 0, {"T1D0000000000000006.5"}},
-        {kTDiaD, ".5", 0, true, 0, {"T1D.5"}},
-        {kTDiaD, "99.", 0, true, Daten::ValueOutOfRange, {}},
         {kTDiaD, "6.501", 0, true, Daten::ValueOutOfRange, {}},
-        {kTDiaD, "-0.001", 0, true, Daten::ValueOutOfRange, {}},
-        {kTDiaD, "99999999999", 0, true, Daten::ValueOutOfRange, {}},
         {kTDiaD, "1.2 M30", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "abc", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "1..2", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "1e3", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, " 1", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "*", 0, true, Daten::ParameterError, {}},  // "not valid" is no number
-        {kTDiaD, "1.2 M30", 0, false, 0, {"T1D1.2 M30"}},   // unchecked: as a host's Comm
-        // Written directly: digits without a point count in the last decimal
-        // place, as the library converts them (0.800 mm), with one they are mm.
+        {kTDiaD, "1.2 M30", 0, false, 0, {"T1D1.2 M30"}},  // unchecked: as a host's Comm
         {kXParkPos, "800", 0, true, 0, {"XParkPos[0]=800"}},
-        {kXParkPos, "800.", 0, true, Daten::ValueOutOfRange, {}},
-        {kXParkPos, "2147483648", 0, true, Daten::ValueOutOfRange, {}},
         {kMaxToolNumber, "42", 0, true, 0, {"MaxToolNumber[0]=42"}},
-        {kMaxToolNumber, "1.5", 0, true, Daten::ParameterError, {}},
-        {kMaxToolNumber, "501", 0, true, Daten::ValueOutOfRange, {}},
-        {kMaxToolNumber, "0", 0, true, Daten::ValueOutOfRange, {}},
         {kMachineName, "Fr\xe4se 1", 0, true, 0, {"MachineName[0]=Fr\xe4se 1"}},
-        {kMachineName, "a\tb", 0, true, Daten::ParameterError, {}},
         {kMachineName, "a\x85", 0, true, Daten::ParameterError, {}},
         {kCmdLine, "NOTOL", 0, true, 0, {"NOTOL"}},
         {Handles::kNoHandle - 1, "1", 0, true, Daten::HandleNotFound, {}},
@@ -91,13 +74,6 @@ TEST_F(InputCheckTest, ChecksThenNamesEveryLineSent) {
             EXPECT_EQ(machine.sim.Calls(SimDriver::Operation::WriteByHandle), writes) << c.text;
         }
     }
-}
-
-TEST_F(InputCheckTest, RangeFollowsTheDisplayUnit) {
-    daten->SetInchAll();
-    EXPECT_EQ(CheckInputText(*daten, kTDiaD, nullptr, "0.2559"), 0);  // 6.4999 mm
-    EXPECT_EQ(CheckInputText(*daten, kTDiaD, nullptr, "0.26"), Daten::ValueOutOfRange);
-    EXPECT_EQ(CheckInputText(*daten, kTDiaD, nullptr, "6.5"), Daten::ValueOutOfRange);
 }
 
 TEST_F(InputCheckTest, PreviewSendsNothingAndLeavesNoTrace) {
