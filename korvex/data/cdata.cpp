@@ -105,8 +105,11 @@ CData::~CData() {
     SetName(nullptr, CallerKeeps);
     ReleaseInfo();
     if (Alive()) {
-        mGuard[0] = 'k';
-        mGuard[1] = 'o';
+        // Stored through volatile: the marker is meant to outlive the object,
+        // and the compiler would drop plain stores to a dying object.
+        volatile char* guard = mGuard;
+        guard[0] = 'k';
+        guard[1] = 'o';
     } else {
         // Destroyed twice or overwritten: nothing about this object can be
         // trusted any more.
