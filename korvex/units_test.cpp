@@ -42,27 +42,6 @@ class UnitsTest : public ValuesTest {
     }
 };
 
-TEST_F(UnitsTest, EachFlagChangeNotifiesTheFrameOnce) {
-    daten->SetInchFlag1();
-    daten->SetInchFlag1();
-    EXPECT_EQ(daten->mInchFlag1, 1);
-    EXPECT_EQ(Updates(), 1u);
-    daten->ToggleInchAll();  // flag 1 off, flag 2 on
-    EXPECT_EQ(daten->mInchFlag1, 0);
-    EXPECT_EQ(daten->mInchFlag2, 1);
-    EXPECT_EQ(Updates(), 3u);
-    daten->SetInchAll();
-    EXPECT_EQ(Updates(), 4u);
-    daten->ClearInchAll();
-    EXPECT_EQ(daten->mInchFlag1 + daten->mInchFlag2, 0);
-    EXPECT_EQ(Updates(), 6u);
-    daten->ClearInchFlag2();
-    daten->ToggleInchFlag2();
-    daten->ToggleInchFlag2();
-    EXPECT_EQ(daten->mInchFlag2, 0);
-    EXPECT_EQ(Updates(), 8u);
-}
-
 TEST_F(UnitsTest, WhichHandlesAreShownInInch) {
     DefineInt(1, DInfo::QZREAL, 0, 10, 8, 3, 8, 4, 0);
     DefineInt(2, DInfo::QZREAL, 0, 10, 8, 3, 8, 4, 1);
