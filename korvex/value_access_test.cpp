@@ -221,41 +221,6 @@ TEST_F(ValuesTest, DoubleWriteOfIntegerTypesTakesWholeNumbersOnly) {
     }
 }
 
-TEST_F(ValuesTest, RealReadReplacesInvalidPatternsByTheMarker) {
-    DefineReal(1, -1e300, 1e300);
-    struct Case {
-        std::uint64_t bits;
-        bool valid;
-    } cases[] = {
-        {0x0000000000000000ull, true},   // zero
-        {0x8000000000000000ull, true},   // minus zero
-        {0x3FF8000000000000ull, true},   // 1.5
-        {0x0000000000000001ull, true},   // the smallest subnormal
-        {0x7FF0000000000000ull, false},  // infinity
-        {0xFFF0000000000000ull, false},  // minus infinity
-        {0x7FF8000000000000ull, false},  // not a number
-        {0x7FEFFFFFD7B9609Aull, true},   // exponent 0x7FE, low word at the limit
-        {0x7FEFFFFFD7B9609Bull, false},  // ... just above it
-        {0x0011FFFF1111E1E5ull, true},   // exponent 0x001, low word at the limit
-        {0x0011FFFF1111E1E4ull, false},  // ... just below it
-        {0x8010000000000000ull, false},  // sign ignored: exponent 1, low word 0
-    };
-    for (const Case& c : cases) {
-        std::vector<std::uint8_t> bytes(8);
-        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(c.bits >> (8 * i));
-        Poke(1, 0, bytes);
-        double value = 0;
-        EXPECT_EQ(daten->GetValue(1, value, 0, 255), 0);
-        double stored;
-        std::memcpy(&stored, &c.bits, sizeof stored);
-        if (c.valid) {
-            EXPECT_EQ(std::memcmp(&value, &stored, sizeof value), 0) << std::hex << c.bits;
-        } else {
-            EXPECT_EQ(value, 2.2250738585072014e-308) << std::hex << c.bits;
-        }
-    }
-}
-
 TEST_F(ValuesTest, RealWriteRangeAndNotANumber) {
     DefineReal(1, -10.0, 10.0);
     EXPECT_EQ(daten->SetValue(1, 10.0, 0, 255), 0);
@@ -465,35 +430,19 @@ TEST_F(ValuesTest, QueriesOfAMissingHandleFailEveryRangeTest) {
     EXPECT_EQ(width * 10 + decimals, 94);
 }
 
-TEST_F(ValuesTest, DefaultsOfOneHandleAndOfAll) {
-    DInfo* a = DefineFull(1, DInfo::LONGINT);
-    a->SetMinMaxDef(INT32_MIN, INT32_MAX, 17);
-    DInfo* b = DefineFull(2, DInfo::QZSHORTREAL);
-    b->SetMinMaxDef(-100, 100, -3);
-    DInfo* real = DefineReal(3, -10, 10);
-    real->SetRealMinMaxDef(-10, 10, 2.5);
-    DefineString(4, 8);
-    DefineBits(5, 2);
-    DInfo* unset = DefineFull(6, DInfo::BYTE);  // default 2147483647: out of range
-    (void)unset;
-    Poke(4, 0, {'k', 0});
-    Poke(5, 0, {0x00, 0x00});
-
+// The defaults of every handle by type are the values_errors script's; here
+// one element, and the out-of-range default told once.
+TEST_F(ValuesTest, DefaultsOfOneElementAndOfAll) {
+    DInfo* shortReal = DefineFull(2, DInfo::QZSHORTREAL);
+    shortReal->SetMinMaxDef(-100, 100, -3);
+    DefineFull(6, DInfo::BYTE);  // default 2147483647: out of range
     daten->Default(0, 2, 3);
     EXPECT_EQ(Peek(2, 3), (std::vector<std::uint8_t>{0xFD, 0xFF}));
-    EXPECT_TRUE(Peek(1).empty());
-
-    host().messageBoxes.clear();
+    EXPECT_TRUE(Peek(2).empty());
     daten->Default(0, 0xFFFF, 0);
-    EXPECT_EQ(sim().PeekLong(0, 0, 1, 0), 17);
     EXPECT_EQ(Peek(2), (std::vector<std::uint8_t>{0xFD, 0xFF}));
-    double value = 0;
-    EXPECT_EQ(daten->GetValue(3, value, 0, 255), 0);
-    EXPECT_EQ(value, 2.5);
-    EXPECT_EQ(Peek(4), (std::vector<std::uint8_t>{'k', 0}));
-    EXPECT_EQ(Peek(5), (std::vector<std::uint8_t>{0x00, 0x00}));
     EXPECT_TRUE(Peek(6).empty());
-    EXPECT_EQ(Messages(), 1u);  // the out-of-range default of handle 6
+    EXPECT_EQ(Messages(), 1u);
 }
 
 TEST_F(ValuesTest, CommandRoadsOfWritesThatAreNotDirect) {

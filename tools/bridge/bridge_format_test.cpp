@@ -130,42 +130,18 @@ TEST(BridgeFormatTest, SameReading) {
     EXPECT_TRUE(SameReading(nan, nan));  // a NaN that stays is no change
 }
 
+// Refused broker addresses and options are the usage script's.
 TEST(BridgeFormatTest, Arguments) {
-    struct Case {
-        std::vector<std::string> words;
-        const char* error;  // nullptr: accepted
-    } cases[] = {
-        {{"localhost:1883"}, nullptr},
-        {{"[::1]:1883", "--root", "plant/m1", "--publish", "T*", "--publish", "Mag*",
-          "--writable", "TDia*", "--interval", "50", "--username", "u", "--password-file", "f",
-          "--tls-ca", "ca.pem"},
-         nullptr},
-        {{}, "bridge needs the broker's HOST:PORT"},
-        {{"localhost"}, "bad broker address 'localhost' (HOST:PORT)"},
-        {{"localhost:0"}, "bad broker address 'localhost:0' (HOST:PORT)"},
-        {{"localhost:65536"}, "bad broker address 'localhost:65536' (HOST:PORT)"},
-        {{":1883"}, "bad broker address ':1883' (HOST:PORT)"},
-        {{"a:1", "b:2"}, "unexpected argument 'b:2'"},
-        {{"a:1", "--interval"}, "option --interval needs a value"},
-        {{"a:1", "--interval", "0"}, "bad interval '0' (1 to 3600000 ms)"},
-        {{"a:1", "--interval", "-5"}, "bad interval '-5' (1 to 3600000 ms)"},
-        {{"a:1", "--root", "a/#"}, "bad topic root 'a/#'"},
-        {{"a:1", "--root", "a/"}, "bad topic root 'a/'"},
-        {{"a:1", "--username", "u"}, "give --username and --password-file together"},
-        {{"a:1", "--password", "secret"}, "unknown bridge option '--password'"},
-    };
-    for (const Case& c : cases) {
-        BridgeOptions options;
-        std::string error;
-        EXPECT_EQ(ParseBridgeArguments(c.words, options, error), c.error == nullptr)
-            << (c.words.empty() ? "" : c.words[0]);
-        if (c.error) {
-            EXPECT_EQ(error, c.error);
-        }
-    }
     BridgeOptions options;
     std::string error;
-    ASSERT_TRUE(ParseBridgeArguments(cases[1].words, options, error));
+    EXPECT_FALSE(ParseBridgeArguments({}, options, error));
+    EXPECT_EQ(error, "bridge needs the broker's HOST:PORT");
+    ASSERT_TRUE(ParseBridgeArguments(
+        {"[::1]:1883", "--root", "plant/m1", "--publish", "T*", "--publish", "Mag*", "--writable",
+         "TDia*", "--interval", "50", "--username", "u", "--password-file", "f", "--tls-ca",
+         "ca.pem"},
+        options, error))
+        << error;
     EXPECT_EQ(options.host, "::1");
     EXPECT_EQ(options.port, 1883);
     EXPECT_EQ(options.root, "plant/m1");

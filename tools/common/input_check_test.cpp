@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "korvex/data/numbers.h"
 #include "tests/support/test_machine.h"
 #include "tools/common/text.h"
 
@@ -41,6 +40,9 @@ class InputCheckTest : public ::testing::Test {
     std::unique_ptr<Daten> daten;
 };
 
+// What the check lets through and refuses is the commands_tool_table
+// script's (input --preview); here each kind sent for real, or refused with
+// nothing written.
 TEST_F(InputCheckTest, ChecksThenNamesEveryLineSent) {
     struct Case {
         std::uint16_t handle;
@@ -51,32 +53,12 @@ TEST_F(InputCheckTest, ChecksThenNamesEveryLineSent) {
         std::vector<std::string> sent;
     } cases[] = {
         {kTDiaD, "1.2", 4, true, 0, {"T5D1.2"}},
-        {kTDiaD, "+6.5", 0, true, 0, {"T1D+6.5"}},  // the maximum; the text goes as typed
-        {kTDiaD, "0000000000000006.5", 0, true, 0, {"T1D0000000000000006.5"}},
-        {kTDiaD, ".5", 0, true, 0, {"T1D.5"}},
-        {kTDiaD, "99.", 0, true, Daten::ValueOutOfRange, {}},
         {kTDiaD, "6.501", 0, true, Daten::ValueOutOfRange, {}},
-        {kTDiaD, "-0.001", 0, true, Daten::ValueOutOfRange, {}},
-        {kTDiaD, "99999999999", 0, true, Daten::ValueOutOfRange, {}},
         {kTDiaD, "1.2 M30", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "abc", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "1..2", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "1e3", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, " 1", 0, true, Daten::ParameterError, {}},
-        {kTDiaD, "*", 0, true, Daten::ParameterError, {}},  // "not valid" is no number
-        {kTDiaD, "1.2 M30", 0, false, 0, {"T1D1.2 M30"}},   // unchecked: as a host's Comm
-        // Written directly: digits without a point count in the last decimal
-        // place, as the library converts them (0.800 mm), with one they are mm.
+        {kTDiaD, "1.2 M30", 0, false, 0, {"T1D1.2 M30"}},  // unchecked: as a host's Comm
         {kXParkPos, "800", 0, true, 0, {"XParkPos[0]=800"}},
-        {kXParkPos, "800.", 0, true, Daten::ValueOutOfRange, {}},
-        {kXParkPos, "2147483648", 0, true, Daten::ValueOutOfRange, {}},
         {kMaxToolNumber, "42", 0, true, 0, {"MaxToolNumber[0]=42"}},
-        {kMaxToolNumber, "1.5", 0, true, Daten::ParameterError, {}},
-        {kMaxToolNumber, "501", 0, true, Daten::ValueOutOfRange, {}},
-        {kMaxToolNumber, "0", 0, true, Daten::ValueOutOfRange, {}},
         {kMachineName, "Fr\xe4se 1", 0, true, 0, {"MachineName[0]=Fr\xe4se 1"}},
-        {kMachineName, "a\tb", 0, true, Daten::ParameterError, {}},
         {kMachineName, "a\x85", 0, true, Daten::ParameterError, {}},
         {kCmdLine, "NOTOL", 0, true, 0, {"NOTOL"}},
         {Handles::kNoHandle - 1, "1", 0, true, Daten::HandleNotFound, {}},
@@ -91,48 +73,6 @@ TEST_F(InputCheckTest, ChecksThenNamesEveryLineSent) {
             EXPECT_EQ(machine.sim.Calls(SimDriver::Operation::WriteByHandle), writes) << c.text;
         }
     }
-}
-
-TEST_F(InputCheckTest, RangeFollowsTheDisplayUnit) {
-    daten->SetInchAll();
-    EXPECT_EQ(CheckInputText(*daten, kTDiaD, nullptr, "0.2559"), 0);  // 6.4999 mm
-    EXPECT_EQ(CheckInputText(*daten, kTDiaD, nullptr, "0.26"), Daten::ValueOutOfRange);
-    EXPECT_EQ(CheckInputText(*daten, kTDiaD, nullptr, "6.5"), Daten::ValueOutOfRange);
-}
-
-TEST_F(InputCheckTest, PreviewSendsNothingAndLeavesNoTrace) {
-    const std::vector<std::uint8_t> before = machine.sim.Peek(0, 0, 582, 0);
-    const auto writes = machine.sim.Calls(SimDriver::Operation::WriteByHandle);
-    InputResult result = Run(kTDiaD, "1.2", 4, true, true);
-    EXPECT_EQ(result.error, 0);
-    EXPECT_EQ(result.sent, std::vector<std::string>{"T5D1.2"});
-    EXPECT_EQ(machine.sim.Calls(SimDriver::Operation::WriteByHandle), writes);
-    EXPECT_EQ(machine.sim.Peek(0, 0, 582, 0), before);
-    // A command is not put on record, and no reload order goes out.
-    result = Run(kCmdLine, "NOTOL", 0, true, true);
-    EXPECT_EQ(result.sent, std::vector<std::string>{"NOTOL"});
-    EXPECT_TRUE(machine.host.LinesStartingWith("protocol").empty());
-    EXPECT_TRUE(machine.sim.Controls().empty());
-    result = Run(kCmdLine, "NOTOL");
-    EXPECT_EQ(machine.host.LinesStartingWith("protocol").size(), 1u);
-    EXPECT_EQ(machine.sim.Controls().size(), 1u);
-    // A value kept in the PC is put back after the preview.
-    daten->SetLastNumber(Daten::kFirstRegisteredHandle);
-    CPrivNumber kept(daten.get(), "Kept", 2, 10, 3, "[mm]", 0, 10, 3, "[mm]");
-    kept.SetValue(700, 1, 255);
-    InputRequest request;
-    request.handle = Handles::kNoHandle;
-    request.object = &kept;
-    request.text = "1.5";
-    request.index = 1;
-    request.preview = true;
-    result = RunInput(*daten, machine.sim, request);
-    EXPECT_EQ(result.error, 0);
-    EXPECT_EQ(kept.GetValue(1, 255), 700);
-    request.preview = false;
-    EXPECT_EQ(RunInput(*daten, machine.sim, request).error, 0);
-    EXPECT_EQ(kept.GetValue(1, 255), 1500);
-    EXPECT_EQ(CheckInputText(*daten, Handles::kNoHandle, &kept, "1.5x"), Daten::ParameterError);
 }
 
 TEST_F(InputCheckTest, FailingControllerSendsNothingItCannotName) {
