@@ -42,27 +42,6 @@ class UnitsTest : public ValuesTest {
     }
 };
 
-TEST_F(UnitsTest, EachFlagChangeNotifiesTheFrameOnce) {
-    daten->SetInchFlag1();
-    daten->SetInchFlag1();
-    EXPECT_EQ(daten->mInchFlag1, 1);
-    EXPECT_EQ(Updates(), 1u);
-    daten->ToggleInchAll();  // flag 1 off, flag 2 on
-    EXPECT_EQ(daten->mInchFlag1, 0);
-    EXPECT_EQ(daten->mInchFlag2, 1);
-    EXPECT_EQ(Updates(), 3u);
-    daten->SetInchAll();
-    EXPECT_EQ(Updates(), 4u);
-    daten->ClearInchAll();
-    EXPECT_EQ(daten->mInchFlag1 + daten->mInchFlag2, 0);
-    EXPECT_EQ(Updates(), 6u);
-    daten->ClearInchFlag2();
-    daten->ToggleInchFlag2();
-    daten->ToggleInchFlag2();
-    EXPECT_EQ(daten->mInchFlag2, 0);
-    EXPECT_EQ(Updates(), 8u);
-}
-
 TEST_F(UnitsTest, WhichHandlesAreShownInInch) {
     DefineInt(1, DInfo::QZREAL, 0, 10, 8, 3, 8, 4, 0);
     DefineInt(2, DInfo::QZREAL, 0, 10, 8, 3, 8, 4, 1);
@@ -212,18 +191,14 @@ TEST_F(UnitsTest, ReloadStopsAtTheFirstFailedRead) {
     }
 }
 
+// Every handle of the selector, feed-rate and Z-mirror sets is the
+// values_metric_inch script's; here one of each, the notification and the
+// Z reference.
 TEST_F(UnitsTest, ReloadSetsSelectorsFeedRatesAndTheZMirror) {
     DefineSettings();
-    std::vector<DInfo*> selectors;
-    for (std::uint16_t handle : {909, 926, 908, 907, 905, 823, 1680})
-        selectors.push_back(DefineInt(handle, DInfo::QZREAL, 0, 10, 8, 3, 8, 4, 1));
-    std::vector<DInfo*> feeds;
-    for (std::uint16_t handle :
-         {258, 259, 345, 2064, 280, 281, 2059, 2068, 833, 831, 482, 310, 311, 605, 606, 1291, 1994})
-        feeds.push_back(DefineFeed(handle));
-    std::vector<DInfo*> mirrored;
-    for (std::uint16_t handle : {261, 608, 283})
-        mirrored.push_back(DefineInt(handle, DInfo::QZREAL, -100000, 100000, 8, 3, 8, 4, 1));
+    DInfo* selector = DefineInt(909, DInfo::QZREAL, 0, 10, 8, 3, 8, 4, 1);
+    DInfo* feed = DefineFeed(258);
+    DInfo* mirrored = DefineInt(261, DInfo::QZREAL, -100000, 100000, 8, 3, 8, 4, 1);
     DInfo* other = DefineFeed(1);  // not a feed-rate handle
 
     PokeLong(644, 3);
@@ -231,28 +206,28 @@ TEST_F(UnitsTest, ReloadSetsSelectorsFeedRatesAndTheZMirror) {
     PokeLong(683, 1);
     PokeLong(1310, 5000);
     EXPECT_EQ(daten->InitInchMetricCnc47(), 0);
-    for (DInfo* record : selectors) EXPECT_EQ(record->mInchMetric, 2);
-    for (DInfo* record : feeds) EXPECT_STREQ(record->mszMetricUnit, "[mm/s]");
+    EXPECT_EQ(selector->mInchMetric, 2);
+    EXPECT_STREQ(feed->mszMetricUnit, "[mm/s]");
     EXPECT_STREQ(other->mszMetricUnit, "[m/min]");
     EXPECT_EQ(daten->mZReverse, 1);
     EXPECT_EQ(daten->mZReference, 5000);
-    for (DInfo* record : mirrored) EXPECT_EQ(record->mUserFactor, -1.0);
+    EXPECT_EQ(mirrored->mUserFactor, -1.0);
     EXPECT_EQ(Updates(), 1u);
 
     // The user factors of the mirror handles are not a change of their own.
-    for (DInfo* record : mirrored) record->mUserFactor = 1.0;
+    mirrored->mUserFactor = 1.0;
     EXPECT_EQ(daten->InitInchMetricCnc47(), 0);
     EXPECT_EQ(Updates(), 1u);
-    for (DInfo* record : mirrored) EXPECT_EQ(record->mUserFactor, -1.0);
+    EXPECT_EQ(mirrored->mUserFactor, -1.0);
 
     PokeLong(644, 0);
     PokeLong(683, 0);
     PokeLong(1310, 7000);  // not read while the mirror is off
     EXPECT_EQ(daten->InitInchMetricCnc47(), 0);
-    for (DInfo* record : selectors) EXPECT_EQ(record->mInchMetric, 1);
+    EXPECT_EQ(selector->mInchMetric, 1);
     EXPECT_EQ(daten->mZReverse, 0);
     EXPECT_EQ(daten->mZReference, 5000);
-    for (DInfo* record : mirrored) EXPECT_EQ(record->mUserFactor, 1.0);
+    EXPECT_EQ(mirrored->mUserFactor, 1.0);
     EXPECT_EQ(Updates(), 2u);
 }
 

@@ -579,6 +579,15 @@ int Main(int argc, char** argv) {
     app.prefix_command();
     app.footer(VerbTable());
     app.formatter(std::make_shared<HelpFormatter>());
+    // An option that cannot be parsed still owes a --json caller its document;
+    // the flag is looked for by hand, as the parser has not read it yet.
+    const bool jsonAsked = std::any_of(argv + 1, argv + argc,
+                                       [](const char* arg) { return std::strcmp(arg, "--json") == 0; });
+    const auto usage = [jsonAsked](const std::string& message) {
+        const int code = UsageError(message);
+        if (jsonAsked) PrintJson({{"error", code}, {"text", LastError()}});
+        return code;
+    };
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -588,25 +597,25 @@ int Main(int argc, char** argv) {
         std::printf("korvex %s\n", KORVEX_VERSION_STRING);
         return 0;
     } catch (const CLI::ParseError& error) {
-        return UsageError(std::string(error.what()) + " (see korvex --help)");
+        return usage(std::string(error.what()) + " (see korvex --help)");
     }
     if (trace == "all") {
         options.trace = true;
     } else if (trace == "driver") {
         options.traceDriver = true;
     } else if (!trace.empty()) {
-        return UsageError("unknown --trace=" + trace + " (--trace, or --trace=driver)");
+        return usage("unknown --trace=" + trace + " (--trace, or --trace=driver)");
     }
     Words verb = app.remaining();
     if (!verb.empty() && verb[0] == "--") {
         verb.erase(verb.begin());
     } else if (!verb.empty() && verb[0].size() > 1 && verb[0][0] == '-') {
-        return UsageError("unknown option '" + verb[0] + "' (see korvex --help)");
+        return usage("unknown option '" + verb[0] + "' (see korvex --help)");
     }
     if (!options.scriptFile.empty() && !verb.empty())
-        return UsageError("give either -f FILE or a verb, not both");
+        return usage("give either -f FILE or a verb, not both");
     if (options.machineDir.empty() && !explicitMachine)
-        return UsageError("no sample machine beside the korvex executable; name one with -m DIR");
+        return usage("no sample machine beside the korvex executable; name one with -m DIR");
 
     // Under --json the failures before the first verb are documents too.
     const auto failed = [&options](int code) {

@@ -166,7 +166,12 @@ DInfo::DInfo(DType type, unsigned short length, NotDirectType notDirect, char wr
 }
 
 DInfo::DInfo(const unsigned char image[kImageSize]) {
-    DecodeImage(image);
+    // Decoded from a copy the members cannot alias, so that the compiler
+    // drops the default member values the decoding overwrites (a start
+    // builds thousands of records this way).
+    unsigned char copy[kImageSize];
+    std::memcpy(copy, image, kImageSize);
+    DecodeImage(copy);
     ++mCount;
 }
 

@@ -285,22 +285,25 @@ bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* applica
     if (!CacheHeaderValid(cacheFile, textFile)) return false;
     FileBytes bytes;
     if (ReadWholeFile(cacheFile, bytes) != ReadResult::Ok) return false;
-    // The whole cache is checked before the registry is touched. The names
-    // the walk has checked (no zero byte, 1 to 255 bytes) go in as they
-    // stand in the file, all at once.
-    std::vector<NewEntry> entries;
-    if (bytes.size() >= kHeaderSize + 6)
-        entries.reserve(korvex::DecodeFixed16(bytes.data() + kHeaderSize + 4));
-    if (!WalkCache(bytes, [&entries](std::uint16_t handle, const unsigned char* name,
-                                     std::uint32_t length) {
-            entries.push_back(
-                NewEntry{std::string_view(reinterpret_cast<const char*>(name), length), handle});
+    // The whole cache is checked before the registry is touched; then the
+    // names the walk has checked (no zero byte, 1 to 255 bytes) go in as
+    // they stand in the file, straight from its bytes.
+    std::uint32_t count = 0;
+    if (!WalkCache(bytes, [&count](std::uint16_t, const unsigned char*, std::uint32_t) {
+            ++count;
             return true;
         }))
         return false;
-    const auto count = static_cast<std::uint32_t>(entries.size());
     CreateRegistry();
-    if (!AddEntries(entries.data(), entries.size())) {
+    const unsigned char* at = bytes.data() + kHeaderSize + 6;
+    if (!AddEntries(count, [&at] {
+            const std::uint16_t handle = korvex::DecodeFixed16(at);
+            const std::uint32_t length = korvex::DecodeFixed32(at + 2);
+            const NewEntry entry{std::string_view(reinterpret_cast<const char*>(at + 6), length),
+                                 handle};
+            at += 6 + length;
+            return entry;
+        })) {
         ErrorHalt("Hash table full!", "qzhandle", 648);
         DropRegistry();
         return false;

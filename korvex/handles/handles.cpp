@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr std::int32_t kEnd = -1;
-
 // Each byte's code upper-cased ('a' to 'z' only), as a signed char: one load
 // per character instead of two compares, on the path of every name the
 // structure tree registers.
@@ -32,87 +30,91 @@ bool EqualIgnoringCase(const char* a, std::size_t aLength, const char* b, std::s
     return true;
 }
 
-// The shared registry. Entries live in one vector and are linked by position,
-// so that growing the vector does not break the bucket lists; names live in
-// fixed blocks whose addresses never change, since data objects keep the
-// pointer that getNamePtr hands out.
+// The shared registry. Each entry is one record in an arena of fixed
+// blocks: its fields, then its name and a terminating zero, so that a look-up
+// finds number and name on the same cache line, and a name's address never
+// changes (data objects keep the pointer that getNamePtr hands out). Records
+// are referred to by 32-bit references: block number and offset in 4-byte
+// units.
 class Registry {
 public:
+    using Ref = std::uint32_t;
+    static constexpr Ref kNone = 0xFFFFFFFFu;
+
     struct Entry {
-        const char* name;
-        std::uint32_t hash;
-        std::uint32_t tag;  // the look-up hash
+        Ref nextByName;
+        std::uint32_t hash;  // the name hash (bucket order)
+        std::uint32_t tag;   // the look-up hash
         std::uint16_t length;
         std::uint16_t handle;
-        std::int32_t nextByName;
-        std::int32_t nextByNumber;
+        const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
     };
+    static_assert(sizeof(Entry) == 16 && alignof(Entry) == 4);
 
     Registry()
-        : mByName(Handles::kBuckets, kEnd),
-          mByNumber(Handles::kBuckets, kEnd),
+        : mByName(Handles::kBuckets, kNone),
+          mByNumber(std::size_t{1} << 16, kNone),
           mNameBucketsUsed(Handles::kBuckets / 64, 0),
-          mLookup(1024, LookupSlot{0, kEnd}),
+          mLookup(1024, LookupSlot{0, kNone}),
           mLookupMask(1023) {}
 
     // Look-ups by name go through an open-addressed table keyed by a second,
     // stronger hash: the bucket lists alone would walk ~5 entries per look-up,
-    // since the name hash keeps only the last 16 characters and a multiple of 4.
+    // since the name hash keeps only the last 15 characters and a multiple of 4.
     const Entry* Find(std::string_view name) const {
         const std::uint32_t tag = LookupHash(name);
         for (std::uint32_t slot = tag & mLookupMask;; slot = (slot + 1) & mLookupMask) {
             const LookupSlot& probe = mLookup[slot];
-            if (probe.entry == kEnd) return nullptr;
+            if (probe.entry == kNone) return nullptr;
             if (probe.tag != tag) continue;
-            const Entry& entry = mEntries[probe.entry];
-            if (EqualIgnoringCase(entry.name, entry.length, name.data(), name.size()))
+            const Entry& entry = At(probe.entry);
+            if (EqualIgnoringCase(entry.Name(), entry.length, name.data(), name.size()))
                 return &entry;
         }
     }
 
+    // A number given twice answers with its newest entry.
     const Entry* Find(std::uint16_t handle) const {
-        for (std::int32_t i = mByNumber[handle % Handles::kBuckets]; i != kEnd;
-             i = mEntries[i].nextByNumber)
-            if (mEntries[i].handle == handle) return &mEntries[i];
-        return nullptr;
+        const Ref ref = mByNumber[handle];
+        return ref == kNone ? nullptr : &At(ref);
     }
 
     void Reserve(std::size_t entries) {
-        mEntries.reserve(entries);
         std::size_t slots = mLookup.size();
         while (slots < entries * 2) slots *= 2;
-        if (slots != mLookup.size()) Rehash(slots, mEntries.size());
+        if (slots != mLookup.size()) Rehash(slots, mCount);
     }
 
     void Add(std::string_view name, std::uint16_t handle) {
-        Append(name, handle);
-        const std::int32_t position = static_cast<std::int32_t>(mEntries.size() - 1);
-        if (mEntries.size() * 2 > mLookup.size()) Rehash(mLookup.size() * 2, mEntries.size() - 1);
-        Link(position);
+        const Ref ref = Append(name, handle);
+        if (std::size_t{mCount} * 2 > mLookup.size()) Rehash(mLookup.size() * 2, mCount - 1);
+        Link(ref);
     }
 
     // Many entries in their order, with the same result as Add one by one.
-    // The entries and their names are written first, in one sequential
-    // sweep; then they are linked into the indexes, each one's random slots
-    // fetched a few entries ahead so that the misses overlap.
-    void AddAll(const Handles::NewEntry* entries, std::size_t count) {
-        const std::size_t first = mEntries.size();
-        Reserve(first + count);
-        for (std::size_t i = 0; i < count; ++i) Append(entries[i].name, entries[i].handle);
+    // The records are written first, in one sequential sweep; then they are
+    // linked into the indexes, each one's random slots fetched a few entries
+    // ahead so that the misses overlap.
+    template <typename Source>
+    void AddAll(std::size_t count, Source&& source) {
+        Reserve(std::size_t{mCount} + count);
+        std::vector<Ref> refs(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Handles::NewEntry entry = source(i);
+            refs[i] = Append(entry.name, entry.handle);
+        }
         constexpr std::size_t kAhead = 8;
-        const std::size_t end = mEntries.size();
-        for (std::size_t i = first; i < end; ++i) {
-            if (i + kAhead < end) {
-                const Entry& ahead = mEntries[i + kAhead];
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i + kAhead < count) {
+                const Entry& ahead = At(refs[i + kAhead]);
                 __builtin_prefetch(&mLookup[ahead.tag & mLookupMask], 1);
-                __builtin_prefetch(&mByNumber[ahead.handle % Handles::kBuckets], 1);
-                __builtin_prefetch(&mByName[ahead.hash % Handles::kBuckets], 1);
+                __builtin_prefetch(&mByNumber[ahead.handle], 1);
             }
-            Link(static_cast<std::int32_t>(i));
+            Link(refs[i]);
         }
     }
 
-    std::uint32_t Size() const { return static_cast<std::uint32_t>(mEntries.size()); }
+    std::uint32_t Size() const { return mCount; }
 
     // In bucket order, each bucket's list newest first. Only the buckets in
     // use are visited: a registry of a few names does not walk 49152 heads.
@@ -122,8 +124,11 @@ public:
             for (std::uint64_t bits = mNameBucketsUsed[word]; bits != 0; bits &= bits - 1) {
                 const std::size_t bucket =
                     word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-                for (std::int32_t i = mByName[bucket]; i != kEnd; i = mEntries[i].nextByName)
-                    visit(mEntries[i]);
+                for (Ref ref = mByName[bucket]; ref != kNone;) {
+                    const Entry& entry = At(ref);
+                    visit(entry);
+                    ref = entry.nextByName;
+                }
             }
     }
 
@@ -169,85 +174,137 @@ public:
         return static_cast<std::uint32_t>(hash);
     }
 
+    // The name hash without a loop over the characters: a character n places
+    // from the end is multiplied by 4^n, which is 0 in 32 bits from n = 16 on,
+    // so only the last 15 characters count, and they lie in the last two
+    // words. Each word's bytes are weighed in a few word-wide steps.
+    static std::uint32_t BucketHash(std::string_view name) {
+        const std::size_t size = name.size();
+        const char* data = name.data();
+        std::uint64_t last = 0;  // bytes size-8 .. size-1, missing ones zero
+        std::uint64_t before = 0;  // bytes size-16 .. size-9
+        if (size >= 16) {
+            std::memcpy(&before, data + size - 16, 8);
+            std::memcpy(&last, data + size - 8, 8);
+        } else if (size >= 8) {
+            std::memcpy(&before, data, 8);
+            before = size > 8 ? before << (8 * (16 - size)) : 0;
+            std::memcpy(&last, data + size - 8, 8);
+        } else {
+            for (std::size_t k = 0; k < size; ++k)
+                last |= std::uint64_t{static_cast<std::uint8_t>(data[k])} << (8 * (8 - size + k));
+        }
+        // The last byte of a word is 4^1 from the word's end, its first 4^8.
+        return (WeighedBytes(UpperWord(last)) << 2) + (WeighedBytes(UpperWord(before)) << 18);
+    }
+
 private:
+    // The sum of a word's bytes b0 (lowest) to b7, each taken as signed 8
+    // bit, times 4^7 for b0 down to 4^0 for b7 (32-bit wrapping).
+    static std::uint32_t WeighedBytes(std::uint64_t word) {
+        const auto weigh = [](std::uint64_t w) {
+            // Pairs, then quads, then the two halves, each step the lower
+            // part times its weight plus the higher part.
+            w = ((w & 0x00FF00FF00FF00FFull) << 2) + ((w >> 8) & 0x00FF00FF00FF00FFull);
+            w = ((w & 0x0000FFFF0000FFFFull) << 4) + ((w >> 16) & 0x0000FFFF0000FFFFull);
+            return static_cast<std::uint32_t>(((w & 0xFFFFFFFFull) << 8) + (w >> 32));
+        };
+        const std::uint64_t high = (word >> 7) & 0x0101010101010101ull;
+        // A byte from 0x80 on counts 256 less than its unsigned value.
+        return high ? weigh(word) - (weigh(high) << 8) : weigh(word);
+    }
+
     static constexpr std::size_t kBlockSize = 64 * 1024;
+    static constexpr unsigned kOffsetBits = 14;  // 64 KiB in 4-byte units
 
     struct LookupSlot {
         std::uint32_t tag;
-        std::int32_t entry;
+        Ref entry;
+    };
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        std::size_t used;
     };
 
-    // The entry at the end, not yet in any index.
-    void Append(std::string_view name, std::uint16_t handle) {
-        mEntries.push_back(Entry{Intern(name), Handles::NameHash(name), LookupHash(name),
-                                 static_cast<std::uint16_t>(name.size()), handle, kEnd, kEnd});
+    static std::size_t RecordSize(std::size_t length) {
+        return (sizeof(Entry) + length + 1 + 3) & ~std::size_t{3};
     }
 
-    // Puts the entry at position first in its name and number buckets and
-    // into the look-up.
-    void Link(std::int32_t position) {
-        Entry& entry = mEntries[position];
+    Entry& At(Ref ref) const {
+        return *reinterpret_cast<Entry*>(mBlocks[ref >> kOffsetBits].bytes.get() +
+                                         std::size_t{ref & ((1u << kOffsetBits) - 1)} * 4);
+    }
+
+    // A new record at the end of the arena, not yet in any index.
+    Ref Append(std::string_view name, std::uint16_t handle) {
+        const std::size_t size = RecordSize(name.size());
+        if (mBlocks.empty() || mBlocks.back().used + size > kBlockSize)
+            mBlocks.push_back(Block{std::make_unique_for_overwrite<char[]>(kBlockSize), 0});
+        Block& block = mBlocks.back();
+        char* at = block.bytes.get() + block.used;
+        const Ref ref = static_cast<Ref>(((mBlocks.size() - 1) << kOffsetBits) | (block.used / 4));
+        block.used += size;
+        ::new (at) Entry{kNone, BucketHash(name), LookupHash(name),
+                         static_cast<std::uint16_t>(name.size()), handle};
+        char* copy = at + sizeof(Entry);
+        std::memcpy(copy, name.data(), name.size());
+        copy[name.size()] = '\0';
+        ++mCount;
+        return ref;
+    }
+
+    // Puts the entry first in its name bucket and number, and into the look-up.
+    void Link(Ref ref) {
+        Entry& entry = At(ref);
         const std::uint32_t nameBucket = entry.hash % Handles::kBuckets;
-        std::int32_t& nameHead = mByName[nameBucket];
         mNameBucketsUsed[nameBucket / 64] |= std::uint64_t{1} << (nameBucket % 64);
-        std::int32_t& numberHead = mByNumber[entry.handle % Handles::kBuckets];
-        entry.nextByName = nameHead;
-        entry.nextByNumber = numberHead;
-        nameHead = position;
-        numberHead = position;
-        InsertLookup(position);
+        entry.nextByName = mByName[nameBucket];
+        mByName[nameBucket] = ref;
+        mByNumber[entry.handle] = ref;
+        InsertLookup(ref, entry);
     }
 
     // A name given again replaces the older entry in the look-up, as the
     // newer one also stands first in its bucket list.
-    void InsertLookup(std::int32_t position) {
-        const Entry& added = mEntries[position];
+    void InsertLookup(Ref ref, const Entry& added) {
         const std::uint32_t tag = added.tag;
         for (std::uint32_t slot = tag & mLookupMask;; slot = (slot + 1) & mLookupMask) {
             LookupSlot& probe = mLookup[slot];
-            if (probe.entry == kEnd) {
-                probe = LookupSlot{tag, position};
+            if (probe.entry == kNone) {
+                probe = LookupSlot{tag, ref};
                 return;
             }
-            const Entry& other = mEntries[probe.entry];
-            if (probe.tag == tag &&
-                EqualIgnoringCase(other.name, other.length, added.name, added.length)) {
-                probe.entry = position;
+            if (probe.tag != tag) continue;
+            const Entry& other = At(probe.entry);
+            if (EqualIgnoringCase(other.Name(), other.length, added.Name(), added.length)) {
+                probe.entry = ref;
                 return;
             }
         }
     }
 
     // Rebuilds the look-up with the given number of slots (a power of two)
-    // from the first `entries` entries, oldest first.
+    // from the first `entries` records, oldest first.
     void Rehash(std::size_t slots, std::size_t entries) {
-        mLookup.assign(slots, LookupSlot{0, kEnd});
+        mLookup.assign(slots, LookupSlot{0, kNone});
         mLookupMask = static_cast<std::uint32_t>(slots - 1);
-        for (std::size_t i = 0; i < entries; ++i) InsertLookup(static_cast<std::int32_t>(i));
+        for (std::size_t b = 0; b < mBlocks.size(); ++b)
+            for (std::size_t offset = 0; offset < mBlocks[b].used && entries > 0; --entries) {
+                const Ref ref = static_cast<Ref>((b << kOffsetBits) | (offset / 4));
+                const Entry& entry = At(ref);
+                InsertLookup(ref, entry);
+                offset += RecordSize(entry.length);
+            }
     }
 
-    const char* Intern(std::string_view name) {
-        const std::size_t needed = name.size() + 1;
-        if (mBlocks.empty() || mBlockUsed + needed > kBlockSize) {
-            mBlocks.push_back(std::make_unique<char[]>(kBlockSize));
-            mBlockUsed = 0;
-        }
-        char* copy = mBlocks.back().get() + mBlockUsed;
-        std::memcpy(copy, name.data(), name.size());
-        copy[name.size()] = '\0';
-        mBlockUsed += needed;
-        return copy;
-    }
-
-    std::vector<Entry> mEntries;
-    std::vector<std::int32_t> mByName;
-    std::vector<std::int32_t> mByNumber;
+    std::vector<Ref> mByName;
+    std::vector<Ref> mByNumber;  // the newest entry of each number
     static_assert(Handles::kBuckets % 64 == 0);
     std::vector<std::uint64_t> mNameBucketsUsed;  // one bit per name bucket
     std::vector<LookupSlot> mLookup;
     std::uint32_t mLookupMask;
-    std::vector<std::unique_ptr<char[]>> mBlocks;
-    std::size_t mBlockUsed = 0;
+    std::vector<Block> mBlocks;
+    std::uint32_t mCount = 0;
 };
 
 std::unique_ptr<Registry> gRegistry;
@@ -263,14 +320,7 @@ std::string_view Stripped(const char* begin, const char* end) {
 
 }  // namespace
 
-std::uint32_t Handles::NameHash(std::string_view name) {
-    // A character n places from the end is multiplied by 4^n, which is 0 in
-    // 32 bits from n = 16 on: only the last 15 characters count.
-    if (name.size() > 15) name.remove_prefix(name.size() - 15);
-    std::uint32_t hash = 0;
-    for (char c : name) hash = (hash + static_cast<std::uint32_t>(UpperCode(c))) * 4u;
-    return hash;
-}
+std::uint32_t Handles::NameHash(std::string_view name) { return Registry::BucketHash(name); }
 
 std::uint32_t Handles::CaseFoldedHash(std::string_view name) { return Registry::LookupHash(name); }
 
@@ -285,7 +335,13 @@ bool Handles::AddEntries(const NewEntry* entries, std::size_t count) {
     if (!gRegistry) return false;
     for (std::size_t i = 0; i < count; ++i)
         if (entries[i].name.empty() || entries[i].name.size() > kMaxNameLength) return false;
-    gRegistry->AddAll(entries, count);
+    gRegistry->AddAll(count, [entries](std::size_t i) { return entries[i]; });
+    return true;
+}
+
+bool Handles::AddEntries(std::size_t count, const std::function<NewEntry()>& next) {
+    if (!gRegistry) return false;
+    gRegistry->AddAll(count, [&next](std::size_t) { return next(); });
     return true;
 }
 
@@ -293,7 +349,7 @@ void Handles::ForEach(
     const std::function<void(std::uint16_t handle, std::string_view name)>& visit) {
     if (!gRegistry) return;
     gRegistry->ForEach([&](const Registry::Entry& entry) {
-        visit(entry.handle, std::string_view(entry.name, entry.length));
+        visit(entry.handle, std::string_view(entry.Name(), entry.length));
     });
 }
 
@@ -352,7 +408,7 @@ char* Handles::HandleToName(std::uint16_t handle, char* buffer, std::uint16_t in
     }
     const std::size_t room = bufferSize - 1;
     const std::size_t nameLength = entry->length < room ? entry->length : room;
-    std::memcpy(buffer, entry->name, nameLength);
+    std::memcpy(buffer, entry->Name(), nameLength);
     std::size_t used = nameLength;
     if (digitCount && used < room) {
         buffer[used++] = ' ';
@@ -374,13 +430,13 @@ bool Handles::existHandle(std::uint16_t handle, void* entry) {
 
 const char* Handles::InternedName(std::uint16_t handle) {
     const Registry::Entry* entry = gRegistry ? gRegistry->Find(handle) : nullptr;
-    return entry ? entry->name : nullptr;
+    return entry ? entry->Name() : nullptr;
 }
 
 const char* Handles::getNamePtr(const char* name) {
     if (!gRegistry || !name) return nullptr;
     const Registry::Entry* entry = gRegistry->Find(std::string_view(name));
-    return entry ? entry->name : nullptr;
+    return entry ? entry->Name() : nullptr;
 }
 
 bool Handles::addNew(const char* name, std::uint16_t handle) {
@@ -401,7 +457,7 @@ void Handles::flush(const char* fileName) {
     std::FILE* file = std::fopen(fileName, "w");
     if (!file) return;
     gRegistry->ForEach([file](const Registry::Entry& entry) {
-        std::fwrite(entry.name, 1, entry.length, file);
+        std::fwrite(entry.Name(), 1, entry.length, file);
         std::fputc('\n', file);
     });
     std::fclose(file);

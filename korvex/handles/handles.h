@@ -96,6 +96,10 @@ public:
         std::uint16_t handle;
     };
     static bool AddEntries(const NewEntry* entries, std::size_t count);
+    // As above for count entries that next hands out one per call, in order
+    // (a cache read straight from its bytes). False when the registry is not
+    // loaded. REQUIRES: every name holds 1 to kMaxNameLength bytes.
+    static bool AddEntries(std::size_t count, const std::function<NewEntry()>& next);
     // Drops the registry; look-ups answer "unknown" until the next load.
     static void DropRegistry();
     // True when the registry was last loaded from the handle cache, false

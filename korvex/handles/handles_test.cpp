@@ -112,12 +112,12 @@ TEST_F(HandlesTest, NameHashFollowsTheRule) {
     EXPECT_EQ(Handles::NameHash("ab"), Handles::NameHash("AB"));
     // Bytes above 0x7F count as negative.
     EXPECT_EQ(Handles::NameHash("\xFF"), static_cast<std::uint32_t>(-1) * 4);
-    // Long names: the rule applied to every character, as the cache format
+    // Names of every length up to 26 with bytes around 'a' to 'z' and above
+    // 0x7F: the rule applied to every character, as the cache format
     // defines it.
-    const std::string longNames[] = {"GraphicQue_10_GraphicZRemainResult_",
-                                     std::string("a\xE4") + std::string(14, 'z'),
-                                     std::string(15, 'q')};
-    for (const std::string& name : longNames) {
+    const std::string pattern = "GraphicQue_\xE4z`{@[Za\x80\x7F\xFF_9zy";
+    for (std::size_t length = 0; length <= pattern.size(); ++length) {
+        const std::string name = pattern.substr(pattern.size() - length);
         std::uint32_t plain = 0;
         for (char c : name) {
             const int code = static_cast<signed char>(c);

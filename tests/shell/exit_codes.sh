@@ -45,5 +45,16 @@ if [ "$got" -ne 74 ] || ! grep -q "cannot write standard output: No space left o
     cat err
     failures=$((failures + 1))
 fi
+# Under --json an option that cannot be parsed is a document on standard output too.
+for args in "--json --no-such-option check" "--json --trace=verbs check"; do
+    # shellcheck disable=SC2086
+    "$korvex" $args >out 2>err
+    got=$?
+    if [ "$got" -ne 64 ] || ! grep -qE '^\{"error":64,"text":"[^"]+"\}$' out; then
+        echo "exit_codes: korvex $args: exit $got (want 64) with a JSON error, got:"
+        cat out
+        failures=$((failures + 1))
+    fi
+done
 [ "$failures" -eq 0 ] && echo "exit_codes: ok"
 exit "$failures"

@@ -110,8 +110,8 @@ TEST_F(ValueWatchTest, FailingReadsPublishNothingAndLogOnce) {
 }
 
 // A Latin-1 text, a protected field, an unknown name, a bad or too large
-// index, a payload too large, not UTF-8 or empty are the bridge's end-to-end
-// test's (over a real broker).
+// index, a payload too large, not UTF-8 or empty, and input the check
+// refuses are the bridge's end-to-end test's (over a real broker).
 TEST_F(ValueWatchTest, SetsGoThroughCommOrAreRefused) {
     watch->Collect();
     struct Case {
@@ -127,16 +127,9 @@ TEST_F(ValueWatchTest, SetsGoThroughCommOrAreRefused) {
          R"(["T5D1.2"])"},
         {"r/0/machinename/0/set", "x", 1, 0, R"(WriteByHandle 0 0 100 0 2 0 "x\x00" -> 0)",
          R"(["MachineName[0]=x"])"},
-        {"r/0/M\xc3\xbc/0/set", "1", 1, Daten::HandleNotFound, nullptr, "[]"},
-        {"r/0/TDiaD/-1/set", "1", 1, Daten::ParameterError, nullptr, "[]"},
         {"r/0/TDiaD/99999999999/set", "1", 1, Daten::ValueOutOfRange, nullptr, "[]"},
         {"r/0/TDiaD//set", "1", 1, Daten::ParameterError, nullptr, "[]"},
-        {"r/0/TDiaD/0/set", std::string(256, '1'), 256, Daten::NotEnoughSpace, nullptr, "[]"},
-        {"r/0/TDiaD/0/set", "\xe2\x82\xac", 3, Daten::SyntaxError, nullptr, "[]"},
         {"r/0/TDiaD/0/set", std::string("1\0" "2", 3), 3, Daten::SyntaxError, nullptr, "[]"},
-        // Checked before Comm: beyond the definition's range, or more than a number.
-        {"r/0/MaxToolNumber/0/set", "999", 3, Daten::ValueOutOfRange, nullptr, "[]"},
-        {"r/0/TDiaD/0/set", "1.2 M30", 7, Daten::ParameterError, nullptr, "[]"},
     };
     machine.sim.SetRecordTrace(true);
     for (const Case& c : cases) {

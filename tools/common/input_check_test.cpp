@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "korvex/data/numbers.h"
 #include "tests/support/test_machine.h"
 #include "tools/common/text.h"
 
@@ -74,41 +73,6 @@ TEST_F(InputCheckTest, ChecksThenNamesEveryLineSent) {
             EXPECT_EQ(machine.sim.Calls(SimDriver::Operation::WriteByHandle), writes) << c.text;
         }
     }
-}
-
-TEST_F(InputCheckTest, PreviewSendsNothingAndLeavesNoTrace) {
-    const std::vector<std::uint8_t> before = machine.sim.Peek(0, 0, 582, 0);
-    const auto writes = machine.sim.Calls(SimDriver::Operation::WriteByHandle);
-    InputResult result = Run(kTDiaD, "1.2", 4, true, true);
-    EXPECT_EQ(result.error, 0);
-    EXPECT_EQ(result.sent, std::vector<std::string>{"T5D1.2"});
-    EXPECT_EQ(machine.sim.Calls(SimDriver::Operation::WriteByHandle), writes);
-    EXPECT_EQ(machine.sim.Peek(0, 0, 582, 0), before);
-    // A command is not put on record, and no reload order goes out.
-    result = Run(kCmdLine, "NOTOL", 0, true, true);
-    EXPECT_EQ(result.sent, std::vector<std::string>{"NOTOL"});
-    EXPECT_TRUE(machine.host.LinesStartingWith("protocol").empty());
-    EXPECT_TRUE(machine.sim.Controls().empty());
-    result = Run(kCmdLine, "NOTOL");
-    EXPECT_EQ(machine.host.LinesStartingWith("protocol").size(), 1u);
-    EXPECT_EQ(machine.sim.Controls().size(), 1u);
-    // A value kept in the PC is put back after the preview.
-    daten->SetLastNumber(Daten::kFirstRegisteredHandle);
-    CPrivNumber kept(daten.get(), "Kept", 2, 10, 3, "[mm]", 0, 10, 3, "[mm]");
-    kept.SetValue(700, 1, 255);
-    InputRequest request;
-    request.handle = Handles::kNoHandle;
-    request.object = &kept;
-    request.text = "1.5";
-    request.index = 1;
-    request.preview = true;
-    result = RunInput(*daten, machine.sim, request);
-    EXPECT_EQ(result.error, 0);
-    EXPECT_EQ(kept.GetValue(1, 255), 700);
-    request.preview = false;
-    EXPECT_EQ(RunInput(*daten, machine.sim, request).error, 0);
-    EXPECT_EQ(kept.GetValue(1, 255), 1500);
-    EXPECT_EQ(CheckInputText(*daten, Handles::kNoHandle, &kept, "1.5x"), Daten::ParameterError);
 }
 
 TEST_F(InputCheckTest, FailingControllerSendsNothingItCannotName) {
