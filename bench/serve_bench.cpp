@@ -27,7 +27,7 @@ struct Tree {
                                            const_cast<char*>("HANDLES"), nullptr);
         api = std::make_unique<korvex::serve::ConsoleApi>(
             *mot, std::vector<std::string>{}, TypeName,
-            [] { return std::vector<korvex::serve::LintLine>{}; }, nullptr);
+            [] { return std::vector<korvex::tools::LintFinding>{}; }, nullptr);
     }
     ~Tree() { CData::ForgetDaten(mot.get()); }
 };

@@ -16,6 +16,7 @@
 #include "korvex/host/console_host.h"
 #include "korvex/host/sim_driver.h"
 #include "korvex/korvex.h"
+#include "tools/common/lint_finding.h"
 
 namespace korvex::cli {
 
@@ -152,14 +153,7 @@ void PrintJson(const nlohmann::json& document);
 // Where a script line came from ("FILE:LINE: "), "" outside scripts.
 void SetLocation(const std::string& location);
 
-// One finding of lint: FILE:LINE: CAPTION: TEXT (TEXT on one line; LINE 0
-// for the file as a whole).
-struct LintFinding {
-    std::string file;
-    unsigned line = 0;
-    std::string caption;
-    std::string text;
-};
+using tools::LintFinding;
 // Every error and silent misreading in a handle file and a definition file.
 std::vector<LintFinding> LintFiles(const std::string& handleFile, const std::string& definitionFile);
 // The same for the machine's own files, as KORVEX.INI names them.

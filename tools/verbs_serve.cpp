@@ -105,12 +105,7 @@ int Serve(Session& session, const Words& words) {
         });
         if (!any) Log("--writable " + pattern + " matches no name");
     }
-    auto lint = [&session] {
-        std::vector<serve::LintLine> lines;
-        for (const LintFinding& finding : LintMachine(session))
-            lines.push_back({finding.file, finding.line, finding.caption, finding.text});
-        return lines;
-    };
+    auto lint = [&session] { return LintMachine(session); };
     auto input = [&session](std::uint16_t handle, CData* object, const std::string& text,
                             std::uint16_t index, bool preview) {
         return RunCheckedInput(session, handle, object, text, index, preview);

@@ -102,7 +102,7 @@ bool ParseServeArguments(const std::vector<std::string>& words, ServeOptions& op
 
 ConsoleApi::ConsoleApi(Daten& daten, std::vector<std::string> writable,
                        const char* (*typeName)(unsigned),
-                       std::function<std::vector<LintLine>()> lint, InputRunner input)
+                       std::function<std::vector<tools::LintFinding>()> lint, InputRunner input)
     : mDaten(daten),
       mWritable(std::move(writable)),
       mTypeName(typeName),
@@ -328,7 +328,7 @@ Answer ConsoleApi::Input(const std::string& name, const std::string& body) {
 
 Answer ConsoleApi::Lint() {
     Json findings = Json::array();
-    for (const LintLine& line : mLint()) {
+    for (const tools::LintFinding& line : mLint()) {
         Json entry;
         entry["file"] = Utf8(line.file);
         entry["line"] = line.line;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tools/bridge/bridge_format.h"
+#include "tools/common/lint_finding.h"
 
 class CData;
 class Daten;
@@ -46,13 +47,6 @@ bool ParseServeArguments(const std::vector<std::string>& words, ServeOptions& op
 // True for an address that only this machine reaches.
 bool IsLoopback(const std::string& host);
 
-struct LintLine {
-    std::string file;
-    unsigned line = 0;
-    std::string caption;
-    std::string text;
-};
-
 // Carries out operator input; answers {"error","text","sent"} and the status.
 using InputRunner = std::function<Answer(std::uint16_t handle, CData* object, const std::string& text,
                                          std::uint16_t index, bool preview)>;
@@ -76,7 +70,7 @@ public:
 
     // typeName: the definition file's keyword of a type.
     ConsoleApi(Daten& daten, std::vector<std::string> writable, const char* (*typeName)(unsigned),
-               std::function<std::vector<LintLine>()> lint, InputRunner input);
+               std::function<std::vector<tools::LintFinding>()> lint, InputRunner input);
 
     // GET /api/names?match=GLOB&limit=N&offset=M (the names from the M-th
     // match on). Parameters come as given (empty when absent).
@@ -116,7 +110,7 @@ private:
     Daten& mDaten;
     std::vector<std::string> mWritable;
     const char* (*mTypeName)(unsigned);
-    std::function<std::vector<LintLine>()> mLint;
+    std::function<std::vector<tools::LintFinding>()> mLint;
     InputRunner mInput;
 };
 
