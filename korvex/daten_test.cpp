@@ -147,13 +147,16 @@ class DatenTest : public ::testing::Test {
 };
 
 // The host objects it takes are in every end-to-end script's use; here the
-// command file found whatever its case.
+// command file found whatever its case, and the hooks a host may override.
 TEST_F(DatenTest, ConstructionTakesTheHostState) {
     machine.model.global.mCnc = 3;
     machine.WriteFile("comm.txt", "");
     std::unique_ptr<Daten> daten(machine.NewDaten());
     EXPECT_EQ(daten->Cnc(), 3);
     EXPECT_EQ(std::string(daten->CommandFile()), machine.Path("comm.txt"));
+    EXPECT_FALSE(daten->getMagazineService() || daten->isSpotFacingMemUsed());
+    TApplString text("unchanged");
+    EXPECT_EQ(&daten->expandExeParams(text), &text);
 }
 
 TEST_F(DatenTest, RegisterNewHandle) {

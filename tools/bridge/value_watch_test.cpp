@@ -127,6 +127,7 @@ TEST_F(ValueWatchTest, SetsGoThroughCommOrAreRefused) {
          R"(["T5D1.2"])"},
         {"r/0/machinename/0/set", "x", 1, 0, R"(WriteByHandle 0 0 100 0 2 0 "x\x00" -> 0)",
          R"(["MachineName[0]=x"])"},
+        {"r/0/TDiaD/-1/set", "1", 1, Daten::ParameterError, nullptr, "[]"},
         {"r/0/TDiaD/99999999999/set", "1", 1, Daten::ValueOutOfRange, nullptr, "[]"},
         {"r/0/TDiaD//set", "1", 1, Daten::ParameterError, nullptr, "[]"},
         {"r/0/TDiaD/0/set", std::string("1\0" "2", 3), 3, Daten::SyntaxError, nullptr, "[]"},
