@@ -209,6 +209,9 @@ DefinitionParser::DefinitionParser(std::vector<DInfo*>& table, std::string fileN
       mProgress(std::move(progress)) {}
 
 bool DefinitionParser::Parse(std::string_view text) {
+    mText = text;
+    mSearched = text.data();
+    mAheadCount = 0;
     files::ForEachLine(text, [this](unsigned number, std::string_view line) {
         Line(number, line);
         return !mStop;
@@ -272,7 +275,37 @@ void DefinitionParser::Line(unsigned number, std::string_view line) {
     }
 }
 
+void DefinitionParser::LookAheadFrom(const char* lineStart) {
+    while (mAheadCount > 0 && mAhead[0].lineStart <= lineStart) {
+        mAhead[0] = mAhead[1];
+        --mAheadCount;
+    }
+    const char* const end = mText.data() + mText.size();
+    while (mAheadCount < 2 && mSearched < end) {
+        // Headers are the lines that start with '[': most '[' stand in units.
+        const void* found = std::memchr(mSearched, '[', static_cast<std::size_t>(end - mSearched));
+        if (!found) {
+            mSearched = end;
+            break;
+        }
+        const char* open = static_cast<const char*>(found);
+        const void* feed = std::memchr(open, '\n', static_cast<std::size_t>(end - open));
+        const char* stop = feed ? static_cast<const char*>(feed) : end;
+        mSearched = stop;
+        if (open != mText.data() && open[-1] != '\n') continue;
+        if (open <= lineStart) continue;
+        const std::string_view rest(open + 1, static_cast<std::size_t>(stop - open - 1));
+        const std::size_t close = rest.find(']');
+        mAhead[mAheadCount++] =
+            AheadName{open, close == std::string_view::npos ? std::string_view()
+                                                            : Strip(rest.substr(0, close))};
+    }
+    mLookAhead(mAheadCount > 0 ? mAhead[0].name : std::string_view(),
+               mAheadCount > 1 ? mAhead[1].name : std::string_view());
+}
+
 void DefinitionParser::Header(std::string_view line) {
+    if (mLookAhead) LookAheadFrom(line.data());
     mConstantsOpen = false;
     if (mRecord.open) {
         CloseRecord();

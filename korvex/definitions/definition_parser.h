@@ -84,6 +84,10 @@ class DefinitionParser {
     // mean (a NotValid value that is neither NO, a number nor a constant);
     // the lint reports it.
     void SetNoticeSink(files::MessageSink notices) { mNotices = std::move(notices); }
+    // Told at each header the names of the next two headers (empty when
+    // there are none), so that their look-ups can start fetching ahead.
+    using LookAhead = std::function<void(std::string_view next, std::string_view afterNext)>;
+    void SetLookAhead(LookAhead ahead) { mLookAhead = std::move(ahead); }
 
   private:
     files::MessageSink mNotices;
@@ -178,6 +182,19 @@ class DefinitionParser {
     std::uint16_t mHighestHandle = 0;
     bool mClean = true;
     bool mStop = false;
+
+    // The look-ahead: the text, how far it has been searched for headers,
+    // and the names found beyond the current header (where each line starts).
+    struct AheadName {
+        const char* lineStart;
+        std::string_view name;
+    };
+    void LookAheadFrom(const char* lineStart);
+    LookAhead mLookAhead;
+    std::string_view mText;
+    const char* mSearched = nullptr;
+    AheadName mAhead[2] = {};
+    int mAheadCount = 0;
 };
 
 // Reads a signed decimal integer as the C library's atol does on a 32-bit

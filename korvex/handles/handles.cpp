@@ -73,6 +73,24 @@ public:
         }
     }
 
+    void PrefetchSlot(std::string_view name) const {
+        __builtin_prefetch(&mLookup[LookupHash(name) & mLookupMask]);
+    }
+
+    // Only the first slots of the probe are looked at: a hint need not be whole.
+    void PrefetchEntry(std::string_view name) const {
+        const std::uint32_t tag = LookupHash(name);
+        std::uint32_t slot = tag & mLookupMask;
+        for (int probes = 0; probes < 4; ++probes, slot = (slot + 1) & mLookupMask) {
+            const LookupSlot& probe = mLookup[slot];
+            if (probe.entry == kNone) return;
+            if (probe.tag == tag) {
+                __builtin_prefetch(&At(probe.entry));
+                return;
+            }
+        }
+    }
+
     // A number given twice answers with its newest entry.
     const Entry* Find(std::uint16_t handle) const {
         const Ref ref = mByNumber[handle];
@@ -327,6 +345,12 @@ std::uint32_t Handles::CaseFoldedHash(std::string_view name) { return Registry::
 bool Handles::IsLoaded() { return gRegistry != nullptr; }
 void Handles::CreateRegistry() { gRegistry = std::make_unique<Registry>(); }
 void Handles::DropRegistry() { gRegistry.reset(); }
+void Handles::PrefetchSlot(std::string_view name) {
+    if (gRegistry) gRegistry->PrefetchSlot(name);
+}
+void Handles::PrefetchEntry(std::string_view name) {
+    if (gRegistry) gRegistry->PrefetchEntry(name);
+}
 void Handles::ReserveRegistry(std::uint32_t entries) {
     if (gRegistry) gRegistry->Reserve(entries);
 }

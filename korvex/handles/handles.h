@@ -100,6 +100,11 @@ public:
     // (a cache read straight from its bytes). False when the registry is not
     // loaded. REQUIRES: every name holds 1 to kMaxNameLength bytes.
     static bool AddEntries(std::size_t count, const std::function<NewEntry()>& next);
+    // Hints for a caller that knows the names it will look up next: the
+    // first starts fetching the name's look-up slot, the second (given the
+    // slot fetched by now) the entry it leads to. Neither changes anything.
+    static void PrefetchSlot(std::string_view name);
+    static void PrefetchEntry(std::string_view name);
     // Drops the registry; look-ups answer "unknown" until the next load.
     static void DropRegistry();
     // True when the registry was last loaded from the handle cache, false
