@@ -635,7 +635,8 @@ int Main(int argc, char** argv) {
     } else if (!options.scriptFile.empty() && options.scriptFile != "-") {
         std::ifstream script(options.scriptFile);
         if (!script)
-            return UsageError("cannot read " + options.scriptFile + ": " + std::strerror(errno));
+            return failed(
+                UsageError("cannot read " + options.scriptFile + ": " + std::strerror(errno)));
         code = RunScript(session, script, options.scriptFile, options.keepGoing);
     } else if (options.scriptFile.empty() && isatty(STDIN_FILENO)) {
         code = RunShell(session);
