@@ -24,12 +24,17 @@ bool IsBlankOrTab(char c) {
 
 HandleLineKind ParseHandleLine(std::string_view line, std::string_view& name,
                                std::uint16_t& number) {
-    std::size_t remark = line.find("//");
-    const std::size_t semicolon = line.find(';');
-    if (semicolon < remark) remark = semicolon;
-    if (remark != std::string_view::npos) line = line.substr(0, remark);
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return HandleLineKind::Skipped;
+    // The first "=" counts unless a remark starts before it; the number that
+    // follows ends at the first character that is no digit, so a remark after
+    // the "=" needs no search of its own.
+    const void* found = std::memchr(line.data(), '=', line.size());
+    if (!found) return HandleLineKind::Skipped;
+    const std::size_t equals =
+        static_cast<std::size_t>(static_cast<const char*>(found) - line.data());
+    for (std::size_t i = 0; i < equals; ++i) {
+        if (line[i] == ';' || (line[i] == '/' && line[i + 1] == '/'))
+            return HandleLineKind::Skipped;
+    }
 
     std::size_t begin = 0;
     std::size_t end = equals;
