@@ -278,6 +278,27 @@ void DefinitionParser::Error(std::uint8_t result, const char* caption, std::stri
     if (!mSink(files::LoadMessage{result, mLine, caption, std::move(text)})) mStop = true;
 }
 
+void DefinitionParser::ErrorAt(std::uint8_t result, const char* caption, std::string_view what) {
+    Error(result, caption, Place(what));
+}
+
+void DefinitionParser::ErrorAt(std::uint8_t result, const char* caption, std::string_view first,
+                               std::string_view second) {
+    Error(result, caption,
+          Format("%.*s %.*s\nFile : %s\nLine : %u", static_cast<int>(first.size()), first.data(),
+                 static_cast<int>(second.size()), second.data(), mFileName.c_str(), mLine));
+}
+
+void DefinitionParser::NoticeNotValid(std::string_view value) {
+    mNotices({0, mLine, "Unknown constant",
+              Format("NotValid = %.*s is neither NO, a number nor a constant: the load reads 0",
+                     static_cast<int>(value.size()), value.data())});
+}
+
+void DefinitionParser::ErrorHere(std::uint8_t result, const char* caption) {
+    Error(result, caption, FileAndLine());
+}
+
 std::string DefinitionParser::Place(std::string_view what) const {
     return Format("%.*s\nFile : %s\nLine : %u", static_cast<int>(what.size()), what.data(),
                   mFileName.c_str(), mLine);
@@ -301,11 +322,11 @@ bool DefinitionParser::Resolve(std::string_view parameter, std::string_view& res
 
 bool DefinitionParser::MustResolve(std::string_view parameter, std::string_view& resolved) {
     if (Resolve(parameter, resolved)) return true;
-    Error(Daten::SyntaxError, "Constant not found !!", Place(parameter));
+    ErrorAt(Daten::SyntaxError, "Constant not found !!", parameter);
     return false;
 }
 
-void DefinitionParser::Line(unsigned number, std::string_view line) {
+__attribute__((always_inline)) inline void DefinitionParser::Line(unsigned number, std::string_view line) {
     mLine = number;
     if (!line.empty() && line[0] == '[') {
         Header(line);
@@ -325,7 +346,7 @@ void DefinitionParser::Line(unsigned number, std::string_view line) {
     } else if (mRecord.open) {
         KeywordLine(keyword, first, second);
     } else {
-        Error(Daten::SyntaxError, "Handle not valid !!", FileAndLine());
+        ErrorHere(Daten::SyntaxError, "Handle not valid !!");
     }
 }
 
@@ -402,12 +423,12 @@ void DefinitionParser::Header(std::string_view line) {
     }
     const std::uint16_t handle = mLookup ? mLookup(bare) : Handles::kNoHandle;
     if (handle == Handles::kNoHandle) {
-        Error(Daten::HandleNotFound, "Handle not found !!", Place(name));
+        ErrorAt(Daten::HandleNotFound, "Handle not found !!", name);
         openUnstored();
         return;
     }
     if (handle < mTable.size() && mTable[handle] && mTable[handle]->mType != DInfo::NONE) {
-        Error(Daten::HandleExists, "Handle already exists !!", Place(name));
+        ErrorAt(Daten::HandleExists, "Handle already exists !!", name);
         openUnstored();
         return;
     }
@@ -420,11 +441,11 @@ void DefinitionParser::Header(std::string_view line) {
 void DefinitionParser::ConstantLine(std::string_view name, std::string_view value) {
     if (name.empty() || value.empty()) return;
     if ((name[0] >= '0' && name[0] <= '9') || name[0] == '-') {
-        Error(Daten::ParameterError, "First character 0..9 or - !!", Place(name));
+        ErrorAt(Daten::ParameterError, "First character 0..9 or - !!", name);
         return;
     }
     if (mConstants.Find(name)) {
-        Error(Daten::KeyExists, "Parameter defined twice !!", Place(name));
+        ErrorAt(Daten::KeyExists, "Parameter defined twice !!", name);
         return;
     }
     mConstants.Add(name, value);
@@ -478,15 +499,15 @@ DefinitionParser::Keyword DefinitionParser::FindKeyword(std::string_view word) {
     return kUnknownKeyword;
 }
 
-void DefinitionParser::KeywordLine(std::string_view keyword, std::string_view first,
+__attribute__((always_inline)) inline void DefinitionParser::KeywordLine(std::string_view keyword, std::string_view first,
                                    std::string_view second) {
     const Keyword found = FindKeyword(keyword);
     if (found == kUnknownKeyword) {
-        Error(Daten::UnknownKey, "Unknown keyword !!", Place(keyword));
+        ErrorAt(Daten::UnknownKey, "Unknown keyword !!", keyword);
         return;
     }
     if (mRecord.Given(found) && kKeywords[found].twiceIsError) {
-        Error(Daten::KeyExists, "Parameter defined twice !!", Place(keyword));
+        ErrorAt(Daten::KeyExists, "Parameter defined twice !!", keyword);
         return;
     }
     mRecord.given |= 1u << found;
@@ -506,7 +527,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
         } else if (SameWord(value, "NO")) {
             flag = 0;
         } else {
-            Error(Daten::ParameterError, "Wrong parameter (YES / NO) !!", Place(value));
+            ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
             return false;
         }
         return true;
@@ -519,7 +540,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             if (r.type == DInfo::NONE) {
                 // After a Type line that was an error, the missing type is no news.
                 if (!r.Given(kType))
-                    Error(Daten::SyntaxError, "Type not defined !!", FileAndLine());
+                    ErrorHere(Daten::SyntaxError, "Type not defined !!");
                 return false;
             }
             if (!MustResolve(first, value)) return false;
@@ -536,7 +557,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                      number < -32768) ||
                     (r.type == DInfo::SHORTINT && number < -128);
                 if (below) {
-                    Error(Daten::ParameterError, "Minimum out of bounds !!", Place(value));
+                    ErrorAt(Daten::ParameterError, "Minimum out of bounds !!", value);
                     return false;
                 }
                 r.min = number;
@@ -547,7 +568,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                                     number > 32767) ||
                                    (r.type == DInfo::SHORTINT && number > 127);
                 if (above) {
-                    Error(Daten::ParameterError, "Maximum out of bounds !!", Place(value));
+                    ErrorAt(Daten::ParameterError, "Maximum out of bounds !!", value);
                     return false;
                 }
                 r.max = number;
@@ -560,7 +581,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             Resolve(first, value);
             const DInfo::DType type = FindType(value);
             if (type == DInfo::NONE) {
-                Error(Daten::UnknownParameter, "Unknown parameter !!", Place(value));
+                ErrorAt(Daten::UnknownParameter, "Unknown parameter !!", value);
                 return false;
             }
             if (type == DInfo::STRING || type == DInfo::BITMASK) {
@@ -569,7 +590,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                 // A negative length or one beyond 16 bits would wrap into a
                 // different size; it is refused like a length of 0.
                 if (length <= 0 || length > 0xFFFF) {
-                    Error(Daten::ParameterError, "Parameter error !!", Place(other));
+                    ErrorAt(Daten::ParameterError, "Parameter error !!", other);
                     return false;
                 }
                 r.length = static_cast<std::uint16_t>(length);
@@ -586,12 +607,9 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             if (decimals >= width) {
                 const char* caption = "2nd parameter is greater than 1st parameter !!";
                 if (keyword == kMetricFormat)
-                    Error(Daten::ParameterError, caption, Place(name));
+                    ErrorAt(Daten::ParameterError, caption, name);
                 else
-                    Error(Daten::ParameterError, caption,
-                          Format("%.*s %.*s\nFile : %s\nLine : %u", static_cast<int>(value.size()),
-                                 value.data(), static_cast<int>(other.size()), other.data(),
-                                 mFileName.c_str(), mLine));
+                    ErrorAt(Daten::ParameterError, caption, value, other);
                 return false;
             }
             if (keyword == kMetricFormat) {
@@ -621,7 +639,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                 r.writeDirect = 0;
                 r.notDirect = DInfo::CommValue;
             } else {
-                Error(Daten::ParameterError, "Wrong parameter (YES / NO) !!", Place(value));
+                ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
                 return false;
             }
             return true;
@@ -634,7 +652,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             } else if (SameWord(value, "NO")) {
                 r.inchMetric = 0;
             } else {
-                Error(Daten::ParameterError, "Wrong parameter (YES / NO) !!", Place(value));
+                ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
                 return false;
             }
             return true;
@@ -668,10 +686,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             return true;
         case kNotValid:
             if (!Resolve(first, value) && !SameWord(value, "NO") && mNotices)
-                mNotices({0, mLine, "Unknown constant",
-                          Format("NotValid = %.*s is neither NO, a number nor a constant: "
-                                 "the load reads 0",
-                                 static_cast<int>(value.size()), value.data())});
+                NoticeNotValid(value);
             if (SameWord(value, "NO")) {
                 r.notValid = 0;
                 r.notValidValue = 0;
@@ -689,7 +704,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             } else if (SameWord(value, "Bin")) {
                 r.base = 2;
             } else {
-                Error(Daten::ParameterError, "Parameter error !!", Place(name));
+                ErrorAt(Daten::ParameterError, "Parameter error !!", name);
                 return false;
             }
             return true;
@@ -752,7 +767,7 @@ void DefinitionParser::CloseRecord() {
     while (mTable.size() < c.handle) mTable.push_back(NewRecord());
 
     if (c.type == DInfo::NONE) {
-        if (!c.Given(kType)) Error(Daten::SyntaxError, "Type not defined !!", FileAndLine());
+        if (!c.Given(kType)) ErrorHere(Daten::SyntaxError, "Type not defined !!");
         finish();
         return;
     }
@@ -771,7 +786,7 @@ void DefinitionParser::CloseRecord() {
             const bool outside = real ? (c.realDef < c.realMin || c.realDef > c.realMax)
                                       : (c.def < c.min || c.def > c.max);
             if (outside) {
-                Error(Daten::ParameterError, "Default out of bounds !!", FileAndLine());
+                ErrorHere(Daten::ParameterError, "Default out of bounds !!");
                 finish();
                 return;
             }
@@ -804,7 +819,7 @@ void DefinitionParser::CloseRecord() {
         }
     } else if (c.type == DInfo::STRING || c.type == DInfo::BITMASK) {
         if (c.length == 0) {
-            if (!c.Failed(kType)) Error(Daten::SyntaxError, "Length not defined !!", FileAndLine());
+            if (!c.Failed(kType)) ErrorHere(Daten::SyntaxError, "Length not defined !!");
             finish();
             return;
         }

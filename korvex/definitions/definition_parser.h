@@ -176,6 +176,15 @@ class DefinitionParser {
     bool MustResolve(std::string_view parameter, std::string_view& resolved);
 
     void Error(std::uint8_t result, const char* caption, std::string text);
+    // Error with Place(what), and with FileAndLine(): kept out of line, so
+    // that the lines without an error build no message text.
+    [[gnu::cold, gnu::noinline]] void ErrorAt(std::uint8_t result, const char* caption,
+                                              std::string_view what);
+    [[gnu::cold, gnu::noinline]] void ErrorHere(std::uint8_t result, const char* caption);
+    // Error with "FIRST SECOND" in place of Place's what.
+    [[gnu::cold, gnu::noinline]] void ErrorAt(std::uint8_t result, const char* caption,
+                                              std::string_view first, std::string_view second);
+    [[gnu::cold, gnu::noinline]] void NoticeNotValid(std::string_view value);
     // "%s\nFile : %s\nLine : %u" with what, the file and the line.
     std::string Place(std::string_view what) const;
     // "File : %s\nLine : %u".
