@@ -56,10 +56,12 @@ bool ParseServeArguments(const std::vector<std::string>& words, ServeOptions& op
     if (colon != std::string::npos) {
         options.host = address.substr(0, colon);
         port = address.substr(colon + 1);
-        // [::1]:8080 names an IPv6 address.
-        if (options.host.size() > 2 && options.host.front() == '[' && options.host.back() == ']')
-            options.host = options.host.substr(1, options.host.size() - 2);
-        if (options.host.empty()) {
+        // [::1]:8080 names an IPv6 address; "[]" or an unmatched bracket names none.
+        const bool opens = !options.host.empty() && options.host.front() == '[';
+        const bool closes = !options.host.empty() && options.host.back() == ']';
+        const bool bracketed = opens && closes && options.host.size() > 2;
+        if (bracketed) options.host = options.host.substr(1, options.host.size() - 2);
+        if (options.host.empty() || (!bracketed && (opens || closes))) {
             error = "bad HOST in '" + address + "'";
             return false;
         }
