@@ -145,7 +145,7 @@ bool ConsoleApi::Find(const std::string& utf8, std::uint16_t& handle, CData*& ob
             indexGiven = true;
         }
     }
-    if (object || (handle != Handles::kNoHandle && mDaten.ExistHandleAndGetInfo(handle))) return true;
+    if (object || (handle != Handles::kNoHandle && mDaten.FindRecord(handle))) return true;
     error = ErrorAnswer(404, Daten::HandleNotFound, "Handle not found! (" + utf8 + ")");
     return false;
 }
@@ -174,7 +174,7 @@ Answer ConsoleApi::Names(const std::string& match, const std::string& limitText,
     std::vector<Hit> hits;
     std::size_t total = 0;
     Handles::ForEach([&](std::uint16_t handle, std::string_view name) {
-        if (!bridge::GlobMatch(pattern, name) || !mDaten.ExistHandleAndGetInfo(handle)) return;
+        if (!bridge::GlobMatch(pattern, name) || !mDaten.FindRecord(handle)) return;
         if (total >= offset && total - offset < limit) hits.push_back({handle, nullptr, std::string(name)});
         ++total;
     });
@@ -188,7 +188,7 @@ Answer ConsoleApi::Names(const std::string& match, const std::string& limitText,
         Json entry;
         entry["name"] = Utf8(hit.name);
         entry["handle"] = hit.object ? Json(nullptr) : Json(hit.handle);
-        const DInfo* record = hit.object ? nullptr : mDaten.ExistHandleAndGetInfo(hit.handle);
+        const DInfo* record = hit.object ? nullptr : mDaten.FindRecord(hit.handle);
         const unsigned type = hit.object ? hit.object->DatenTyp() : record->mType;
         entry["type"] = mTypeName(type);
         const char* unit = hit.object ? hit.object->GetUnitString() : mDaten.GetUnitString(hit.handle);
