@@ -232,7 +232,10 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
             Handles::PrefetchEntry(next);
             Handles::PrefetchSlot(afterNext);
         });
-    if (!parser.Parse(text.text())) {
+    parser.UseRecordBlock();
+    const bool parsed = parser.Parse(text.text());
+    mDefinitionBlock = parser.TakeRecordBlock();
+    if (!parsed) {
         ClearDefinitions();
         korvex::host::Host().FatalExit(0);
         return;

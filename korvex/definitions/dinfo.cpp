@@ -253,6 +253,16 @@ void DInfo::SetRealMinMaxDef(double min, double max, double def) {
 
 void DInfo::EncodeImage(unsigned char image[kImageSize]) const {
     using namespace korvex;
+    if constexpr (std::endian::native == std::endian::little) {
+        // The members are laid out as the image: one copy, the reserved
+        // bytes cleared (a record decoded from a cache may carry others).
+        std::memcpy(image, static_cast<const void*>(this), kImageSize);
+        std::memset(image + 4, 0, 4);
+        std::memset(image + 36, 0, 4);
+        image[91] = 0;
+        image[97] = 0;
+        return;
+    }
     std::memset(image, 0, kImageSize);
     EncodeFixed16(image + 0, mType);
     EncodeFixed16(image + 2, mLength);
