@@ -38,9 +38,14 @@ class ConstantTable {
     // multiply by 4 (32-bit wrapping).
     static std::uint32_t Hash(std::string_view name);
 
-    // False when no constant has the name's length (most parameters are
-    // plain words such as YES or a unit): then Find answers nullptr.
-    bool MayHold(std::string_view name) const { return (mLengths & LengthBit(name.size())) != 0; }
+    // False when no constant has the name's length and first character (most
+    // parameters are plain words such as YES or a unit): then Find answers
+    // nullptr.
+    bool MayHold(std::string_view name) const {
+        if (!(mLengths & LengthBit(name.size()))) return false;
+        const unsigned char first = name.empty() ? 0 : static_cast<unsigned char>(name[0]);
+        return (mFirsts[first / 64] >> (first % 64)) & 1u;
+    }
     // The constant's text, or nullptr.
     const std::string* Find(std::string_view name) const;
     // Adds without looking for duplicates (callers test first).
@@ -61,6 +66,7 @@ class ConstantTable {
     }
     std::array<std::vector<Constant>, kBuckets> mBuckets;
     std::uint64_t mLengths = 0;
+    std::uint64_t mFirsts[4] = {};  // bit c: some name starts with byte c ("" with 0)
     std::size_t mSize = 0;
 };
 

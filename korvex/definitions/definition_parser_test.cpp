@@ -294,6 +294,17 @@ TEST(NumberTextTest, AsTheCLibraryReadsThem) {
     EXPECT_EQ(ParseLong("-99999999999"), INT32_MIN);
     EXPECT_EQ(ParseDouble("25.4"), 25.4);
     EXPECT_EQ(ParseDouble("-1e3x"), -1000.0);
+    // Every spelling reads as strtod reads it, to the last bit and the sign
+    // of a zero.
+    const char* const texts[] = {
+        "0.1", "-0", "-0.0", "0.001", "123456789012345", "1234567890123456", "9.999999999999999",
+        "0.000000000000001", "-1.5", "1.", ".5", "-.5", "1.2.3", "+2", "1e3", "12ab", "", "-",
+        "4503599627370497", "8.30", "0.30000000000000004", "179769313486231570000"};
+    for (const char* text : texts) {
+        const double expected = std::strtod(text, nullptr);
+        const double got = ParseDouble(text);
+        EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << text << " " << got;
+    }
     EXPECT_EQ(ParseDouble(std::string(100, '1') + ".5"),
               std::strtod((std::string(100, '1') + ".5").c_str(), nullptr));
 }

@@ -39,7 +39,8 @@ std::string EntryBytes(std::uint16_t handle, const std::string& name) {
 // count lines "N0=0", "N1=1"...
 std::string ShortLines(int count) {
     std::string text;
-    for (int i = 0; i < count; ++i) text += "N" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    for (int i = 0; i < count; ++i)
+        text += "N" + std::to_string(i) + "=" + std::to_string(i) + "\n";
     return text;
 }
 
