@@ -130,13 +130,13 @@ class FileEntries : public HandleNameTable {
     // so the names and their terminating zeros fit in textSize + 1 bytes.
     explicit FileEntries(std::size_t textSize)
         : mNames(new char[textSize + 1]), mCapacity(textSize + 1) {
-        // Room for a line of 16 bytes an entry at half load: most files
-        // need no growing.
+        // Room at half load for an entry every 24 bytes (a name, a number
+        // and a remark): most files need no growing, and the table stays
+        // small enough for the caches.
         std::size_t slots = 1024;
-        while (slots < textSize / 8) slots *= 2;
-        mSlots.assign(slots, 0);
+        while (slots < textSize / 12) slots *= 2;
+        mSlots.assign(slots, Slot{});
         mEntries.reserve(slots / 2);
-        mHashes.reserve(slots / 2);
     }
 
     bool HasNumber(std::uint16_t number) override {
@@ -147,9 +147,9 @@ class FileEntries : public HandleNameTable {
         const std::uint32_t mask = static_cast<std::uint32_t>(mSlots.size() - 1);
         const std::uint32_t hash = Handles::CaseFoldedHash(wanted);
         for (std::uint32_t slot = hash & mask;; slot = (slot + 1) & mask) {
-            const std::uint32_t at = mSlots[slot];
-            if (at == 0) return false;
-            if (mHashes[at - 1] == hash && SameName(mEntries[at - 1].name, wanted)) return true;
+            const Slot& probe = mSlots[slot];
+            if (probe.entry == 0) return false;
+            if (probe.hash == hash && SameName(mEntries[probe.entry - 1].name, wanted)) return true;
         }
     }
     bool Add(const char* name, std::uint16_t number) override {
@@ -159,10 +159,10 @@ class FileEntries : public HandleNameTable {
         std::memcpy(copy, name, length + 1);
         mUsed += length + 1;
         mEntries.push_back(Handles::NewEntry{std::string_view(copy, length), number});
-        mHashes.push_back(Handles::CaseFoldedHash(mEntries.back().name));
         mNumbers[number / 64] |= std::uint64_t{1} << (number % 64);
         if (mEntries.size() * 2 > mSlots.size()) Grow();
-        Link(static_cast<std::uint32_t>(mEntries.size()));
+        Link(Slot{static_cast<std::uint32_t>(mEntries.size()),
+                  Handles::CaseFoldedHash(mEntries.back().name)});
         return true;
     }
     const std::vector<Handles::NewEntry>& Entries() const { return mEntries; }
@@ -181,23 +181,28 @@ class FileEntries : public HandleNameTable {
         }
         return true;
     }
-    void Link(std::uint32_t index) {
+    struct Slot {
+        std::uint32_t entry = 0;  // entry index + 1, 0 for a free slot
+        std::uint32_t hash = 0;
+    };
+    void Link(Slot added) {
         const std::uint32_t mask = static_cast<std::uint32_t>(mSlots.size() - 1);
-        std::uint32_t slot = mHashes[index - 1] & mask;
-        while (mSlots[slot] != 0) slot = (slot + 1) & mask;
-        mSlots[slot] = index;
+        std::uint32_t slot = added.hash & mask;
+        while (mSlots[slot].entry != 0) slot = (slot + 1) & mask;
+        mSlots[slot] = added;
     }
     void Grow() {
-        mSlots.assign(mSlots.size() * 2, 0);
-        for (std::uint32_t i = 1; i < mEntries.size(); ++i) Link(i);  // Add links the newest
+        std::vector<Slot> old(mSlots.size() * 2);
+        old.swap(mSlots);
+        for (const Slot& slot : old)
+            if (slot.entry != 0) Link(slot);
     }
 
     std::unique_ptr<char[]> mNames;
     std::size_t mCapacity;
     std::size_t mUsed = 0;
     std::vector<Handles::NewEntry> mEntries;
-    std::vector<std::uint32_t> mHashes;  // of each entry's name
-    std::vector<std::uint32_t> mSlots;   // entry index + 1, 0 for a free slot
+    std::vector<Slot> mSlots;
     std::uint64_t mNumbers[65536 / 64] = {};
 };
 
