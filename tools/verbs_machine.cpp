@@ -166,7 +166,7 @@ int Show(Session& session, const Words& words) {
     if (!session.ResolveHandle(words[1], handle, index, &object)) return Daten::HandleNotFound;
     Daten& daten = *session.daten();
     // A registered object shows its own record.
-    const DInfo* record = object ? &object->Info() : daten.ExistHandleAndGetInfo(handle);
+    const DInfo* record = object ? &object->Info() : daten.FindRecord(handle);
     if (!record) return LibraryError(Daten::HandleNotFound);
     char name[Handles::kNameBufferSize];
     const char* shown = object ? object->Name()

@@ -259,7 +259,8 @@ const VerbRegistration kObj(
             "TYPE PREFIX, yesno NAME ADDRESS LENGTH TYPE ONCOMMAND OFFCOMMAND, copy NAME (a "
             "private copy takes NAME's place), handle NAME TARGET, offset NAME OFFSET SIZE "
             "[STRIDE], pointer NAME ADDRESS TARGET TYPE",
-            2, 8, true, Obj});
+            // Each kind checks its own word count and names its own usage.
+            2, 64, true, Obj});
 
 }  // namespace
 }  // namespace korvex::cli

@@ -264,7 +264,7 @@ int Default(Session& session, const Words& words) {
     if (words.size() > 1) {
         if (const int code = ParseTarget(session, words, 1, target)) return code;
         // Default writes nothing for a handle without a record: say so.
-        if (!session.daten()->ExistHandleAndGetInfo(target.handle))
+        if (!session.daten()->FindRecord(target.handle))
             return LibraryError(Daten::HandleNotFound);
     }
     session.daten()->Default(0, target.handle, target.index);

@@ -133,7 +133,7 @@ std::size_t ValueWatch::Collect() {
         mNames.emplace_back(name);
     };
     Handles::ForEach([&](std::uint16_t handle, std::string_view name) {
-        if (mDaten.ExistHandleAndGetInfo(handle)) take(handle, nullptr, name);
+        if (mDaten.FindRecord(handle)) take(handle, nullptr, name);
     });
     mDaten.ForEachUnnumbered([&](const std::string& name, CData* object) {
         if (object) take(Handles::kNoHandle, object, name);
@@ -232,7 +232,7 @@ std::uint8_t ValueWatch::CheckSet(const std::string& name, const std::string& in
         object = mDaten.FindRegistered(latin1.c_str());
         if (!object || object->Handle() != Handles::kNoHandle) object = nullptr;
     }
-    if (!object && (handle == Handles::kNoHandle || !mDaten.ExistHandleAndGetInfo(handle)))
+    if (!object && (handle == Handles::kNoHandle || !mDaten.FindRecord(handle)))
         return Daten::HandleNotFound;
     if (!MatchesAny(mWritable, latin1)) return Daten::DirectAccessNotAllowed;
     unsigned long number = 0;

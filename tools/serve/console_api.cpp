@@ -56,10 +56,12 @@ bool ParseServeArguments(const std::vector<std::string>& words, ServeOptions& op
     if (colon != std::string::npos) {
         options.host = address.substr(0, colon);
         port = address.substr(colon + 1);
-        // [::1]:8080 names an IPv6 address.
-        if (options.host.size() > 2 && options.host.front() == '[' && options.host.back() == ']')
-            options.host = options.host.substr(1, options.host.size() - 2);
-        if (options.host.empty()) {
+        // [::1]:8080 names an IPv6 address; "[]" or an unmatched bracket names none.
+        const bool opens = !options.host.empty() && options.host.front() == '[';
+        const bool closes = !options.host.empty() && options.host.back() == ']';
+        const bool bracketed = opens && closes && options.host.size() > 2;
+        if (bracketed) options.host = options.host.substr(1, options.host.size() - 2);
+        if (options.host.empty() || (!bracketed && (opens || closes))) {
             error = "bad HOST in '" + address + "'";
             return false;
         }
@@ -143,7 +145,7 @@ bool ConsoleApi::Find(const std::string& utf8, std::uint16_t& handle, CData*& ob
             indexGiven = true;
         }
     }
-    if (object || (handle != Handles::kNoHandle && mDaten.ExistHandleAndGetInfo(handle))) return true;
+    if (object || (handle != Handles::kNoHandle && mDaten.FindRecord(handle))) return true;
     error = ErrorAnswer(404, Daten::HandleNotFound, "Handle not found! (" + utf8 + ")");
     return false;
 }
@@ -172,7 +174,7 @@ Answer ConsoleApi::Names(const std::string& match, const std::string& limitText,
     std::vector<Hit> hits;
     std::size_t total = 0;
     Handles::ForEach([&](std::uint16_t handle, std::string_view name) {
-        if (!bridge::GlobMatch(pattern, name) || !mDaten.ExistHandleAndGetInfo(handle)) return;
+        if (!bridge::GlobMatch(pattern, name) || !mDaten.FindRecord(handle)) return;
         if (total >= offset && total - offset < limit) hits.push_back({handle, nullptr, std::string(name)});
         ++total;
     });
@@ -186,7 +188,7 @@ Answer ConsoleApi::Names(const std::string& match, const std::string& limitText,
         Json entry;
         entry["name"] = Utf8(hit.name);
         entry["handle"] = hit.object ? Json(nullptr) : Json(hit.handle);
-        const DInfo* record = hit.object ? nullptr : mDaten.ExistHandleAndGetInfo(hit.handle);
+        const DInfo* record = hit.object ? nullptr : mDaten.FindRecord(hit.handle);
         const unsigned type = hit.object ? hit.object->DatenTyp() : record->mType;
         entry["type"] = mTypeName(type);
         const char* unit = hit.object ? hit.object->GetUnitString() : mDaten.GetUnitString(hit.handle);
