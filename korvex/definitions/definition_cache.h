@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "korvex/definitions/dinfo.h"
+#include "korvex/handles/cache_file.h"
 
 class TAppl;
 
@@ -30,6 +31,13 @@ std::vector<unsigned char> EncodeDefinitionCache(const char* textFile,
 // when given, shows progress.
 bool DecodeDefinitionCache(const unsigned char* bytes, std::size_t size, DInfoRun& block,
                            std::vector<DInfo*>& table, TAppl* application);
+// Reads the cache at path and decodes it as above, in the memory the file is
+// read into (a start's largest file is read once and not copied again).
+// decoded tells whether the records went into block and table; a damaged
+// cache answers Ok with decoded false.
+files::ReadResult ReadDefinitionCache(const char* path, DInfoRun& block,
+                                      std::vector<DInfo*>& table, TAppl* application,
+                                      bool& decoded);
 
 }  // namespace korvex::definitions
 

@@ -1,6 +1,11 @@
 // Filling the definition table of Daten: from the definition cache when it is
 // valid and newer than the handle cache, else by parsing the definition file
 // and writing a fresh cache (its layout: definition_cache.h).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -18,6 +23,46 @@ using namespace korvex::files;
 
 constexpr std::size_t kRecordsStart = kHeaderSize + 4 + 2;
 
+namespace {
+
+// Checks the version and count before the records (which need not follow
+// them in memory) and answers the count, 0 for a damaged cache.
+std::uint16_t CheckedCount(const unsigned char* versionAndCount, std::size_t size) {
+    if (static_cast<std::int32_t>(korvex::DecodeFixed32(versionAndCount)) != kFormatVersion)
+        return 0;
+    const std::uint16_t count = korvex::DecodeFixed16(versionAndCount + 4);
+    if (size != kRecordsStart + std::size_t{count} * DInfo::kImageSize) return 0;
+    return count;
+}
+
+// Builds count records at records from the images at images, checking each
+// in the same pass; a damaged one gives up the records built so far. A
+// record may overwrite images before its own, never its own or a later one.
+bool BuildRecords(DInfo* records, const unsigned char* images, std::uint16_t count,
+                  DInfoRun& block, std::vector<DInfo*>& table, TAppl* application) {
+    DInfoRun run(records);
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char* image = images + i * DInfo::kImageSize;
+        if (korvex::DecodeFixed16(image) > DInfo::EIGHTBYTE ||
+            korvex::DecodeFixed16(image + 48) > DInfo::CommValue)
+            return false;
+        new (records + i) DInfo(image);
+        ++run.get_deleter().count;
+    }
+    table.reserve(table.size() + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        table.push_back(records + i);
+        // Progress shows at multiples of 100, 250 or 500 only.
+        if ((i + 1) % 50 == 0)
+            Daten::viewHelloMessage(application, "DORIX1 interface",
+                                    static_cast<std::uint16_t>(i + 1));
+    }
+    block = std::move(run);
+    return true;
+}
+
+}  // namespace
+
 // Decodes the records of a definition cache into table. Every damage makes
 // the whole cache invalid, and the definition file is parsed instead:
 //  - shorter than the version and count: a truncated cache;
@@ -30,32 +75,54 @@ constexpr std::size_t kRecordsStart = kHeaderSize + 4 + 2;
 bool DecodeDefinitionCache(const unsigned char* bytes, std::size_t size, DInfoRun& block,
                            std::vector<DInfo*>& table, TAppl* application) {
     if (size < kRecordsStart) return false;
-    if (static_cast<std::int32_t>(korvex::DecodeFixed32(bytes + kHeaderSize)) != kFormatVersion)
-        return false;
-    const std::uint16_t count = korvex::DecodeFixed16(bytes + kHeaderSize + 4);
-    if (count == 0 || size != kRecordsStart + std::size_t{count} * DInfo::kImageSize)
-        return false;
-    // Each image is checked and built in place in one pass over the file's
-    // bytes; a damaged one gives up the records built so far.
-    DInfoRun run(static_cast<DInfo*>(::operator new(std::size_t{count} * sizeof(DInfo))));
-    for (std::size_t i = 0; i < count; ++i) {
-        const unsigned char* image = bytes + kRecordsStart + i * DInfo::kImageSize;
-        if (korvex::DecodeFixed16(image) > DInfo::EIGHTBYTE ||
-            korvex::DecodeFixed16(image + 48) > DInfo::CommValue)
-            return false;
-        new (run.get() + i) DInfo(image);
-        ++run.get_deleter().count;
+    const std::uint16_t count = CheckedCount(bytes + kHeaderSize, size);
+    if (count == 0) return false;
+    auto* records = static_cast<DInfo*>(::operator new(std::size_t{count} * sizeof(DInfo)));
+    return BuildRecords(records, bytes + kRecordsStart, count, block, table, application);
+}
+
+ReadResult ReadDefinitionCache(const char* path, DInfoRun& block, std::vector<DInfo*>& table,
+                               TAppl* application, bool& decoded) {
+    decoded = false;
+    const int file = path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (file < 0) return ReadResult::CannotOpen;
+    struct stat info {};
+    const std::size_t size = ::fstat(file, &info) == 0 && S_ISREG(info.st_mode)
+                                 ? static_cast<std::size_t>(info.st_size)
+                                 : 0;
+    const std::size_t count = size > kRecordsStart ? (size - kRecordsStart) / DInfo::kImageSize : 0;
+    if (count == 0 || count > 0xFFFF || size != kRecordsStart + count * DInfo::kImageSize) {
+        // Not the size of any cache: read as it stands, so that a read fault
+        // still shows as one, and refused.
+        FileBytes bytes;
+        const ReadResult result = ReadOpenFile(file, bytes);
+        ::close(file);
+        if (result == ReadResult::Ok)
+            decoded = DecodeDefinitionCache(bytes.data(), bytes.size(), block, table, application);
+        return result;
     }
-    table.reserve(table.size() + count);
-    for (std::size_t i = 0; i < count; ++i) {
-        table.push_back(run.get() + i);
-        // Progress shows at multiples of 100, 250 or 500 only.
-        if ((i + 1) % 50 == 0)
-            Daten::viewHelloMessage(application, "DORIX1 interface",
-                                    static_cast<std::uint16_t>(i + 1));
+    // The file is read into the tail of the block its records then fill
+    // from the front: record i ends before image i starts (a record is 4
+    // bytes longer than its image, and the header's 262 bytes come first),
+    // so the records are decoded from the file's bytes in place, with no
+    // second buffer. One byte more than the file shows a file that grew.
+    const std::size_t offset = count * (sizeof(DInfo) - DInfo::kImageSize);
+    const std::size_t room = offset + size + 1;
+    static_assert(sizeof(DInfo) >= DInfo::kImageSize && alignof(DInfo) <= alignof(std::max_align_t));
+    auto* memory = static_cast<unsigned char*>(::operator new(room));
+    std::size_t got = 0;
+    const ReadResult result = ReadFully(file, memory + offset, size + 1, got);
+    ::close(file);
+    const unsigned char* bytes = memory + offset;
+    const std::uint16_t checked =
+        result == ReadResult::Ok && got >= kRecordsStart ? CheckedCount(bytes + kHeaderSize, got) : 0;
+    if (checked == 0) {
+        ::operator delete(memory);
+        return result;
     }
-    block = std::move(run);
-    return true;
+    decoded = BuildRecords(reinterpret_cast<DInfo*>(memory), bytes + kRecordsStart, checked, block,
+                           table, application);
+    return ReadResult::Ok;
 }
 
 std::vector<unsigned char> EncodeDefinitionCache(const char* textFile,
@@ -78,8 +145,8 @@ std::vector<unsigned char> EncodeDefinitionCache(const char* textFile,
 }  // namespace korvex::definitions
 
 using namespace korvex::files;
-using korvex::definitions::DecodeDefinitionCache;
 using korvex::definitions::EncodeDefinitionCache;
+using korvex::definitions::ReadDefinitionCache;
 
 bool Daten::RewriteDefinitionCache() {
     if (mDefinitions.empty() || !mszDefinitionCache[0]) return false;
@@ -118,8 +185,9 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
 
     if (CacheHeaderValid(cacheFile, mszDefinitionFile) && mHandles &&
         mHandles->BinDateiUpToDate(cacheFile)) {
-        FileBytes bytes;
-        switch (ReadWholeFile(cacheFile, bytes)) {
+        bool decoded = false;
+        switch (ReadDefinitionCache(cacheFile, mDefinitionBlock, mDefinitions, mApplication,
+                                    decoded)) {
             case ReadResult::CannotOpen:
                 fail(FileNotFound, "OPEN - ERROR !!", cacheFile);
                 return;
@@ -129,8 +197,7 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
             case ReadResult::Ok:
                 break;
         }
-        if (DecodeDefinitionCache(bytes.data(), bytes.size(), mDefinitionBlock, mDefinitions,
-                                  mApplication)) {
+        if (decoded) {
             mDefinitionsFromCache = true;
             return;
         }
@@ -165,7 +232,10 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
             Handles::PrefetchEntry(next);
             Handles::PrefetchSlot(afterNext);
         });
-    if (!parser.Parse(text.text())) {
+    parser.UseRecordBlock();
+    const bool parsed = parser.Parse(text.text());
+    mDefinitionBlock = parser.TakeRecordBlock();
+    if (!parsed) {
         ClearDefinitions();
         korvex::host::Host().FatalExit(0);
         return;

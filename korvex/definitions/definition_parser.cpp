@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "korvex/korvex.h"
@@ -30,46 +31,26 @@ constexpr KeywordInfo kKeywords[] = {
     {"Special", false},
 };
 
-struct TypeWord {
-    std::string_view word;
-    DInfo::DType type;
-};
-
-constexpr TypeWord kTypeWords[] = {
-    {"LONGINT", DInfo::LONGINT},
-    {"INTEGER", DInfo::INTEGER},
-    {"WORD", DInfo::WORD},
-    {"SHORTINT", DInfo::SHORTINT},
-    {"BYTE", DInfo::BYTE},
-    {"REAL", DInfo::REAL},
-    {"QZREAL", DInfo::QZREAL},
-    {"QZSHORTREAL", DInfo::QZSHORTREAL},
-    {"QZSHORTREALPLUS", DInfo::QZSHORTREALPLUS},
-    {"QZLONGCARD", DInfo::QZLONGCARD},
-    {"QZCARD", DInfo::QZCARD},
-    {"BITMASK", DInfo::BITMASK},
-    {"STRING", DInfo::STRING},
-};
-
-bool IsBlank(char c) {
+inline bool IsBlank(char c) {
     return c == ' ';
 }
 
-std::string_view Strip(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
+inline std::string_view Strip(std::string_view text) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    while (begin < end && IsBlank(*begin)) ++begin;
+    while (end > begin && IsBlank(end[-1])) --end;
+    return std::string_view(begin, static_cast<std::size_t>(end - begin));
 }
 
-// Skips blanks, then answers the text up to the next blank and leaves rest
-// after that blank.
-std::string_view NextParameter(std::string_view& rest) {
-    std::size_t begin = 0;
-    while (begin < rest.size() && IsBlank(rest[begin])) ++begin;
-    std::size_t end = begin;
-    while (end < rest.size() && !IsBlank(rest[end])) ++end;
-    const std::string_view parameter = rest.substr(begin, end - begin);
-    rest = end < rest.size() ? rest.substr(end + 1) : std::string_view();
+// Skips blanks from at, then answers the text up to the next blank and
+// leaves at after that blank.
+inline std::string_view NextParameter(const char*& at, const char* end) {
+    while (at < end && IsBlank(*at)) ++at;
+    const char* const begin = at;
+    while (at < end && !IsBlank(*at)) ++at;
+    const std::string_view parameter(begin, static_cast<std::size_t>(at - begin));
+    if (at < end) ++at;
     return parameter;
 }
 
@@ -90,6 +71,50 @@ void CopyCut(char (&field)[N], std::string_view text) {
     const std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
     std::memcpy(field, text.data(), length);
     std::memset(field + length, 0, N - length);
+}
+
+// True when the N - 1 characters at text are literal's; the caller has
+// checked the length.
+template <std::size_t N>
+inline bool Is(const char* text, const char (&literal)[N]) {
+    return std::memcmp(text, literal, N - 1) == 0;
+}
+
+// The type of a type word (compared with case), NONE when it is none.
+DInfo::DType FindType(std::string_view word) {
+    const char* w = word.data();
+    switch (word.size()) {
+        case 4:
+            if (Is(w, "BYTE")) return DInfo::BYTE;
+            if (Is(w, "WORD")) return DInfo::WORD;
+            if (Is(w, "REAL")) return DInfo::REAL;
+            break;
+        case 6:
+            if (Is(w, "QZREAL")) return DInfo::QZREAL;
+            if (Is(w, "QZCARD")) return DInfo::QZCARD;
+            if (Is(w, "STRING")) return DInfo::STRING;
+            break;
+        case 7:
+            if (Is(w, "LONGINT")) return DInfo::LONGINT;
+            if (Is(w, "INTEGER")) return DInfo::INTEGER;
+            if (Is(w, "BITMASK")) return DInfo::BITMASK;
+            break;
+        case 8:
+            if (Is(w, "SHORTINT")) return DInfo::SHORTINT;
+            break;
+        case 10:
+            if (Is(w, "QZLONGCARD")) return DInfo::QZLONGCARD;
+            break;
+        case 11:
+            if (Is(w, "QZSHORTREAL")) return DInfo::QZSHORTREAL;
+            break;
+        case 15:
+            if (Is(w, "QZSHORTREALPLUS")) return DInfo::QZSHORTREALPLUS;
+            break;
+        default:
+            break;
+    }
+    return DInfo::NONE;
 }
 
 bool IsNumericType(DInfo::DType type) {
@@ -208,7 +233,33 @@ DefinitionParser::DefinitionParser(std::vector<DInfo*>& table, std::string fileN
       mSink(std::move(sink)),
       mProgress(std::move(progress)) {}
 
+namespace {
+
+// The lines that start with '[' (units in brackets stand after a '=').
+std::size_t CountHeaders(std::string_view text) {
+    std::size_t count = 0;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at < end) {
+        const void* found = std::memchr(at, '[', static_cast<std::size_t>(end - at));
+        if (!found) break;
+        const char* open = static_cast<const char*>(found);
+        if (open == text.data() || open[-1] == '\n') ++count;
+        at = open + 1;
+    }
+    return count;
+}
+
+}  // namespace
+
 bool DefinitionParser::Parse(std::string_view text) {
+    if (mUseBlock && !mBlock) {
+        mBlockCapacity = CountHeaders(text);
+        if (mBlockCapacity > 0)
+            mBlock = DInfoRun(static_cast<DInfo*>(::operator new(mBlockCapacity * sizeof(DInfo))));
+        else
+            mBlockCapacity = 0;
+    }
     mText = text;
     mSearched = text.data();
     mAheadCount = 0;
@@ -227,6 +278,27 @@ void DefinitionParser::Error(std::uint8_t result, const char* caption, std::stri
     if (!mSink(files::LoadMessage{result, mLine, caption, std::move(text)})) mStop = true;
 }
 
+void DefinitionParser::ErrorAt(std::uint8_t result, const char* caption, std::string_view what) {
+    Error(result, caption, Place(what));
+}
+
+void DefinitionParser::ErrorAt(std::uint8_t result, const char* caption, std::string_view first,
+                               std::string_view second) {
+    Error(result, caption,
+          Format("%.*s %.*s\nFile : %s\nLine : %u", static_cast<int>(first.size()), first.data(),
+                 static_cast<int>(second.size()), second.data(), mFileName.c_str(), mLine));
+}
+
+void DefinitionParser::NoticeNotValid(std::string_view value) {
+    mNotices({0, mLine, "Unknown constant",
+              Format("NotValid = %.*s is neither NO, a number nor a constant: the load reads 0",
+                     static_cast<int>(value.size()), value.data())});
+}
+
+void DefinitionParser::ErrorHere(std::uint8_t result, const char* caption) {
+    Error(result, caption, FileAndLine());
+}
+
 std::string DefinitionParser::Place(std::string_view what) const {
     return Format("%.*s\nFile : %s\nLine : %u", static_cast<int>(what.size()), what.data(),
                   mFileName.c_str(), mLine);
@@ -240,6 +312,7 @@ bool DefinitionParser::Resolve(std::string_view parameter, std::string_view& res
     resolved = parameter;
     if (!parameter.empty() && ((parameter[0] >= '0' && parameter[0] <= '9') || parameter[0] == '-'))
         return true;
+    if (!mConstants.MayHold(parameter)) return false;
     if (const std::string* value = mConstants.Find(parameter)) {
         resolved = *value;
         return true;
@@ -249,29 +322,31 @@ bool DefinitionParser::Resolve(std::string_view parameter, std::string_view& res
 
 bool DefinitionParser::MustResolve(std::string_view parameter, std::string_view& resolved) {
     if (Resolve(parameter, resolved)) return true;
-    Error(Daten::SyntaxError, "Constant not found !!", Place(parameter));
+    ErrorAt(Daten::SyntaxError, "Constant not found !!", parameter);
     return false;
 }
 
-void DefinitionParser::Line(unsigned number, std::string_view line) {
+__attribute__((always_inline)) inline void DefinitionParser::Line(unsigned number, std::string_view line) {
     mLine = number;
     if (!line.empty() && line[0] == '[') {
         Header(line);
         return;
     }
-    std::size_t equals = 0;
-    while (equals < line.size() && line[equals] != '=') ++equals;
-    if (equals == line.size()) return;
-    const std::string_view keyword = Strip(line.substr(0, equals));
-    std::string_view rest = line.substr(equals + 1);
-    const std::string_view first = NextParameter(rest);
-    const std::string_view second = NextParameter(rest);
+    const void* found = std::memchr(line.data(), '=', line.size());
+    if (!found) return;
+    const char* const equals = static_cast<const char*>(found);
+    const std::string_view keyword =
+        Strip(std::string_view(line.data(), static_cast<std::size_t>(equals - line.data())));
+    const char* at = equals + 1;
+    const char* const end = line.data() + line.size();
+    const std::string_view first = NextParameter(at, end);
+    const std::string_view second = NextParameter(at, end);
     if (mConstantsOpen) {
         ConstantLine(keyword, first);
     } else if (mRecord.open) {
         KeywordLine(keyword, first, second);
     } else {
-        Error(Daten::SyntaxError, "Handle not valid !!", FileAndLine());
+        ErrorHere(Daten::SyntaxError, "Handle not valid !!");
     }
 }
 
@@ -289,10 +364,13 @@ void DefinitionParser::LookAheadFrom(const char* lineStart) {
             break;
         }
         const char* open = static_cast<const char*>(found);
+        if (open != mText.data() && open[-1] != '\n') {
+            mSearched = open + 1;
+            continue;
+        }
         const void* feed = std::memchr(open, '\n', static_cast<std::size_t>(end - open));
         const char* stop = feed ? static_cast<const char*>(feed) : end;
         mSearched = stop;
-        if (open != mText.data() && open[-1] != '\n') continue;
         if (open <= lineStart) continue;
         const std::string_view rest(open + 1, static_cast<std::size_t>(stop - open - 1));
         const std::size_t close = rest.find(']');
@@ -345,12 +423,12 @@ void DefinitionParser::Header(std::string_view line) {
     }
     const std::uint16_t handle = mLookup ? mLookup(bare) : Handles::kNoHandle;
     if (handle == Handles::kNoHandle) {
-        Error(Daten::HandleNotFound, "Handle not found !!", Place(name));
+        ErrorAt(Daten::HandleNotFound, "Handle not found !!", name);
         openUnstored();
         return;
     }
     if (handle < mTable.size() && mTable[handle] && mTable[handle]->mType != DInfo::NONE) {
-        Error(Daten::HandleExists, "Handle already exists !!", Place(name));
+        ErrorAt(Daten::HandleExists, "Handle already exists !!", name);
         openUnstored();
         return;
     }
@@ -363,41 +441,73 @@ void DefinitionParser::Header(std::string_view line) {
 void DefinitionParser::ConstantLine(std::string_view name, std::string_view value) {
     if (name.empty() || value.empty()) return;
     if ((name[0] >= '0' && name[0] <= '9') || name[0] == '-') {
-        Error(Daten::ParameterError, "First character 0..9 or - !!", Place(name));
+        ErrorAt(Daten::ParameterError, "First character 0..9 or - !!", name);
         return;
     }
     if (mConstants.Find(name)) {
-        Error(Daten::KeyExists, "Parameter defined twice !!", Place(name));
+        ErrorAt(Daten::KeyExists, "Parameter defined twice !!", name);
         return;
     }
     mConstants.Add(name, value);
 }
 
 DefinitionParser::Keyword DefinitionParser::FindKeyword(std::string_view word) {
-    // Keywords by their first letter: a line's keyword is compared only with
-    // the few that share it.
-    static const auto byLetter = [] {
-        std::array<std::vector<Keyword>, 256> table;
-        for (int k = 0; k < kKeywordCount; ++k)
-            table[static_cast<unsigned char>(kKeywords[k].name[0])].push_back(
-                static_cast<Keyword>(k));
-        return table;
-    }();
-    if (word.empty()) return kUnknownKeyword;
-    for (const Keyword k : byLetter[static_cast<unsigned char>(word[0])])
-        if (kKeywords[k].name == word) return k;
+    // By length first: a keyword line is matched with at most five words of
+    // its length, each compared in one fixed-size step.
+    const char* w = word.data();
+    switch (word.size()) {
+        case 3:
+            if (Is(w, "Min")) return kMin;
+            if (Is(w, "Max")) return kMax;
+            break;
+        case 4:
+            if (Is(w, "Type")) return kType;
+            if (Is(w, "Base")) return kBase;
+            break;
+        case 7:
+            if (Is(w, "Default")) return kDefault;
+            if (Is(w, "Visible")) return kVisible;
+            if (Is(w, "Special")) return kSpecial;
+            break;
+        case 8:
+            if (Is(w, "InchUnit")) return kInchUnit;
+            if (Is(w, "TabIdent")) return kTabIdent;
+            if (Is(w, "ZReverse")) return kZReverse;
+            if (Is(w, "TabIndex")) return kTabIndex;
+            if (Is(w, "NotValid")) return kNotValid;
+            break;
+        case 10:
+            if (Is(w, "InchFormat")) return kInchFormat;
+            if (Is(w, "MetricUnit")) return kMetricUnit;
+            if (Is(w, "InchMetric")) return kInchMetric;
+            if (Is(w, "UserFactor")) return kUserFactor;
+            break;
+        case 11:
+            if (Is(w, "WriteDirect")) return kWriteDirect;
+            if (Is(w, "TabParIdent")) return kTabParIdent;
+            if (Is(w, "SwapBitmask")) return kSwapBitmask;
+            break;
+        case 12:
+            if (Is(w, "MetricFormat")) return kMetricFormat;
+            break;
+        case 13:
+            if (Is(w, "RevertBitmask")) return kRevertBitmask;
+            break;
+        default:
+            break;
+    }
     return kUnknownKeyword;
 }
 
-void DefinitionParser::KeywordLine(std::string_view keyword, std::string_view first,
+__attribute__((always_inline)) inline void DefinitionParser::KeywordLine(std::string_view keyword, std::string_view first,
                                    std::string_view second) {
     const Keyword found = FindKeyword(keyword);
     if (found == kUnknownKeyword) {
-        Error(Daten::UnknownKey, "Unknown keyword !!", Place(keyword));
+        ErrorAt(Daten::UnknownKey, "Unknown keyword !!", keyword);
         return;
     }
     if (mRecord.Given(found) && kKeywords[found].twiceIsError) {
-        Error(Daten::KeyExists, "Parameter defined twice !!", Place(keyword));
+        ErrorAt(Daten::KeyExists, "Parameter defined twice !!", keyword);
         return;
     }
     mRecord.given |= 1u << found;
@@ -417,7 +527,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
         } else if (SameWord(value, "NO")) {
             flag = 0;
         } else {
-            Error(Daten::ParameterError, "Wrong parameter (YES / NO) !!", Place(value));
+            ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
             return false;
         }
         return true;
@@ -430,7 +540,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             if (r.type == DInfo::NONE) {
                 // After a Type line that was an error, the missing type is no news.
                 if (!r.Given(kType))
-                    Error(Daten::SyntaxError, "Type not defined !!", FileAndLine());
+                    ErrorHere(Daten::SyntaxError, "Type not defined !!");
                 return false;
             }
             if (!MustResolve(first, value)) return false;
@@ -447,7 +557,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                      number < -32768) ||
                     (r.type == DInfo::SHORTINT && number < -128);
                 if (below) {
-                    Error(Daten::ParameterError, "Minimum out of bounds !!", Place(value));
+                    ErrorAt(Daten::ParameterError, "Minimum out of bounds !!", value);
                     return false;
                 }
                 r.min = number;
@@ -458,7 +568,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                                     number > 32767) ||
                                    (r.type == DInfo::SHORTINT && number > 127);
                 if (above) {
-                    Error(Daten::ParameterError, "Maximum out of bounds !!", Place(value));
+                    ErrorAt(Daten::ParameterError, "Maximum out of bounds !!", value);
                     return false;
                 }
                 r.max = number;
@@ -469,15 +579,9 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
         }
         case kType: {
             Resolve(first, value);
-            DInfo::DType type = DInfo::NONE;
-            for (const TypeWord& word : kTypeWords) {
-                if (word.word == value) {
-                    type = word.type;
-                    break;
-                }
-            }
+            const DInfo::DType type = FindType(value);
             if (type == DInfo::NONE) {
-                Error(Daten::UnknownParameter, "Unknown parameter !!", Place(value));
+                ErrorAt(Daten::UnknownParameter, "Unknown parameter !!", value);
                 return false;
             }
             if (type == DInfo::STRING || type == DInfo::BITMASK) {
@@ -486,7 +590,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                 // A negative length or one beyond 16 bits would wrap into a
                 // different size; it is refused like a length of 0.
                 if (length <= 0 || length > 0xFFFF) {
-                    Error(Daten::ParameterError, "Parameter error !!", Place(other));
+                    ErrorAt(Daten::ParameterError, "Parameter error !!", other);
                     return false;
                 }
                 r.length = static_cast<std::uint16_t>(length);
@@ -503,12 +607,9 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             if (decimals >= width) {
                 const char* caption = "2nd parameter is greater than 1st parameter !!";
                 if (keyword == kMetricFormat)
-                    Error(Daten::ParameterError, caption, Place(name));
+                    ErrorAt(Daten::ParameterError, caption, name);
                 else
-                    Error(Daten::ParameterError, caption,
-                          Format("%.*s %.*s\nFile : %s\nLine : %u", static_cast<int>(value.size()),
-                                 value.data(), static_cast<int>(other.size()), other.data(),
-                                 mFileName.c_str(), mLine));
+                    ErrorAt(Daten::ParameterError, caption, value, other);
                 return false;
             }
             if (keyword == kMetricFormat) {
@@ -538,7 +639,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                 r.writeDirect = 0;
                 r.notDirect = DInfo::CommValue;
             } else {
-                Error(Daten::ParameterError, "Wrong parameter (YES / NO) !!", Place(value));
+                ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
                 return false;
             }
             return true;
@@ -551,7 +652,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             } else if (SameWord(value, "NO")) {
                 r.inchMetric = 0;
             } else {
-                Error(Daten::ParameterError, "Wrong parameter (YES / NO) !!", Place(value));
+                ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
                 return false;
             }
             return true;
@@ -585,10 +686,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             return true;
         case kNotValid:
             if (!Resolve(first, value) && !SameWord(value, "NO") && mNotices)
-                mNotices({0, mLine, "Unknown constant",
-                          Format("NotValid = %.*s is neither NO, a number nor a constant: "
-                                 "the load reads 0",
-                                 static_cast<int>(value.size()), value.data())});
+                NoticeNotValid(value);
             if (SameWord(value, "NO")) {
                 r.notValid = 0;
                 r.notValidValue = 0;
@@ -606,7 +704,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             } else if (SameWord(value, "Bin")) {
                 r.base = 2;
             } else {
-                Error(Daten::ParameterError, "Parameter error !!", Place(name));
+                ErrorAt(Daten::ParameterError, "Parameter error !!", name);
                 return false;
             }
             return true;
@@ -624,11 +722,31 @@ void DefinitionParser::ResetRecord() {
     std::construct_at(&mRecord);
 }
 
+
+bool DefinitionParser::InBlock(const DInfo* record) const {
+    const DInfo* first = mBlock.get();
+    // Compared as addresses: the record may lie in no block at all.
+    const auto at = reinterpret_cast<std::uintptr_t>(record);
+    const auto begin = reinterpret_cast<std::uintptr_t>(first);
+    return first && at >= begin && at < begin + mBlock.get_deleter().count * sizeof(DInfo);
+}
+
+template <typename... Args>
+DInfo* DefinitionParser::NewRecord(Args&&... args) {
+    std::size_t& built = mBlock.get_deleter().count;
+    if (built < mBlockCapacity) {
+        DInfo* record = new (mBlock.get() + built) DInfo(std::forward<Args>(args)...);
+        ++built;
+        return record;
+    }
+    return new DInfo(std::forward<Args>(args)...);
+}
+
 void DefinitionParser::StoreRecord(DInfo* record) {
     if (mTable.size() == mRecord.handle) {
         mTable.push_back(record);
     } else {
-        delete mTable[mRecord.handle];
+        if (!InBlock(mTable[mRecord.handle])) delete mTable[mRecord.handle];
         mTable[mRecord.handle] = record;
     }
     if (mRecord.handle > mHighestHandle) mHighestHandle = mRecord.handle;
@@ -646,10 +764,10 @@ void DefinitionParser::CloseRecord() {
     }
     // Empty records up to the handle; its own slot is filled when the record
     // is stored (a record that fails is never read: the parse has failed).
-    while (mTable.size() < c.handle) mTable.push_back(new DInfo());
+    while (mTable.size() < c.handle) mTable.push_back(NewRecord());
 
     if (c.type == DInfo::NONE) {
-        if (!c.Given(kType)) Error(Daten::SyntaxError, "Type not defined !!", FileAndLine());
+        if (!c.Given(kType)) ErrorHere(Daten::SyntaxError, "Type not defined !!");
         finish();
         return;
     }
@@ -668,7 +786,7 @@ void DefinitionParser::CloseRecord() {
             const bool outside = real ? (c.realDef < c.realMin || c.realDef > c.realMax)
                                       : (c.def < c.min || c.def > c.max);
             if (outside) {
-                Error(Daten::ParameterError, "Default out of bounds !!", FileAndLine());
+                ErrorHere(Daten::ParameterError, "Default out of bounds !!");
                 finish();
                 return;
             }
@@ -688,11 +806,11 @@ void DefinitionParser::CloseRecord() {
         }
         {
             DInfo* record =
-                real ? new DInfo(c.realMin, c.realMax, c.realDef, c.metricWidth, c.metricDecimals,
+                real ? NewRecord(c.realMin, c.realMax, c.realDef, c.metricWidth, c.metricDecimals,
                                  c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
                                  c.writeDirect, c.inchMetric, c.visible, c.metricUnit, c.inchUnit,
                                  c.tabIdent, c.tabIndex, c.tabParIdent, c.base)
-                     : new DInfo(c.type, c.min, c.max, c.def, c.metricWidth, c.metricDecimals,
+                     : NewRecord(c.type, c.min, c.max, c.def, c.metricWidth, c.metricDecimals,
                                  c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
                                  c.writeDirect, c.inchMetric, c.visible, c.metricUnit, c.inchUnit,
                                  c.tabIdent, c.tabIndex, c.tabParIdent, c.notValid, c.notValidValue,
@@ -701,11 +819,11 @@ void DefinitionParser::CloseRecord() {
         }
     } else if (c.type == DInfo::STRING || c.type == DInfo::BITMASK) {
         if (c.length == 0) {
-            if (!c.Failed(kType)) Error(Daten::SyntaxError, "Length not defined !!", FileAndLine());
+            if (!c.Failed(kType)) ErrorHere(Daten::SyntaxError, "Length not defined !!");
             finish();
             return;
         }
-        StoreRecord(new DInfo(c.type, c.length, c.notDirect, c.writeDirect, c.visible,
+        StoreRecord(NewRecord(c.type, c.length, c.notDirect, c.writeDirect, c.visible,
                               c.swapBitmask, c.revertBitmask));
     }
     finish();

@@ -38,6 +38,9 @@ class ConstantTable {
     // multiply by 4 (32-bit wrapping).
     static std::uint32_t Hash(std::string_view name);
 
+    // False when no constant has the name's length (most parameters are
+    // plain words such as YES or a unit): then Find answers nullptr.
+    bool MayHold(std::string_view name) const { return (mLengths & LengthBit(name.size())) != 0; }
     // The constant's text, or nullptr.
     const std::string* Find(std::string_view name) const;
     // Adds without looking for duplicates (callers test first).
@@ -78,6 +81,13 @@ class DefinitionParser {
 
     // Parses the whole text; true when no error was reported.
     bool Parse(std::string_view text);
+    // Makes Parse build the records, in the order they are made, in one block
+    // of as many records as the text has headers, which the caller takes with
+    // TakeRecordBlock (before it frees the table's records: the block owns the
+    // ones in it); records beyond it (empty ones for handles without a
+    // header) are allocated one by one.
+    void UseRecordBlock() { mUseBlock = true; }
+    DInfoRun TakeRecordBlock() { return std::move(mBlock); }
     // The highest handle that received a record (0 when none did).
     std::uint16_t HighestHandle() const { return mHighestHandle; }
     // Receives what the load accepts without a word but a reader would not
@@ -157,18 +167,33 @@ class DefinitionParser {
     void CloseRecord();
     void ResetRecord();
     void StoreRecord(DInfo* record);
+    template <typename... Args>
+    DInfo* NewRecord(Args&&... args);
+    bool InBlock(const DInfo* record) const;
 
     // Resolves a parameter; false when it had to be a constant and is none.
-    bool Resolve(std::string_view parameter, std::string_view& resolved) const;
+    inline bool Resolve(std::string_view parameter, std::string_view& resolved) const;
     bool MustResolve(std::string_view parameter, std::string_view& resolved);
 
     void Error(std::uint8_t result, const char* caption, std::string text);
+    // Error with Place(what), and with FileAndLine(): kept out of line, so
+    // that the lines without an error build no message text.
+    [[gnu::cold, gnu::noinline]] void ErrorAt(std::uint8_t result, const char* caption,
+                                              std::string_view what);
+    [[gnu::cold, gnu::noinline]] void ErrorHere(std::uint8_t result, const char* caption);
+    // Error with "FIRST SECOND" in place of Place's what.
+    [[gnu::cold, gnu::noinline]] void ErrorAt(std::uint8_t result, const char* caption,
+                                              std::string_view first, std::string_view second);
+    [[gnu::cold, gnu::noinline]] void NoticeNotValid(std::string_view value);
     // "%s\nFile : %s\nLine : %u" with what, the file and the line.
     std::string Place(std::string_view what) const;
     // "File : %s\nLine : %u".
     std::string FileAndLine() const;
 
     std::vector<DInfo*>& mTable;
+    DInfoRun mBlock;
+    std::size_t mBlockCapacity = 0;
+    bool mUseBlock = false;
     std::string mFileName;
     NameLookup mLookup;
     files::MessageSink mSink;

@@ -1,7 +1,10 @@
 #include "korvex/handles/cache_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdarg>
 #include <cstdio>
@@ -41,11 +44,13 @@ bool CacheHeaderValid(const char* cacheFile, const char* textFile) {
     Header expected;
     // Without its text file a cache cannot be checked, so it is not trusted.
     if (!BuildHeaderFor(textFile, expected)) return false;
-    std::FILE* file = cacheFile ? std::fopen(cacheFile, "rb") : nullptr;
-    if (!file) return false;
+    const int file = cacheFile ? ::open(cacheFile, O_RDONLY | O_CLOEXEC) : -1;
+    if (file < 0) return false;
     Header stored;
-    const bool complete = std::fread(stored, 1, kHeaderSize, file) == kHeaderSize;
-    std::fclose(file);
+    std::size_t got = 0;
+    const bool complete =
+        ReadFully(file, stored, kHeaderSize, got) == ReadResult::Ok && got == kHeaderSize;
+    ::close(file);
     return complete && HeadersMatch(stored, expected);
 }
 
@@ -68,39 +73,61 @@ bool CacheFileName(TGlobalData& global, const char* name, char* out, std::size_t
 }
 
 bool FileStamp(const char* path, std::uint32_t& stamp) {
-    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
-    if (!file) return false;
+    // Opened (not only looked at) so that a file that cannot be read has no
+    // stamp; a bare descriptor, as this runs several times at every start.
+    const int file = path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (file < 0) return false;
     const bool ok = host::Host().GetFileStamp(path, stamp);
-    std::fclose(file);
+    ::close(file);
     return ok;
 }
 
-ReadResult ReadWholeFile(const char* path, FileBytes& bytes) {
+ReadResult ReadFully(int file, void* into, std::size_t size, std::size_t& got) {
+    got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(file, static_cast<unsigned char*>(into) + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return ReadResult::ReadError;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return ReadResult::Ok;
+}
+
+ReadResult ReadOpenFile(int file, FileBytes& bytes) {
     bytes.mData.reset();
     bytes.mSize = 0;
-    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
-    if (!file) return ReadResult::CannotOpen;
     struct stat info {};
     std::size_t capacity = 4096;
-    if (::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    if (::fstat(file, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
         capacity = static_cast<std::size_t>(info.st_size) + 1;
     // One read for a file that keeps its size; a growing file still reads whole.
     std::unique_ptr<unsigned char[]> data(new unsigned char[capacity]);
     std::size_t size = 0;
     for (;;) {
-        size += std::fread(data.get() + size, 1, capacity - size, file);
+        std::size_t got = 0;
+        if (ReadFully(file, data.get() + size, capacity - size, got) != ReadResult::Ok)
+            return ReadResult::ReadError;
+        size += got;
         if (size < capacity) break;
         std::unique_ptr<unsigned char[]> larger(new unsigned char[capacity * 2]);
         std::memcpy(larger.get(), data.get(), size);
         data = std::move(larger);
         capacity *= 2;
     }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) return ReadResult::ReadError;
     bytes.mData = std::move(data);
     bytes.mSize = size;
     return ReadResult::Ok;
+}
+
+ReadResult ReadWholeFile(const char* path, FileBytes& bytes) {
+    bytes.mData.reset();
+    bytes.mSize = 0;
+    const int file = path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (file < 0) return ReadResult::CannotOpen;
+    const ReadResult result = ReadOpenFile(file, bytes);
+    ::close(file);
+    return result;
 }
 
 // Kept out of line on purpose: inlined where the length is known to be

@@ -72,6 +72,7 @@ class FileBytes {
     }
 
   private:
+    friend ReadResult ReadOpenFile(int file, FileBytes& bytes);
     friend ReadResult ReadWholeFile(const char* path, FileBytes& bytes);
     std::unique_ptr<unsigned char[]> mData;
     std::size_t mSize = 0;
@@ -79,6 +80,11 @@ class FileBytes {
 
 // Reads a whole file in binary mode.
 ReadResult ReadWholeFile(const char* path, FileBytes& bytes);
+// Reads the rest of the open file descriptor file.
+ReadResult ReadOpenFile(int file, FileBytes& bytes);
+// Reads up to size bytes from file into into, fewer only at the file's end;
+// got is the count read.
+ReadResult ReadFully(int file, void* into, std::size_t size, std::size_t& got);
 
 enum class WriteResult { Ok, CannotCreate, WriteError };
 // Writes size bytes to a new file beside path and renames it over path: a

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "korvex/coding.h"
@@ -24,12 +26,17 @@ bool IsBlankOrTab(char c) {
 
 HandleLineKind ParseHandleLine(std::string_view line, std::string_view& name,
                                std::uint16_t& number) {
-    std::size_t remark = line.find("//");
-    const std::size_t semicolon = line.find(';');
-    if (semicolon < remark) remark = semicolon;
-    if (remark != std::string_view::npos) line = line.substr(0, remark);
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return HandleLineKind::Skipped;
+    // The first "=" counts unless a remark starts before it; the number that
+    // follows ends at the first character that is no digit, so a remark after
+    // the "=" needs no search of its own.
+    const void* found = std::memchr(line.data(), '=', line.size());
+    if (!found) return HandleLineKind::Skipped;
+    const std::size_t equals =
+        static_cast<std::size_t>(static_cast<const char*>(found) - line.data());
+    for (std::size_t i = 0; i < equals; ++i) {
+        if (line[i] == ';' || (line[i] == '/' && line[i + 1] == '/'))
+            return HandleLineKind::Skipped;
+    }
 
     std::size_t begin = 0;
     std::size_t end = equals;
@@ -114,21 +121,104 @@ bool gCacheUnwritten = false;
 // Stamp of the handle cache, taken whenever it was read or written.
 std::uint32_t gHandleCacheTime = 0;
 
-// The duplicate checks of a load run against the registry being filled.
-class RegistryTable : public HandleNameTable {
+// The entries of a handle file as the load checks them, in file order, with
+// the duplicate checks run against the entries accepted so far rather than
+// the registry: the registry is filled once, from the cache's order.
+class FileEntries : public HandleNameTable {
   public:
-    explicit RegistryTable(Handles& handles) : mHandles(handles) {}
-    bool HasNumber(std::uint16_t number) override { return mHandles.existHandle(number, nullptr); }
-    bool HasName(const char* name) override { return mHandles.existName(name); }
-    bool Add(const char* name, std::uint16_t number) override {
-        if (mHandles.addNew(name, number)) return true;
-        ErrorHalt("Hash table full!", "qzhandle", 474);
-        return false;
+    // Each name comes from a line of its own and is no longer than the line,
+    // so the names and their terminating zeros fit in textSize + 1 bytes.
+    explicit FileEntries(std::size_t textSize)
+        : mNames(new char[textSize + 1]), mCapacity(textSize + 1) {
+        // Room for a line of 16 bytes an entry at half load: most files
+        // need no growing.
+        std::size_t slots = 1024;
+        while (slots < textSize / 8) slots *= 2;
+        mSlots.assign(slots, 0);
+        mEntries.reserve(slots / 2);
+        mHashes.reserve(slots / 2);
     }
 
+    bool HasNumber(std::uint16_t number) override {
+        return (mNumbers[number / 64] >> (number % 64)) & 1u;
+    }
+    bool HasName(const char* name) override {
+        const std::string_view wanted(name);
+        const std::uint32_t mask = static_cast<std::uint32_t>(mSlots.size() - 1);
+        const std::uint32_t hash = Handles::CaseFoldedHash(wanted);
+        for (std::uint32_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            const std::uint32_t at = mSlots[slot];
+            if (at == 0) return false;
+            if (mHashes[at - 1] == hash && SameName(mEntries[at - 1].name, wanted)) return true;
+        }
+    }
+    bool Add(const char* name, std::uint16_t number) override {
+        const std::size_t length = std::strlen(name);
+        if (mUsed + length + 1 > mCapacity) return false;
+        char* copy = mNames.get() + mUsed;
+        std::memcpy(copy, name, length + 1);
+        mUsed += length + 1;
+        mEntries.push_back(Handles::NewEntry{std::string_view(copy, length), number});
+        mHashes.push_back(Handles::CaseFoldedHash(mEntries.back().name));
+        mNumbers[number / 64] |= std::uint64_t{1} << (number % 64);
+        if (mEntries.size() * 2 > mSlots.size()) Grow();
+        Link(static_cast<std::uint32_t>(mEntries.size()));
+        return true;
+    }
+    const std::vector<Handles::NewEntry>& Entries() const { return mEntries; }
+
   private:
-    Handles& mHandles;
+    // Names match as the registry matches them: 'a' to 'z' without regard to
+    // case, every other byte as it is.
+    static bool SameName(std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            char x = a[i], y = b[i];
+            if (x == y) continue;
+            if (x >= 'a' && x <= 'z') x = static_cast<char>(x - ('a' - 'A'));
+            if (y >= 'a' && y <= 'z') y = static_cast<char>(y - ('a' - 'A'));
+            if (x != y) return false;
+        }
+        return true;
+    }
+    void Link(std::uint32_t index) {
+        const std::uint32_t mask = static_cast<std::uint32_t>(mSlots.size() - 1);
+        std::uint32_t slot = mHashes[index - 1] & mask;
+        while (mSlots[slot] != 0) slot = (slot + 1) & mask;
+        mSlots[slot] = index;
+    }
+    void Grow() {
+        mSlots.assign(mSlots.size() * 2, 0);
+        for (std::uint32_t i = 1; i < mEntries.size(); ++i) Link(i);  // Add links the newest
+    }
+
+    std::unique_ptr<char[]> mNames;
+    std::size_t mCapacity;
+    std::size_t mUsed = 0;
+    std::vector<Handles::NewEntry> mEntries;
+    std::vector<std::uint32_t> mHashes;  // of each entry's name
+    std::vector<std::uint32_t> mSlots;   // entry index + 1, 0 for a free slot
+    std::uint64_t mNumbers[65536 / 64] = {};
 };
+
+// The order in which the registry would iterate the entries had they been
+// entered in file order: by name bucket, and in a bucket the later line first
+// (a new entry goes to the front of its bucket).
+std::vector<std::uint32_t> IterationOrder(const std::vector<Handles::NewEntry>& entries) {
+    constexpr std::uint32_t kEnd = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> first(Handles::kBuckets, kEnd);
+    std::vector<std::uint32_t> next(entries.size());
+    for (std::uint32_t i = 0; i < entries.size(); ++i) {
+        const std::uint32_t bucket = Handles::NameHash(entries[i].name) % Handles::kBuckets;
+        next[i] = first[bucket];
+        first[bucket] = i;
+    }
+    std::vector<std::uint32_t> order;
+    order.reserve(entries.size());
+    for (std::uint32_t bucket = 0; bucket < Handles::kBuckets; ++bucket)
+        for (std::uint32_t i = first[bucket]; i != kEnd; i = next[i]) order.push_back(i);
+    return order;
+}
 
 bool CanOpenForReading(const char* path) {
     struct stat info {};
@@ -172,25 +262,29 @@ bool WalkCache(const FileBytes& bytes, Visit&& visit) {
     return at == bytes.size();
 }
 
-// Writes the handle cache of the registry; false when nothing was written.
-bool WriteHandleCache(Handles& handles, const char* textFile, const char* cacheFile) {
+// Writes the handle cache of entries, taken in order; false when nothing was
+// written.
+bool WriteHandleCache(const std::vector<Handles::NewEntry>& entries,
+                      const std::vector<std::uint32_t>& order, const char* textFile,
+                      const char* cacheFile) {
     // The entry count has 16 bits; a registry beyond it cannot be cached.
-    const std::uint32_t count = handles.HandlesInContainer();
-    if (count > 0xFFFFu) return false;
-    std::vector<unsigned char> bytes(kHeaderSize + 6);
-    bytes.reserve(kHeaderSize + 6 + std::size_t{count} * 32);
+    if (entries.size() > 0xFFFFu) return false;
+    std::size_t size = kHeaderSize + 6;
+    for (const Handles::NewEntry& entry : entries) size += 6 + entry.name.size();
+    std::vector<unsigned char> bytes(size);
     Header header;
     if (!BuildHeaderFor(textFile, header)) BuildHeader(0, header);
     std::memcpy(bytes.data(), header, kHeaderSize);
     korvex::EncodeFixed32(&bytes[kHeaderSize], static_cast<std::uint32_t>(kFormatVersion));
-    korvex::EncodeFixed16(&bytes[kHeaderSize + 4], static_cast<std::uint16_t>(count));
-    Handles::ForEach([&bytes](std::uint16_t handle, std::string_view name) {
-        unsigned char fixed[6];
-        korvex::EncodeFixed16(fixed, handle);
-        korvex::EncodeFixed32(fixed + 2, static_cast<std::uint32_t>(name.size()));
-        bytes.insert(bytes.end(), fixed, fixed + 6);
-        bytes.insert(bytes.end(), name.begin(), name.end());
-    });
+    korvex::EncodeFixed16(&bytes[kHeaderSize + 4], static_cast<std::uint16_t>(entries.size()));
+    unsigned char* at = bytes.data() + kHeaderSize + 6;
+    for (const std::uint32_t i : order) {
+        const Handles::NewEntry& entry = entries[i];
+        korvex::EncodeFixed16(at, entry.handle);
+        korvex::EncodeFixed32(at + 2, static_cast<std::uint32_t>(entry.name.size()));
+        std::memcpy(at + 6, entry.name.data(), entry.name.size());
+        at += 6 + entry.name.size();
+    }
     return WriteCacheFile(cacheFile, bytes) == WriteResult::Ok;
 }
 
@@ -226,8 +320,7 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
         return;
     }
 
-    CreateRegistry();
-    RegistryTable table(*this);
+    FileEntries table(bytes.size());
     const MessageSink stopAtFirst = [&](const LoadMessage& message) {
         OkMsgBox(parent, message.text.c_str(), message.caption.c_str());
         mLoadResult = message.result;
@@ -239,38 +332,70 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
                                     static_cast<std::uint16_t>(count));
         });
     if (!clean) {
-        // A full registry stopped the load without a message of its own.
-        if (mLoadResult == Loaded) mLoadResult = EmptyName;
+        // A full name store stopped the load without a message of its own.
+        if (mLoadResult == Loaded) {
+            ErrorHalt("Hash table full!", "qzhandle", 474);
+            mLoadResult = EmptyName;
+        }
         DropRegistry();
         korvex::host::Host().FatalExit(0);
         return;
     }
+    const std::vector<Handles::NewEntry>& entries = table.Entries();
+    // Fills the registry with the entries in the given order (file order: as
+    // the text was read; cache order: as the cache is read back).
+    auto enter = [&](const Handles::NewEntry* first) {
+        CreateRegistry();
+        if (AddEntries(first, entries.size())) return true;
+        ErrorHalt("Hash table full!", "qzhandle", 474);
+        mLoadResult = EmptyName;
+        DropRegistry();
+        korvex::host::Host().FatalExit(0);
+        return false;
+    };
 
     // An older cache that may be read and written is given up for the new
     // one: when the new one is not written, the load ends as without a cache
     // (the older file stays on disk, whole, for the next start).
     const bool replaceable =
         ::access(cacheFile, F_OK) != 0 || ::access(cacheFile, R_OK | W_OK) == 0;
-    const bool written = WriteHandleCache(*this, textFile, cacheFile);
+    const std::vector<std::uint32_t> order = IterationOrder(entries);
+    const bool written = WriteHandleCache(entries, order, textFile, cacheFile);
     if (!written && !DirectoryWritable(cacheFile)) {
         // A read-only install: the registry read from the text is the one in
         // use, and no definition cache counts as newer than a handle cache
         // that was never written, so the definitions come from their text too.
+        if (!enter(entries.data())) return;
         gCacheUnwritten = true;
         gHandleCacheTime = 0xFFFFFFFFu;
         return;
     }
-    FileStamp(cacheFile, gHandleCacheTime);
-
-    // The registry in use is always the one read back from the cache, so a
-    // cache that does not load shows at once.
-    DropRegistry();
-    if (!ReadFromBinaerFile(textFile, cacheFile, application) &&
-        ((!written && replaceable) || !CanOpenForReading(cacheFile))) {
-        OkMsgBox(parent, cacheFile, "FILE NOT FOUND !!");
-        mLoadResult = FileNotFound;
-        korvex::host::Host().FatalExit(0);
+    if (!written) {
+        // Whatever cache stands there is the one to load, or the load fails.
+        FileStamp(cacheFile, gHandleCacheTime);
+        DropRegistry();
+        if (!ReadFromBinaerFile(textFile, cacheFile, application) &&
+            (replaceable || !CanOpenForReading(cacheFile))) {
+            OkMsgBox(parent, cacheFile, "FILE NOT FOUND !!");
+            mLoadResult = FileNotFound;
+            korvex::host::Host().FatalExit(0);
+        }
+        return;
     }
+
+    // The registry in use is the one the cache just written loads into: the
+    // same entries entered in the cache's order, taken from memory rather than
+    // read back from the file.
+    std::vector<Handles::NewEntry> inCacheOrder;
+    inCacheOrder.reserve(entries.size());
+    for (const std::uint32_t i : order) inCacheOrder.push_back(entries[i]);
+    if (!enter(inCacheOrder.data())) return;
+    // Progress shows at multiples of 100, 250 or 500 only.
+    for (std::uint32_t registered = 50; registered <= entries.size(); registered += 50)
+        Daten::viewHelloMessage(application, "DORIX handle interface",
+                                static_cast<std::uint16_t>(registered));
+    FileStamp(cacheFile, gHandleCacheTime);
+    mLoadResult = Loaded;
 }
 
 bool Handles::BinDateiUpToDate(const char* fileName) {

@@ -1,6 +1,8 @@
 #include "korvex/host/host.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdio>
@@ -8,7 +10,10 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "korvex/host/profile.h"
 
@@ -92,6 +97,69 @@ std::uint32_t PackStamp(int year, int month, int day, int hour, int minute, int 
 
 using korvex::host::Host;
 
+namespace {
+
+// The names in a machine directory, read once for every file a start looks
+// for, and read again when the directory's modification time says it
+// changed. One listing, the last directory searched: a process runs on one
+// machine directory.
+struct DirectoryListing {
+    std::mutex lock;
+    std::string directory;
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec changed{-1, 0};
+    std::vector<std::string> names;
+};
+
+DirectoryListing& Listing() {
+    static DirectoryListing listing;
+    return listing;
+}
+
+// The first name of directory that equals wanted without regard to case, in
+// directory order as the host's own search answers; empty when none does.
+std::string FindInDirectory(const std::string& directory, const std::string& wanted) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
+    DirectoryListing& listing = Listing();
+    std::lock_guard<std::mutex> hold(listing.lock);
+    const bool current = listing.changed.tv_sec >= 0 && listing.directory == directory &&
+                         listing.device == info.st_dev && listing.inode == info.st_ino &&
+                         listing.changed.tv_sec == info.st_mtim.tv_sec &&
+                         listing.changed.tv_nsec == info.st_mtim.tv_nsec;
+    if (!current) {
+        DIR* stream = ::opendir(directory.c_str());
+        if (!stream) return {};
+        listing.changed = timespec{-1, 0};
+        listing.names.clear();
+        while (const dirent* entry = ::readdir(stream)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                listing.names.emplace_back(entry->d_name);
+        }
+        ::closedir(stream);
+        // A change within the file system's clock tick (two seconds on FAT)
+        // may leave the time as it was; a listing is kept only once the
+        // directory has been still for longer, so no later change can hide
+        // behind an equal time.
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        if (info.st_mtim.tv_sec + 2 < now.tv_sec) {
+            listing.directory = directory;
+            listing.device = info.st_dev;
+            listing.inode = info.st_ino;
+            listing.changed = info.st_mtim;
+        }
+    }
+    for (const std::string& candidate : listing.names)
+        if (candidate.size() == wanted.size() &&
+            strncasecmp(candidate.c_str(), wanted.c_str(), wanted.size()) == 0)
+            return candidate;
+    return {};
+}
+
+}  // namespace
+
 bool TGlobalData::SearchFileName(char* out, std::size_t outSize, int, const char* name,
                                  const char* extension) {
     if (!out || outSize == 0) return false;
@@ -100,20 +168,11 @@ bool TGlobalData::SearchFileName(char* out, std::size_t outSize, int, const char
         wanted += '.';
         wanted += extension;
     }
-    std::string found;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(mMachineDir, error)) {
-        const std::string candidate = entry.path().filename().string();
-        if (candidate.size() == wanted.size() &&
-            strncasecmp(candidate.c_str(), wanted.c_str(), wanted.size()) == 0) {
-            found = entry.path().string();
-            break;
-        }
-    }
-    const bool ok = !found.empty();
-    if (!ok) found = (std::filesystem::path(mMachineDir) / wanted).string();
+    const std::string match = FindInDirectory(mMachineDir, wanted);
+    const std::string found =
+        (std::filesystem::path(mMachineDir) / (match.empty() ? wanted : match)).string();
     StrCopy(out, found.c_str(), outSize);
-    return ok && found.size() < outSize;
+    return !match.empty() && found.size() < outSize;
 }
 
 const char* TGlobalData::GetPfad(int, bool) { return mMachineDir.c_str(); }

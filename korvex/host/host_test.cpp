@@ -1,8 +1,11 @@
 #include "korvex/host/host.h"
 
 #include <gtest/gtest.h>
+#include <sys/time.h>
 
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -92,6 +95,20 @@ TEST(GlobalDataTest, FindsFilesWithoutRegardToCase) {
     char tooSmall[8];
     EXPECT_FALSE(machine.model.global.SearchFileName(tooSmall, sizeof tooSmall, 1, "HANDLES", "TXT"));
     EXPECT_EQ(std::strlen(tooSmall), 7u);
+
+    // A directory that has been still is listed once; a file added or taken
+    // away later is still seen.
+    const std::string directory = machine.model.global.mMachineDir;
+    struct timeval old[2] = {{std::time(nullptr) - 60, 0}, {std::time(nullptr) - 60, 0}};
+    ASSERT_EQ(::utimes(directory.c_str(), old), 0);
+    EXPECT_TRUE(machine.model.global.SearchFileName(path, sizeof path, 1, "HANDLES", "TXT"));
+    machine.WriteFile("qz_daten.txt", "");
+    EXPECT_TRUE(machine.model.global.SearchFileName(path, sizeof path, 1, "QZ_DATEN", "TXT"));
+    EXPECT_EQ(std::string(path), machine.Path("qz_daten.txt"));
+    ASSERT_EQ(::utimes(directory.c_str(), old), 0);
+    EXPECT_TRUE(machine.model.global.SearchFileName(path, sizeof path, 1, "QZ_DATEN", "TXT"));
+    std::filesystem::remove(machine.Path("qz_daten.txt"));
+    EXPECT_FALSE(machine.model.global.SearchFileName(path, sizeof path, 1, "QZ_DATEN", "TXT"));
 }
 
 
