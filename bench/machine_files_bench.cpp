@@ -4,8 +4,8 @@
 // load's time divided by the plain read's. Both are the thread's CPU time
 // (user and system), so that other work on the machine does not show.
 // "registry_fill_ms" is what entering the same names into an empty registry
-// costs on its own; the loads enter them once (caches) or twice (text: the
-// file, then the cache read back).
+// costs on its own; both loads enter them once (the text load in the order
+// of the cache it writes).
 #include <benchmark/benchmark.h>
 #include <sys/time.h>
 #include <unistd.h>
