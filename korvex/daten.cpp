@@ -177,29 +177,26 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
             value = static_cast<std::uint16_t>(value * 10 + (*digits - '0'));
         index = value;
     }
-    const std::size_t length = static_cast<std::size_t>(nameEnd - begin);
-    if (length == 0 || length > Handles::kMaxNameLength) return Handles::kNoHandle;
-    char bare[Handles::kMaxNameLength + 1];
-    std::memcpy(bare, begin, length);
-    bare[length] = '\0';
-    if (!mUnnumbered.empty() && mUnnumbered.find(std::string_view(bare, length)) != mUnnumbered.end())
+    const std::string_view bare(begin, static_cast<std::size_t>(nameEnd - begin));
+    if (bare.empty() || bare.size() > Handles::kMaxNameLength) return Handles::kNoHandle;
+    if (!mUnnumbered.empty() && mUnnumbered.find(bare) != mUnnumbered.end())
         return Handles::kNoHandle;
     // Handles run from 15000 up to the last number; 0xFFFF means none.
     const std::size_t numbers =
         mLastNumber >= kFirstRegisteredHandle ? mLastNumber - kFirstRegisteredHandle + 1u : 0u;
-    const std::uint16_t known = mHandles->NameToHandle(bare);
-    if (known != Handles::kNoHandle) {
+    const bool room = mRegistered.size() < numbers;
+    // The number a new name gets; it is entered in the same look-up that
+    // finds a known one.
+    const auto next = static_cast<std::uint16_t>(kFirstRegisteredHandle + mRegistered.size());
+    bool added = false;
+    const std::uint16_t known = mHandles->FindOrAdd(bare, room ? next : Handles::kNoHandle, added);
+    if (known != Handles::kNoHandle && !added) {
         // Names stay registered for the life of the process. The same name
         // at the very number it would get now is the same object built again
         // (a later Daten's structure tree, or another CNC's): it takes its
         // number back. Any other known name is refused.
-        if (known != kFirstRegisteredHandle + mRegistered.size() || mRegistered.size() >= numbers)
-            return Handles::kNoHandle;
-        mRegistered.push_back(object);
-        viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(mRegistered.size()));
-        return known;
-    }
-    if (mRegistered.size() >= numbers) {
+        if (known != next || !room) return Handles::kNoHandle;
+    } else if (!room) {
         // Past the numbers the object is still kept, by name; the host hears
         // of it once, not once per object.
         const auto kept = mUnnumbered.emplace(bare, object).first;
@@ -207,9 +204,9 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
         if (mUnnumbered.size() == 1) {
             char text[Handles::kNameBufferSize + 96];
             std::snprintf(text, sizeof text,
-                          "No more handle numbers: [%s] and the data objects after it are "
+                          "No more handle numbers: [%.*s] and the data objects after it are "
                           "reached by name only",
-                          bare);
+                          static_cast<int>(bare.size()), bare.data());
             if (mFrame)
                 mFrame->MessageBox(text, "Handles", MB_OK);
             else
@@ -219,11 +216,10 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     }
     if (mRegistered.size() == mRegistered.capacity()) mRegistered.reserve(mRegistered.size() + 2048);
     mRegistered.push_back(object);
-    const std::size_t count = mRegistered.size();
-    viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(count));
-    const std::uint16_t handle = static_cast<std::uint16_t>(count + kFirstRegisteredHandle - 1);
-    if (!mHandles->addNew(std::string_view(bare, length), handle)) return Handles::kNoHandle;
-    return handle;
+    viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(mRegistered.size()));
+    // An unloaded registry enters nothing: the object keeps its place
+    // without a number.
+    return known;
 }
 
 // The registry's own name hash keeps only the last characters, which the

@@ -36,6 +36,13 @@ std::string EntryBytes(std::uint16_t handle, const std::string& name) {
     return Le16(handle) + Le32(static_cast<std::uint32_t>(name.size())) + name;
 }
 
+// count lines "N0=0", "N1=1"...
+std::string ShortLines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "N" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    return text;
+}
+
 class HandleFileTest : public ::testing::Test {
   protected:
     // A fresh process as far as the registry is concerned, then a load.
@@ -131,6 +138,14 @@ TEST_F(HandleFileTest, ErrorsStopTheLoadWithTheirMessage) {
         {"A=1\r\nA=1\r\n",
          {{"Handle already exists !!", "Line : 2\nHandle : 1\n"},
           {"Syntax - Error in Handle - File !!", "Line : 2\nName : A"}},
+         4},
+        // Only 'a' to 'z' match without regard to case, also in a file long
+        // enough to outgrow the load's first table of names.
+        {"\xC3\x84=1\n\xC3\xA4=2\nab=3\naB=4\n",
+         {{"Syntax - Error in Handle - File !!", "Line : 4\nName : aB"}},
+         4},
+        {ShortLines(3000) + "n0=9000\n",
+         {{"Syntax - Error in Handle - File !!", "Line : 3001\nName : n0"}},
          4},
         {"A=1\n" + longName + "=2\n",
          {{"Syntax - Error in Handle - File !!", "Line : 2\nName longer than 255 characters"}},

@@ -1,10 +1,14 @@
 #include "korvex/handles/handles.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -36,6 +40,12 @@ bool EqualIgnoringCase(const char* a, std::size_t aLength, const char* b, std::s
 // changes (data objects keep the pointer that getNamePtr hands out). Records
 // are referred to by 32-bit references: block number and offset in 4-byte
 // units.
+//
+// Entering a name touches as little memory as it can, since a structure
+// tree enters some 50,000 of them in a row: one probe of a small table of
+// 16-bit marks, the arena's tail and a number page. The by-name bucket lists
+// that only the walk in iteration order needs are built when it is first
+// asked for, from the records in their order.
 class Registry {
 public:
     using Ref = std::uint32_t;
@@ -43,7 +53,7 @@ public:
 
     struct Entry {
         Ref nextByName;
-        std::uint32_t hash;  // the name hash (bucket order)
+        std::uint32_t hash;  // the name hash (bucket order), set when linked
         std::uint32_t tag;   // the look-up hash
         std::uint16_t length;
         std::uint16_t handle;
@@ -51,41 +61,52 @@ public:
     };
     static_assert(sizeof(Entry) == 16 && alignof(Entry) == 4);
 
-    Registry()
-        : mByName(Handles::kBuckets, kNone),
-          mByNumber(std::size_t{1} << 16, kNone),
-          mNameBucketsUsed(Handles::kBuckets / 64, 0),
-          mLookup(1024, LookupSlot{0, kNone}),
-          mLookupMask(1023) {}
+    Registry() { Rehash(kMinSlots); }
 
     // Look-ups by name go through an open-addressed table keyed by a second,
-    // stronger hash: the bucket lists alone would walk ~5 entries per look-up,
-    // since the name hash keeps only the last 15 characters and a multiple of 4.
+    // stronger hash than the name hash, which keeps only the last 15
+    // characters and a multiple of 4. Each slot holds a 16-bit mark of the
+    // hash (0 when free) in one array and the record in another, so that a
+    // probe for an unknown name reads only the marks.
     const Entry* Find(std::string_view name) const {
         const std::uint32_t tag = LookupHash(name);
-        for (std::uint32_t slot = tag & mLookupMask;; slot = (slot + 1) & mLookupMask) {
-            const LookupSlot& probe = mLookup[slot];
-            if (probe.entry == kNone) return nullptr;
-            if (probe.tag != tag) continue;
-            const Entry& entry = At(probe.entry);
-            if (EqualIgnoringCase(entry.Name(), entry.length, name.data(), name.size()))
-                return &entry;
-        }
+        const std::uint32_t slot = Probe(name, tag);
+        return mMarks[slot] == 0 ? nullptr : &At(mRefs[slot]);
+    }
+
+    // The entry of name; when there is none and add is set, a new one for
+    // handle, reported by added. One hash and one probe for both.
+    const Entry* FindOrAdd(std::string_view name, bool add, std::uint16_t handle, bool& added) {
+        added = false;
+        if (add && mUsedSlots + 1 > MaxUsed(mMask + 1)) Rehash((std::size_t{mMask} + 1) * 2);
+        const std::uint32_t tag = LookupHash(name);
+        const std::uint32_t slot = Probe(name, tag);
+        if (mMarks[slot] != 0) return &At(mRefs[slot]);
+        if (!add) return nullptr;
+        const Ref ref = Append(name, handle, tag);
+        mMarks[slot] = Mark(tag);
+        mRefs[slot] = ref;
+        ++mUsedSlots;
+        SetNumber(handle, ref);
+        added = true;
+        return &At(ref);
     }
 
     void PrefetchSlot(std::string_view name) const {
-        __builtin_prefetch(&mLookup[LookupHash(name) & mLookupMask]);
+        const std::uint32_t slot = LookupHash(name) & mMask;
+        __builtin_prefetch(&mMarks[slot]);
+        __builtin_prefetch(&mRefs[slot]);
     }
 
     // Only the first slots of the probe are looked at: a hint need not be whole.
     void PrefetchEntry(std::string_view name) const {
         const std::uint32_t tag = LookupHash(name);
-        std::uint32_t slot = tag & mLookupMask;
-        for (int probes = 0; probes < 4; ++probes, slot = (slot + 1) & mLookupMask) {
-            const LookupSlot& probe = mLookup[slot];
-            if (probe.entry == kNone) return;
-            if (probe.tag == tag) {
-                __builtin_prefetch(&At(probe.entry));
+        const std::uint16_t mark = Mark(tag);
+        std::uint32_t slot = tag & mMask;
+        for (int probes = 0; probes < 4; ++probes, slot = (slot + 1) & mMask) {
+            if (mMarks[slot] == 0) return;
+            if (mMarks[slot] == mark) {
+                __builtin_prefetch(&At(mRefs[slot]));
                 return;
             }
         }
@@ -93,42 +114,52 @@ public:
 
     // A number given twice answers with its newest entry.
     const Entry* Find(std::uint16_t handle) const {
-        const Ref ref = mByNumber[handle];
+        const Ref* page = mNumberPages[handle >> kNumberPageBits].get();
+        const Ref ref = page ? page[handle & (kNumberPageSize - 1)] : kNone;
         return ref == kNone ? nullptr : &At(ref);
     }
 
     void Reserve(std::size_t entries) {
-        std::size_t slots = mLookup.size();
-        while (slots < entries * 2) slots *= 2;
-        if (slots != mLookup.size()) Rehash(slots, mCount);
+        std::size_t slots = std::size_t{mMask} + 1;
+        while (MaxUsed(slots) < entries) slots *= 2;
+        if (slots != std::size_t{mMask} + 1) Rehash(slots);
     }
 
+    // Does not look for the name first: a name given again replaces the
+    // older entry in the look-up, as the newer one also comes first in its
+    // bucket list.
     void Add(std::string_view name, std::uint16_t handle) {
-        const Ref ref = Append(name, handle);
-        if (std::size_t{mCount} * 2 > mLookup.size()) Rehash(mLookup.size() * 2, mCount - 1);
-        Link(ref);
+        if (mUsedSlots + 1 > MaxUsed(mMask + 1)) Rehash((std::size_t{mMask} + 1) * 2);
+        const std::uint32_t tag = LookupHash(name);
+        const Ref ref = Append(name, handle, tag);
+        InsertLookup(ref, At(ref));
+        SetNumber(handle, ref);
     }
 
     // Many entries in their order, with the same result as Add one by one.
     // The records are written first, in one sequential sweep; then they are
-    // linked into the indexes, each one's random slots fetched a few entries
+    // entered into the look-up, each one's random slots fetched a few entries
     // ahead so that the misses overlap.
     template <typename Source>
     void AddAll(std::size_t count, Source&& source) {
-        Reserve(std::size_t{mCount} + count);
+        Reserve(std::size_t{mUsedSlots} + count);
         std::vector<Ref> refs(count);
         for (std::size_t i = 0; i < count; ++i) {
             const Handles::NewEntry entry = source(i);
-            refs[i] = Append(entry.name, entry.handle);
+            refs[i] = Append(entry.name, entry.handle, LookupHash(entry.name));
         }
         constexpr std::size_t kAhead = 8;
         for (std::size_t i = 0; i < count; ++i) {
             if (i + kAhead < count) {
                 const Entry& ahead = At(refs[i + kAhead]);
-                __builtin_prefetch(&mLookup[ahead.tag & mLookupMask], 1);
-                __builtin_prefetch(&mByNumber[ahead.handle], 1);
+                __builtin_prefetch(&mMarks[ahead.tag & mMask], 1);
+                __builtin_prefetch(&mRefs[ahead.tag & mMask], 1);
+                if (const Ref* page = mNumberPages[ahead.handle >> kNumberPageBits].get())
+                    __builtin_prefetch(&page[ahead.handle & (kNumberPageSize - 1)], 1);
             }
-            Link(refs[i]);
+            const Entry& entry = At(refs[i]);
+            InsertLookup(refs[i], entry);
+            SetNumber(entry.handle, refs[i]);
         }
     }
 
@@ -137,8 +168,10 @@ public:
     // In bucket order, each bucket's list newest first. Only the buckets in
     // use are visited: a registry of a few names does not walk 49152 heads.
     template <typename Visit>
-    void ForEach(Visit&& visit) const {
-        for (std::size_t word = 0; word < mNameBucketsUsed.size(); ++word)
+    void ForEach(Visit&& visit) {
+        LinkByName();
+        if (!mNameBucketsUsed) return;  // nothing entered yet
+        for (std::size_t word = 0; word < kBucketWords; ++word)
             for (std::uint64_t bits = mNameBucketsUsed[word]; bits != 0; bits &= bits - 1) {
                 const std::size_t bucket =
                     word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
@@ -161,35 +194,40 @@ public:
         return word - (lower >> 2);
     }
 
-    // The look-up hash: a multiplicative mix of the upper-cased name, a word
-    // at a time, so that look-ups do not pay a multiply per character.
+    // The look-up hash: 16 bytes at a time, each 8 with bit 0x20 of every
+    // byte cleared (which takes 'a' to 'z' to 'A' to 'Z' in one step; names
+    // that differ in that bit elsewhere only share a hash), mixed by one
+    // 64 x 64 bit product. Short names and the tail are read as overlapping
+    // words, never byte by byte.
     static std::uint32_t LookupHash(std::string_view name) {
-        constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ull;
-        std::uint64_t hash = name.size() * kMix;
-        std::size_t i = 0;
-        for (; i + 8 <= name.size(); i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, name.data() + i, 8);
-            hash = (hash ^ UpperWord(word)) * kMix;
-            hash ^= hash >> 29;
+        constexpr std::uint64_t kFold = ~0x2020202020202020ull;
+        constexpr std::uint64_t kMix1 = 0x9E3779B97F4A7C15ull;
+        constexpr std::uint64_t kMix2 = 0xD6E8FEB86659FD93ull;
+        const char* data = name.data();
+        const std::size_t size = name.size();
+        std::uint64_t hash = size * kMix1;
+        std::uint64_t first = 0;
+        std::uint64_t second = 0;
+        if (size > 16) {
+            std::size_t i = 0;
+            for (; i + 16 < size; i += 16)
+                hash = Mum((Word(data + i) & kFold) ^ hash ^ kMix1,
+                           (Word(data + i + 8) & kFold) ^ kMix2);
+            first = Word(data + size - 16);
+            second = Word(data + size - 8);
+        } else if (size >= 8) {
+            first = Word(data);
+            second = Word(data + size - 8);
+        } else if (size >= 4) {
+            first = Half(data) | (std::uint64_t{Half(data + size - 4)} << 32);
+        } else if (size > 0) {
+            first = static_cast<std::uint8_t>(data[0]) |
+                    (std::uint64_t{static_cast<std::uint8_t>(data[size / 2])} << 8) |
+                    (std::uint64_t{static_cast<std::uint8_t>(data[size - 1])} << 16);
         }
-        if (i < name.size()) {
-            // The last bytes as one word, as if copied into a zeroed word;
-            // built in a register, since a short copy followed by a long read
-            // stalls the store forwarding.
-            const std::size_t rest = name.size() - i;
-            std::uint64_t word = 0;
-            if (name.size() >= 8) {
-                std::memcpy(&word, name.data() + name.size() - 8, 8);
-                word >>= 8 * (8 - rest);
-            } else {
-                for (std::size_t k = 0; k < rest; ++k)
-                    word |= std::uint64_t{static_cast<std::uint8_t>(name[i + k])} << (8 * k);
-            }
-            hash = (hash ^ UpperWord(word)) * kMix;
-        }
-        hash ^= hash >> 32;
-        return static_cast<std::uint32_t>(hash);
+        hash = Mum((first & kFold) ^ hash ^ kMix1, (second & kFold) ^ kMix2);
+        hash = Mum(hash ^ kMix2, size ^ kMix1);
+        return static_cast<std::uint32_t>(hash ^ (hash >> 32));
     }
 
     // The name hash without a loop over the characters: a character n places
@@ -217,6 +255,24 @@ public:
     }
 
 private:
+    static std::uint64_t Word(const char* at) {
+        std::uint64_t word;
+        std::memcpy(&word, at, 8);
+        return word;
+    }
+    static std::uint32_t Half(const char* at) {
+        std::uint32_t half;
+        std::memcpy(&half, at, 4);
+        return half;
+    }
+    // Both halves of the 128-bit product folded: every input bit reaches
+    // every output bit.
+    static std::uint64_t Mum(std::uint64_t a, std::uint64_t b) {
+        __extension__ using Wide = unsigned __int128;
+        const Wide product = static_cast<Wide>(a) * b;
+        return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+    }
+
     // The sum of a word's bytes b0 (lowest) to b7, each taken as signed 8
     // bit, times 4^7 for b0 down to 4^0 for b7 (32-bit wrapping).
     static std::uint32_t WeighedBytes(std::uint64_t word) {
@@ -234,15 +290,27 @@ private:
 
     static constexpr std::size_t kBlockSize = 64 * 1024;
     static constexpr unsigned kOffsetBits = 14;  // 64 KiB in 4-byte units
+    static constexpr std::size_t kMinSlots = 1024;
+    // Numbers map to records through pages of 256, made when a number of
+    // theirs is first given: a registry of a few names holds a few pages.
+    static constexpr unsigned kNumberPageBits = 8;
+    static constexpr std::size_t kNumberPageSize = std::size_t{1} << kNumberPageBits;
+    static_assert(Handles::kBuckets % 64 == 0);
+    static constexpr std::size_t kBucketWords = Handles::kBuckets / 64;
 
-    struct LookupSlot {
-        std::uint32_t tag;
-        Ref entry;
-    };
     struct Block {
         std::unique_ptr<char[]> bytes;
         std::size_t used;
     };
+
+    // Linear probing stays short up to 7 of 8 slots in use.
+    static std::size_t MaxUsed(std::size_t slots) { return slots - slots / 8; }
+
+    // Never 0, which marks a free slot.
+    static std::uint16_t Mark(std::uint32_t tag) {
+        const auto mark = static_cast<std::uint16_t>(tag >> 16);
+        return static_cast<std::uint16_t>(mark + (mark == 0));
+    }
 
     static std::size_t RecordSize(std::size_t length) {
         return (sizeof(Entry) + length + 1 + 3) & ~std::size_t{3};
@@ -253,8 +321,23 @@ private:
                                          std::size_t{ref & ((1u << kOffsetBits) - 1)} * 4);
     }
 
-    // A new record at the end of the arena, not yet in any index.
-    Ref Append(std::string_view name, std::uint16_t handle) {
+    // The slot that holds name (tag its look-up hash), or the free slot that
+    // ends its probe.
+    std::uint32_t Probe(std::string_view name, std::uint32_t tag) const {
+        const std::uint16_t mark = Mark(tag);
+        for (std::uint32_t slot = tag & mMask;; slot = (slot + 1) & mMask) {
+            const std::uint16_t probe = mMarks[slot];
+            if (probe == 0) return slot;
+            if (probe != mark) continue;
+            const Entry& entry = At(mRefs[slot]);
+            if (entry.tag == tag &&
+                EqualIgnoringCase(entry.Name(), entry.length, name.data(), name.size()))
+                return slot;
+        }
+    }
+
+    // A new record at the end of the arena, in no index yet.
+    Ref Append(std::string_view name, std::uint16_t handle, std::uint32_t tag) {
         const std::size_t size = RecordSize(name.size());
         if (mBlocks.empty() || mBlocks.back().used + size > kBlockSize)
             mBlocks.push_back(Block{std::make_unique_for_overwrite<char[]>(kBlockSize), 0});
@@ -262,8 +345,7 @@ private:
         char* at = block.bytes.get() + block.used;
         const Ref ref = static_cast<Ref>(((mBlocks.size() - 1) << kOffsetBits) | (block.used / 4));
         block.used += size;
-        ::new (at) Entry{kNone, BucketHash(name), LookupHash(name),
-                         static_cast<std::uint16_t>(name.size()), handle};
+        ::new (at) Entry{kNone, 0, tag, static_cast<std::uint16_t>(name.size()), handle};
         char* copy = at + sizeof(Entry);
         std::memcpy(copy, name.data(), name.size());
         copy[name.size()] = '\0';
@@ -271,58 +353,94 @@ private:
         return ref;
     }
 
-    // Puts the entry first in its name bucket and number, and into the look-up.
-    void Link(Ref ref) {
-        Entry& entry = At(ref);
-        const std::uint32_t nameBucket = entry.hash % Handles::kBuckets;
-        mNameBucketsUsed[nameBucket / 64] |= std::uint64_t{1} << (nameBucket % 64);
-        entry.nextByName = mByName[nameBucket];
-        mByName[nameBucket] = ref;
-        mByNumber[entry.handle] = ref;
-        InsertLookup(ref, entry);
+    void SetNumber(std::uint16_t handle, Ref ref) {
+        std::unique_ptr<Ref[]>& page = mNumberPages[handle >> kNumberPageBits];
+        if (!page) {
+            page = std::make_unique_for_overwrite<Ref[]>(kNumberPageSize);
+            std::fill_n(page.get(), kNumberPageSize, kNone);
+        }
+        page[handle & (kNumberPageSize - 1)] = ref;
     }
 
-    // A name given again replaces the older entry in the look-up, as the
-    // newer one also stands first in its bucket list.
+    // The newer of two entries of a name takes the older one's slot.
     void InsertLookup(Ref ref, const Entry& added) {
-        const std::uint32_t tag = added.tag;
-        for (std::uint32_t slot = tag & mLookupMask;; slot = (slot + 1) & mLookupMask) {
-            LookupSlot& probe = mLookup[slot];
-            if (probe.entry == kNone) {
-                probe = LookupSlot{tag, ref};
-                return;
-            }
-            if (probe.tag != tag) continue;
-            const Entry& other = At(probe.entry);
-            if (EqualIgnoringCase(other.Name(), other.length, added.Name(), added.length)) {
-                probe.entry = ref;
-                return;
-            }
+        const std::uint32_t slot = Probe(std::string_view(added.Name(), added.length), added.tag);
+        if (mMarks[slot] == 0) {
+            mMarks[slot] = Mark(added.tag);
+            ++mUsedSlots;
         }
+        mRefs[slot] = ref;
     }
 
     // Rebuilds the look-up with the given number of slots (a power of two)
-    // from the first `entries` records, oldest first.
-    void Rehash(std::size_t slots, std::size_t entries) {
-        mLookup.assign(slots, LookupSlot{0, kNone});
-        mLookupMask = static_cast<std::uint32_t>(slots - 1);
-        for (std::size_t b = 0; b < mBlocks.size(); ++b)
-            for (std::size_t offset = 0; offset < mBlocks[b].used && entries > 0; --entries) {
-                const Ref ref = static_cast<Ref>((b << kOffsetBits) | (offset / 4));
-                const Entry& entry = At(ref);
-                InsertLookup(ref, entry);
-                offset += RecordSize(entry.length);
-            }
+    // from the records, oldest first.
+    void Rehash(std::size_t slots) {
+        mMarks = std::make_unique<std::uint16_t[]>(slots);
+        mRefs = std::make_unique_for_overwrite<Ref[]>(slots);
+        mMask = static_cast<std::uint32_t>(slots - 1);
+        mUsedSlots = 0;
+        ForEachRecord(0, 0, mCount, [this](Ref ref, const Entry& entry) { InsertLookup(ref, entry); });
     }
 
-    std::vector<Ref> mByName;
-    std::vector<Ref> mByNumber;  // the newest entry of each number
-    static_assert(Handles::kBuckets % 64 == 0);
-    std::vector<std::uint64_t> mNameBucketsUsed;  // one bit per name bucket
-    std::vector<LookupSlot> mLookup;
-    std::uint32_t mLookupMask;
+    // Visits count records in arena order from (block, offset); answers
+    // where it stopped.
+    template <typename Visit>
+    std::pair<std::size_t, std::size_t> ForEachRecord(std::size_t block, std::size_t offset,
+                                                      std::size_t count, Visit&& visit) const {
+        for (; count > 0; --count) {
+            if (offset >= mBlocks[block].used) {
+                ++block;
+                offset = 0;
+            }
+            const Ref ref = static_cast<Ref>((block << kOffsetBits) | (offset / 4));
+            const Entry& entry = At(ref);
+            visit(ref, entry);
+            offset += RecordSize(entry.length);
+        }
+        return {block, offset};
+    }
+
+    // Puts the records not yet linked first in their name buckets, oldest
+    // first. Walks may run on several threads at once; entering names does
+    // not.
+    void LinkByName() {
+        if (mLinked.load(std::memory_order_acquire) == mCount) return;
+        const std::lock_guard<std::mutex> lock(mLinkMutex);
+        const std::uint32_t linked = mLinked.load(std::memory_order_relaxed);
+        if (linked == mCount) return;
+        if (!mByName) {
+            mByName = std::make_unique_for_overwrite<Ref[]>(Handles::kBuckets);
+            std::fill_n(mByName.get(), Handles::kBuckets, kNone);
+            mNameBucketsUsed = std::make_unique<std::uint64_t[]>(kBucketWords);
+        }
+        mLinkCursor = ForEachRecord(mLinkCursor.first, mLinkCursor.second, mCount - linked,
+                                    [this](Ref ref, const Entry&) {
+                                        Entry& entry = At(ref);
+                                        entry.hash = BucketHash(
+                                            std::string_view(entry.Name(), entry.length));
+                                        const std::uint32_t bucket = entry.hash % Handles::kBuckets;
+                                        mNameBucketsUsed[bucket / 64] |= std::uint64_t{1}
+                                                                         << (bucket % 64);
+                                        entry.nextByName = mByName[bucket];
+                                        mByName[bucket] = ref;
+                                    });
+        mLinked.store(mCount, std::memory_order_release);
+    }
+
+    std::unique_ptr<std::uint16_t[]> mMarks;
+    std::unique_ptr<Ref[]> mRefs;
+    std::uint32_t mMask = 0;
+    std::uint32_t mUsedSlots = 0;  // distinct names in the look-up
+    std::array<std::unique_ptr<Ref[]>, 65536 / kNumberPageSize> mNumberPages;  // newest entries
     std::vector<Block> mBlocks;
     std::uint32_t mCount = 0;
+    // The by-name bucket lists, built on the first walk and brought up to
+    // date on each later one.
+    std::unique_ptr<Ref[]> mByName;
+    std::unique_ptr<std::uint64_t[]> mNameBucketsUsed;  // one bit per name bucket
+    std::atomic<std::uint32_t> mLinked{0};
+    std::pair<std::size_t, std::size_t> mLinkCursor{0, 0};  // block, offset
+    std::mutex mLinkMutex;
 };
 
 std::unique_ptr<Registry> gRegistry;
@@ -461,6 +579,13 @@ const char* Handles::getNamePtr(const char* name) {
     if (!gRegistry || !name) return nullptr;
     const Registry::Entry* entry = gRegistry->Find(std::string_view(name));
     return entry ? entry->Name() : nullptr;
+}
+
+std::uint16_t Handles::FindOrAdd(std::string_view name, std::uint16_t handle, bool& added) {
+    added = false;
+    if (!gRegistry || name.empty() || name.size() > kMaxNameLength) return kNoHandle;
+    const Registry::Entry* entry = gRegistry->FindOrAdd(name, handle != kNoHandle, handle, added);
+    return entry ? entry->handle : kNoHandle;
 }
 
 bool Handles::addNew(const char* name, std::uint16_t handle) {

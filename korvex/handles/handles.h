@@ -3,10 +3,9 @@
 // Every data item is addressed by a 16-bit handle and has a name. The registry
 // maps names to numbers and back; it is filled once per process from the
 // handle file and grows when data objects register new names at run time.
-// Two hash indexes of 49152 buckets each (by name, by number) share the
-// entries; a new entry goes to the front of its bucket. Iteration walks the
-// by-name index from bucket 0 to 49151, each bucket from its front: that order
-// is part of the handle cache format and of the checksum.
+// Iteration walks the names by bucket of the name hash, 49152 buckets, from
+// bucket 0 to 49151, each bucket newest entry first: that order is part of
+// the handle cache format and of the checksum.
 #ifndef KORVEX_HANDLES_HANDLES_H_
 #define KORVEX_HANDLES_HANDLES_H_
 
@@ -65,6 +64,11 @@ public:
     // The registry's own spelling of the name of handle (stable for the life
     // of the process), or nullptr.
     static const char* InternedName(std::uint16_t handle);
+    // The handle of name. When the name is unknown and handle is not
+    // kNoHandle, name is entered under handle first and added is set: one
+    // look-up for both. kNoHandle, nothing entered, when the registry is not
+    // loaded, the name is empty or longer than kMaxNameLength.
+    std::uint16_t FindOrAdd(std::string_view name, std::uint16_t handle, bool& added);
     // Inserts a new entry; does not look for duplicates. False when the
     // registry is not loaded, the name is empty or longer than
     // kMaxNameLength.

@@ -45,6 +45,37 @@ TEST_F(HandlesTest, FindsNamesWithoutRegardToCaseAndKeepsTheFileSpelling) {
     EXPECT_EQ(handles.HandlesInContainer(), 1u);
 }
 
+// One look-up that finds a known name or enters a new one.
+TEST_F(HandlesTest, FindOrAddEntersOnlyWhatIsNewAndAskedFor) {
+    ASSERT_TRUE(handles.addNew("KNOWN", 7));
+    const std::string tooLong(Handles::kMaxNameLength + 1, 'L');
+    struct Case {
+        std::string name;
+        std::uint16_t handle, answer;
+        bool added;
+    } cases[] = {
+        {"known", 9, 7, false},                         // known: its own number stays
+        {"NEW", Handles::kNoHandle, Handles::kNoHandle, false},  // asked only to find
+        {"NEW", 0xFFFE, 0xFFFE, true},                  // the last page of numbers
+        {"new", 3, 0xFFFE, false},                      // found, not entered twice
+        {"ZERO", 0, 0, true},
+        {"", 5, Handles::kNoHandle, false},
+        {tooLong, 5, Handles::kNoHandle, false},
+    };
+    for (const Case& c : cases) {
+        bool added = !c.added;
+        EXPECT_EQ(handles.FindOrAdd(c.name, c.handle, added), c.answer) << c.name;
+        EXPECT_EQ(added, c.added) << c.name;
+    }
+    EXPECT_EQ(handles.HandlesInContainer(), 3u);
+    EXPECT_STREQ(Handles::InternedName(0xFFFE), "NEW");
+    EXPECT_EQ(Handles::InternedName(0xFFFF), nullptr);
+    Handles::DropRegistry();
+    bool added = true;
+    EXPECT_EQ(handles.FindOrAdd("OTHER", 4, added), Handles::kNoHandle);
+    EXPECT_FALSE(added);
+}
+
 TEST_F(HandlesTest, NameWithIndex) {
     ASSERT_TRUE(handles.addNew("TOOLDIA", 280));
     struct Case {
@@ -213,7 +244,12 @@ TEST_F(HandlesTest, EntriesEnteredAtOnceMatchThemEnteredOneByOne) {
         if (startFilled) {
             ASSERT_TRUE(handles.addNew("twice", 9));
         }
-        for (const auto& entry : entries) ASSERT_TRUE(handles.addNew(entry.name, entry.handle));
+        // A walk half way through must not keep the later names out of the next.
+        std::size_t added = 0;
+        for (const auto& entry : entries) {
+            ASSERT_TRUE(handles.addNew(entry.name, entry.handle));
+            if (++added == entries.size() / 2) snapshot();
+        }
         const std::string walk = snapshot();
         const std::uint32_t checksum = handles.MakeChecksum();
 
