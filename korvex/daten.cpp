@@ -179,12 +179,14 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     }
     const std::string_view bare(begin, static_cast<std::size_t>(nameEnd - begin));
     if (bare.empty() || bare.size() > Handles::kMaxNameLength) return Handles::kNoHandle;
-    if (!mUnnumbered.empty() && mUnnumbered.find(bare) != mUnnumbered.end())
-        return Handles::kNoHandle;
     // Handles run from 15000 up to the last number; 0xFFFF means none.
     const std::size_t numbers =
         mLastNumber >= kFirstRegisteredHandle ? mLastNumber - kFirstRegisteredHandle + 1u : 0u;
     const bool room = mRegistered.size() < numbers;
+    // A name kept without a number is refused. Past the numbers the
+    // insertion below finds it.
+    if (room && !mUnnumbered.empty() && mUnnumbered.find(bare) != mUnnumbered.end())
+        return Handles::kNoHandle;
     // The number a new name gets; it is entered in the same look-up that
     // finds a known one.
     const auto next = static_cast<std::uint16_t>(kFirstRegisteredHandle + mRegistered.size());
@@ -199,7 +201,8 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     } else if (!room) {
         // Past the numbers the object is still kept, by name; the host hears
         // of it once, not once per object.
-        const auto kept = mUnnumbered.emplace(bare, object).first;
+        const auto [kept, inserted] = mUnnumbered.emplace(bare, object);
+        if (!inserted) return Handles::kNoHandle;
         mLastUnnumbered = kept->first.c_str();
         if (mUnnumbered.size() == 1) {
             char text[Handles::kNameBufferSize + 96];
@@ -216,7 +219,9 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     }
     if (mRegistered.size() == mRegistered.capacity()) mRegistered.reserve(mRegistered.size() + 2048);
     mRegistered.push_back(object);
-    viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(mRegistered.size()));
+    // The progress steps (100, 250, 500) are all multiples of 50.
+    if (mRegistered.size() % 50 == 0)
+        viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(mRegistered.size()));
     // An unloaded registry enters nothing: the object keeps its place
     // without a number.
     return known;

@@ -58,6 +58,11 @@ TEST_F(HandleSpaceTest, ObjectsPastTheLastNumberAreKeptByNameAndTheHostIsToldOnc
     EXPECT_EQ(later.Handle(), 15002);
     EXPECT_EQ(daten->GetCDataPtr(15002), &later);
     EXPECT_EQ(host().messageBoxes.size(), 1u);
+    // With numbers free again a name kept without one is still refused.
+    Cells keptBefore(daten.get(), "past1_", 1);
+    EXPECT_EQ(keptBefore.Handle(), 0xFFFF);
+    EXPECT_EQ(host().halts.size(), 2u);
+    EXPECT_EQ(daten->FindRegistered("Past1_"), objects[3].get());
 }
 
 TEST_F(HandleSpaceTest, ALaterDatenRegisteringTheSameNamesInOrderTakesTheirNumbersBack) {

@@ -49,14 +49,12 @@ bool BuildRecords(DInfo* records, const unsigned char* images, std::uint16_t cou
         new (records + i) DInfo(image);
         ++run.get_deleter().count;
     }
-    table.reserve(table.size() + count);
-    for (std::size_t i = 0; i < count; ++i) {
-        table.push_back(records + i);
-        // Progress shows at multiples of 100, 250 or 500 only.
-        if ((i + 1) % 50 == 0)
-            Daten::viewHelloMessage(application, "DORIX1 interface",
-                                    static_cast<std::uint16_t>(i + 1));
-    }
+    const std::size_t first = table.size();
+    table.resize(first + count);
+    for (std::size_t i = 0; i < count; ++i) table[first + i] = records + i;
+    // Progress shows at multiples of 100, 250 or 500 only.
+    for (std::size_t built = 50; built <= count; built += 50)
+        Daten::viewHelloMessage(application, "DORIX1 interface", static_cast<std::uint16_t>(built));
     block = std::move(run);
     return true;
 }

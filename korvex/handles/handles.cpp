@@ -43,7 +43,7 @@ bool EqualIgnoringCase(const char* a, std::size_t aLength, const char* b, std::s
 //
 // Entering a name touches as little memory as it can, since a structure
 // tree enters some 50,000 of them in a row: one probe of a small table of
-// 16-bit marks, the arena's tail and a number page. The by-name bucket lists
+// one-byte marks, the arena's tail and a number page. The by-name bucket lists
 // that only the walk in iteration order needs are built when it is first
 // asked for, from the records in their order.
 class Registry {
@@ -65,9 +65,9 @@ public:
 
     // Look-ups by name go through an open-addressed table keyed by a second,
     // stronger hash than the name hash, which keeps only the last 15
-    // characters and a multiple of 4. Each slot holds a 16-bit mark of the
+    // characters and a multiple of 4. Each slot holds a one-byte mark of the
     // hash (0 when free) in one array and the record in another, so that a
-    // probe for an unknown name reads only the marks.
+    // probe for an unknown name reads the marks and only rarely a record.
     const Entry* Find(std::string_view name) const {
         const std::uint32_t tag = LookupHash(name);
         const std::uint32_t slot = Probe(name, tag);
@@ -101,7 +101,7 @@ public:
     // Only the first slots of the probe are looked at: a hint need not be whole.
     void PrefetchEntry(std::string_view name) const {
         const std::uint32_t tag = LookupHash(name);
-        const std::uint16_t mark = Mark(tag);
+        const std::uint8_t mark = Mark(tag);
         std::uint32_t slot = tag & mMask;
         for (int probes = 0; probes < 4; ++probes, slot = (slot + 1) & mMask) {
             if (mMarks[slot] == 0) return;
@@ -307,9 +307,9 @@ private:
     static std::size_t MaxUsed(std::size_t slots) { return slots - slots / 8; }
 
     // Never 0, which marks a free slot.
-    static std::uint16_t Mark(std::uint32_t tag) {
-        const auto mark = static_cast<std::uint16_t>(tag >> 16);
-        return static_cast<std::uint16_t>(mark + (mark == 0));
+    static std::uint8_t Mark(std::uint32_t tag) {
+        const auto mark = static_cast<std::uint8_t>(tag >> 24);
+        return static_cast<std::uint8_t>(mark + (mark == 0));
     }
 
     static std::size_t RecordSize(std::size_t length) {
@@ -324,9 +324,9 @@ private:
     // The slot that holds name (tag its look-up hash), or the free slot that
     // ends its probe.
     std::uint32_t Probe(std::string_view name, std::uint32_t tag) const {
-        const std::uint16_t mark = Mark(tag);
+        const std::uint8_t mark = Mark(tag);
         for (std::uint32_t slot = tag & mMask;; slot = (slot + 1) & mMask) {
-            const std::uint16_t probe = mMarks[slot];
+            const std::uint8_t probe = mMarks[slot];
             if (probe == 0) return slot;
             if (probe != mark) continue;
             const Entry& entry = At(mRefs[slot]);
@@ -375,7 +375,7 @@ private:
     // Rebuilds the look-up with the given number of slots (a power of two)
     // from the records, oldest first.
     void Rehash(std::size_t slots) {
-        mMarks = std::make_unique<std::uint16_t[]>(slots);
+        mMarks = std::make_unique<std::uint8_t[]>(slots);
         mRefs = std::make_unique_for_overwrite<Ref[]>(slots);
         mMask = static_cast<std::uint32_t>(slots - 1);
         mUsedSlots = 0;
@@ -427,7 +427,7 @@ private:
         mLinked.store(mCount, std::memory_order_release);
     }
 
-    std::unique_ptr<std::uint16_t[]> mMarks;
+    std::unique_ptr<std::uint8_t[]> mMarks;
     std::unique_ptr<Ref[]> mRefs;
     std::uint32_t mMask = 0;
     std::uint32_t mUsedSlots = 0;  // distinct names in the look-up
