@@ -104,6 +104,9 @@ class DefinitionParser {
     // there are none), so that their look-ups can start fetching ahead.
     using LookAhead = std::function<void(std::string_view next, std::string_view afterNext)>;
     void SetLookAhead(LookAhead ahead) { mLookAhead = std::move(ahead); }
+    // Makes Parse split every line on its own, as it does for a text that
+    // holds a zero byte: the plain road the scanner must agree with.
+    void SplitLineByLine() { mLineByLine = true; }
 
   private:
     files::MessageSink mNotices;
@@ -162,7 +165,11 @@ class DefinitionParser {
     };
 
     static Keyword FindKeyword(std::string_view word);
+    // Lines split by the 32-byte scanner; longer lines go to Line.
+    void ScanLines(std::string_view text);
     void Line(unsigned number, std::string_view line);
+    void KeywordOrConstant(std::string_view keyword, std::string_view first,
+                           std::string_view second);
     void Header(std::string_view line);
     void ConstantLine(std::string_view keyword, std::string_view value);
     void KeywordLine(std::string_view keyword, std::string_view first, std::string_view second);
@@ -214,18 +221,16 @@ class DefinitionParser {
     bool mClean = true;
     bool mStop = false;
 
-    // The look-ahead: the text, how far it has been searched for headers,
-    // and the names found beyond the current header (where each line starts).
-    struct AheadName {
-        const char* lineStart;
-        std::string_view name;
-    };
+    bool mLineByLine = false;
+
+    // Where each line that starts with '[' starts (found before parsing, for
+    // the record block's size and the look-ahead), and the first of them
+    // beyond the current header.
     void LookAheadFrom(const char* lineStart);
     LookAhead mLookAhead;
     std::string_view mText;
-    const char* mSearched = nullptr;
-    AheadName mAhead[2] = {};
-    int mAheadCount = 0;
+    std::vector<std::size_t> mHeaderStarts;
+    std::size_t mNextHeader = 0;
 };
 
 // Reads a signed decimal integer as the C library's atol does on a 32-bit
