@@ -702,31 +702,31 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                 return false;
             }
             if (keyword == kMetricFormat) {
-                r.metricWidth = width;
-                r.metricDecimals = decimals;
+                r.draft.mMetricWidth = width;
+                r.draft.mMetricDecimals = decimals;
             } else {
-                r.inchWidth = width;
-                r.inchDecimals = decimals;
+                r.draft.mInchWidth = width;
+                r.draft.mInchDecimals = decimals;
             }
             return true;
         }
         case kUserFactor:
             if (!MustResolve(first, value)) return false;
-            r.userFactor = ParseDouble(value);
+            r.draft.mUserFactor = ParseDouble(value);
             return true;
         case kWriteDirect:
             Resolve(first, value);
             if (SameWord(value, "YES")) {
-                r.writeDirect = 1;
+                r.draft.mWriteDirect = 1;
             } else if (SameWord(value, "NO") || SameWord(value, "NO,TPara")) {
-                r.writeDirect = 0;
-                r.notDirect = DInfo::TPara;
+                r.draft.mWriteDirect = 0;
+                r.draft.mNotDirect = DInfo::TPara;
             } else if (SameWord(value, "NO,CommFlag")) {
-                r.writeDirect = 0;
-                r.notDirect = DInfo::CommFlag;
+                r.draft.mWriteDirect = 0;
+                r.draft.mNotDirect = DInfo::CommFlag;
             } else if (SameWord(value, "NO,CommValue")) {
-                r.writeDirect = 0;
-                r.notDirect = DInfo::CommValue;
+                r.draft.mWriteDirect = 0;
+                r.draft.mNotDirect = DInfo::CommValue;
             } else {
                 ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
                 return false;
@@ -735,62 +735,62 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
         case kInchMetric:
             Resolve(first, value);
             if (SameWord(value, "YES") || SameWord(value, "YES,1")) {
-                r.inchMetric = 1;
+                r.draft.mInchMetric = 1;
             } else if (SameWord(value, "YES,2")) {
-                r.inchMetric = 2;
+                r.draft.mInchMetric = 2;
             } else if (SameWord(value, "NO")) {
-                r.inchMetric = 0;
+                r.draft.mInchMetric = 0;
             } else {
                 ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
                 return false;
             }
             return true;
         case kVisible:
-            return yesNo(r.visible);
+            return yesNo(r.draft.mVisible);
         case kSwapBitmask:
-            return yesNo(r.swapBitmask);
+            return yesNo(r.draft.mSwapBitmask);
         case kRevertBitmask:
-            return yesNo(r.revertBitmask);
+            return yesNo(r.draft.mRevertBitmask);
         case kZReverse:
-            return yesNo(r.zReverse);
+            return yesNo(r.draft.mZReverse);
         case kMetricUnit:
             Resolve(first, value);
-            CopyCut(r.metricUnit, value);
+            CopyCut(r.draft.mszMetricUnit, value);
             return true;
         case kInchUnit:
             Resolve(first, value);
-            CopyCut(r.inchUnit, value);
+            CopyCut(r.draft.mszInchUnit, value);
             return true;
         case kTabIdent:
             Resolve(first, value);
-            CopyCut(r.tabIdent, value);
+            CopyCut(r.draft.mszTabIdent, value);
             return true;
         case kTabIndex:
             Resolve(first, value);
-            CopyCut(r.tabIndex, value);
+            CopyCut(r.draft.mszTabIndex, value);
             return true;
         case kTabParIdent:
             Resolve(first, value);
-            CopyCut(r.tabParIdent, value);
+            CopyCut(r.draft.mszTabParIdent, value);
             return true;
         case kNotValid:
             if (!Resolve(first, value) && !SameWord(value, "NO") && mNotices) NoticeNotValid(value);
             if (SameWord(value, "NO")) {
-                r.notValid = 0;
-                r.notValidValue = 0;
+                r.draft.mNotValid = 0;
+                r.draft.mNotValidValue = 0;
             } else {
-                r.notValid = 1;
-                r.notValidValue = ParseLong(value);
+                r.draft.mNotValid = 1;
+                r.draft.mNotValidValue = ParseLong(value);
             }
             return true;
         case kBase:
             Resolve(first, value);
             if (SameWord(value, "Dec")) {
-                r.base = 10;
+                r.draft.mBase = 10;
             } else if (SameWord(value, "Hex")) {
-                r.base = 16;
+                r.draft.mBase = 16;
             } else if (SameWord(value, "Bin")) {
-                r.base = 2;
+                r.draft.mBase = 2;
             } else {
                 ErrorAt(Daten::ParameterError, "Parameter error !!", name);
                 return false;
@@ -803,11 +803,25 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
     return true;
 }
 
+const DefinitionParser::Record& DefinitionParser::FreshRecord() {
+    static const Record fresh = [] {
+        Record record;
+        DInfo& d = record.draft;
+        // What a record holds before its keyword lines: the empty record's
+        // fields but for these, and limits all zero bytes (an integer type
+        // sets only their low 4 bytes).
+        d.SetRealMinMaxDef(0.0, 0.0, 0.0);
+        d.mInchMetric = 1;
+        d.mVisible = 1;
+        d.mBase = 10;
+        d.mUserFactor = 1.0;
+        return record;
+    }();
+    return fresh;
+}
+
 void DefinitionParser::ResetRecord() {
-    // Built in place: assigning a fresh Record goes through a temporary copy,
-    // twice a record.
-    std::destroy_at(&mRecord);
-    std::construct_at(&mRecord);
+    mRecord = FreshRecord();
 }
 
 bool DefinitionParser::InBlock(const DInfo* record) const {
@@ -885,33 +899,37 @@ void DefinitionParser::CloseRecord() {
         const bool formatsFailed =
             c.Failed(kMetricFormat) || c.Failed(kInchFormat) || c.Failed(kInchMetric);
         if (!formatsFailed &&
-            (!c.Has(kMetricFormat) || (!c.Has(kInchFormat) && c.inchMetric != 0))) {
+            (!c.Has(kMetricFormat) || (!c.Has(kInchFormat) && c.draft.mInchMetric != 0))) {
             Error(Daten::SyntaxError, "Min, Max, MetricFormat or InchFormat not defined !!",
                   FileAndLine());
             finish();
             return;
         }
-        {
-            DInfo* record =
-                real ? NewRecord(c.realMin, c.realMax, c.realDef, c.metricWidth, c.metricDecimals,
-                                 c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
-                                 c.writeDirect, c.inchMetric, c.visible, c.metricUnit, c.inchUnit,
-                                 c.tabIdent, c.tabIndex, c.tabParIdent, c.base)
-                     : NewRecord(c.type, c.min, c.max, c.def, c.metricWidth, c.metricDecimals,
-                                 c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
-                                 c.writeDirect, c.inchMetric, c.visible, c.metricUnit, c.inchUnit,
-                                 c.tabIdent, c.tabIndex, c.tabParIdent, c.notValid, c.notValidValue,
-                                 c.zReverse, c.base);
-            StoreRecord(record);
+        // The draft holds what the keyword lines set; what the record's type
+        // decides is set here, as the numeric constructors set it.
+        DInfo& d = c.draft;
+        d.mType = c.type;
+        d.mSwapBitmask = d.mRevertBitmask = 0;
+        if (real) {
+            d.mLength = 8;
+            d.SetRealMinMaxDef(c.realMin, c.realMax, c.realDef);
+            d.mNotValid = 0;
+            d.mNotValidValue = 0;
+            d.mZReverse = 0;
+        } else {
+            d.mLength = DInfo::NumericLength(c.type);
+            d.SetMinMaxDef(c.min, c.max, c.def);  // the high bytes stay clear
         }
+        StoreRecord(NewRecord(d));
     } else if (c.type == DInfo::STRING || c.type == DInfo::BITMASK) {
         if (c.length == 0) {
             if (!c.Failed(kType)) ErrorHere(Daten::SyntaxError, "Length not defined !!");
             finish();
             return;
         }
-        StoreRecord(NewRecord(c.type, c.length, c.notDirect, c.writeDirect, c.visible,
-                              c.swapBitmask, c.revertBitmask));
+        const DInfo& d = c.draft;
+        StoreRecord(NewRecord(c.type, c.length, d.mNotDirect, d.mWriteDirect, d.mVisible,
+                              d.mSwapBitmask, d.mRevertBitmask));
     }
     finish();
 }

@@ -144,19 +144,9 @@ class DefinitionParser {
         std::uint16_t length = 0;
         std::int32_t min = 0, max = 0, def = 0;
         double realMin = 0, realMax = 0, realDef = 0;
-        unsigned char metricWidth = 0, metricDecimals = 0, inchWidth = 0, inchDecimals = 0;
-        double userFactor = 1.0;
-        DInfo::NotDirectType notDirect = DInfo::TPara;
-        char writeDirect = 0, inchMetric = 1, visible = 1, swapBitmask = 0, revertBitmask = 0;
-        char metricUnit[DInfo::kUnitLength + 1] = {};
-        char inchUnit[DInfo::kUnitLength + 1] = {};
-        char tabIdent[DInfo::kTabLength + 1] = {};
-        char tabIndex[DInfo::kTabLength + 1] = {};
-        char tabParIdent[DInfo::kTabLength + 1] = {};
-        char notValid = 0;
-        std::int32_t notValidValue = 0;
-        char zReverse = 0;
-        short base = 10;
+        // Formats, flags, texts, not-valid value and base as the keyword
+        // lines set them; the numeric records are copies of it.
+        DInfo draft;
         std::uint32_t given = 0;   // keywords met (for "defined twice")
         std::uint32_t failed = 0;  // keywords whose line was an error
         bool Given(Keyword k) const { return given & (1u << k); }
@@ -179,6 +169,7 @@ class DefinitionParser {
                       std::string_view second);
     void CloseRecord();
     void ResetRecord();
+    static const Record& FreshRecord();
     void StoreRecord(DInfo* record);
     template <typename... Args>
     DInfo* NewRecord(Args&&... args);
