@@ -149,7 +149,7 @@ class FileEntries : public HandleNameTable {
         for (std::uint32_t slot = hash & mask;; slot = (slot + 1) & mask) {
             const Slot& probe = mSlots[slot];
             if (probe.entry == 0) return false;
-            if (probe.hash == hash && SameName(mEntries[probe.entry - 1].name, wanted)) return true;
+            if (probe.hash == hash && Handles::SameName(mEntries[probe.entry - 1].name, wanted)) return true;
         }
     }
     bool Add(const char* name, std::uint16_t number) override {
@@ -168,19 +168,6 @@ class FileEntries : public HandleNameTable {
     const std::vector<Handles::NewEntry>& Entries() const { return mEntries; }
 
   private:
-    // Names match as the registry matches them: 'a' to 'z' without regard to
-    // case, every other byte as it is.
-    static bool SameName(std::string_view a, std::string_view b) {
-        if (a.size() != b.size()) return false;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            char x = a[i], y = b[i];
-            if (x == y) continue;
-            if (x >= 'a' && x <= 'z') x = static_cast<char>(x - ('a' - 'A'));
-            if (y >= 'a' && y <= 'z') y = static_cast<char>(y - ('a' - 'A'));
-            if (x != y) return false;
-        }
-        return true;
-    }
     struct Slot {
         std::uint32_t entry = 0;  // entry index + 1, 0 for a free slot
         std::uint32_t hash = 0;

@@ -460,6 +460,10 @@ std::uint32_t Handles::NameHash(std::string_view name) { return Registry::Bucket
 
 std::uint32_t Handles::CaseFoldedHash(std::string_view name) { return Registry::LookupHash(name); }
 
+bool Handles::SameName(std::string_view a, std::string_view b) {
+    return EqualIgnoringCase(a.data(), a.size(), b.data(), b.size());
+}
+
 bool Handles::IsLoaded() { return gRegistry != nullptr; }
 void Handles::CreateRegistry() { gRegistry = std::make_unique<Registry>(); }
 void Handles::DropRegistry() { gRegistry.reset(); }

@@ -129,6 +129,9 @@ public:
     // A well-mixed hash of the name that ignores the case of 'a' to 'z' (for
     // tables of names beside the registry).
     static std::uint32_t CaseFoldedHash(std::string_view name);
+    // Whether two names are one name to the registry: 'a' to 'z' without
+    // regard to case, every other byte as it is.
+    static bool SameName(std::string_view a, std::string_view b);
 
 private:
     std::uint8_t mLoadResult = Loaded;
