@@ -443,7 +443,7 @@ bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* applica
         }))
         return false;
     CreateRegistry();
-    if (!AddPackedEntries(bytes.data() + kHeaderSize + 6, count)) {
+    if (!AddPackedEntries(bytes.data() + kHeaderSize + 6, bytes.size() - kHeaderSize - 6, count)) {
         ErrorHalt("Hash table full!", "qzhandle", 648);
         DropRegistry();
         return false;

@@ -156,16 +156,27 @@ public:
     }
 
     // Entries packed as the handle cache holds them (handles.h), in their
-    // order: as AddAll, reading each field once from the packed bytes.
-    void AddPacked(const unsigned char* at, std::size_t count) {
+    // order: as AddAll, reading each field once from the packed bytes, and
+    // a short name as one 16-byte copy where the bytes after it may be read.
+    void AddPacked(const unsigned char* at, const unsigned char* end, std::size_t count) {
         Reserve(std::size_t{mUsedSlots} + count);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint16_t handle = korvex::DecodeFixed16(at);
             const std::size_t length = korvex::DecodeFixed32(at + 2);
             const char* name = reinterpret_cast<const char*>(at + 6);
+            const bool shortCopy = length <= 16 && end - (at + 6) >= 16;
             at += 6 + length;
             const std::uint32_t tag = LookupHash(std::string_view(name, length));
-            const Ref ref = Append(name, length, handle, tag);
+            Ref ref;
+            char* record = Room(RecordSize(length), ref);
+            ::new (record) Entry{kNone, 0, tag, static_cast<std::uint16_t>(length), handle};
+            char* copy = record + sizeof(Entry);
+            if (shortCopy)
+                std::memcpy(copy, name, 16);
+            else
+                CopyName(copy, name, length);
+            copy[length] = '\0';
+            ++mCount;
             InsertLookup(ref, name, length, tag);
             SetNumber(handle, ref);
         }
@@ -297,6 +308,7 @@ private:
     }
 
     static constexpr std::size_t kBlockSize = 64 * 1024;
+    static constexpr std::size_t kCopySlack = 16;
     static constexpr unsigned kOffsetBits = 14;  // 64 KiB in 4-byte units
     static constexpr std::size_t kMinSlots = 1024;
     // Numbers map to records through pages of 256, made when a number of
@@ -322,6 +334,11 @@ private:
 
     static std::size_t RecordSize(std::size_t length) {
         return (sizeof(Entry) + length + 1 + 3) & ~std::size_t{3};
+    }
+
+    // The bytes in use of a block (the last one's are kept apart while it fills).
+    std::size_t Used(std::size_t block) const {
+        return block + 1 == mBlocks.size() ? mTailUsed : mBlocks[block].used;
     }
 
     Entry& At(Ref ref) const {
@@ -361,19 +378,28 @@ private:
         }
     }
 
-    // A new record at the end of the arena, in no index yet.
-    // REQUIRES: length is 1 to Handles::kMaxNameLength.
-    Ref Append(const char* name, std::size_t length, std::uint16_t handle, std::uint32_t tag) {
-        const std::size_t size = RecordSize(length);
-        if (mTailUsed + size > kBlockSize) {
+    // Room for a record of size bytes at the arena's end, and ref its
+    // reference. A block keeps kCopySlack bytes after its last record, so
+    // that a name may be copied as a whole word past its end.
+    char* Room(std::size_t size, Ref& ref) {
+        if (mTailUsed + size + kCopySlack > kBlockSize) {
+            if (!mBlocks.empty()) mBlocks.back().used = mTailUsed;
             mBlocks.push_back(Block{std::make_unique_for_overwrite<char[]>(kBlockSize), 0});
             mTail = mBlocks.back().bytes.get();
             mTailUsed = 0;
+            mTailRef = static_cast<Ref>((mBlocks.size() - 1) << kOffsetBits);
         }
         char* at = mTail + mTailUsed;
-        const Ref ref = static_cast<Ref>(((mBlocks.size() - 1) << kOffsetBits) | (mTailUsed / 4));
+        ref = mTailRef | static_cast<Ref>(mTailUsed / 4);
         mTailUsed += size;
-        mBlocks.back().used = mTailUsed;
+        return at;
+    }
+
+    // A new record at the end of the arena, in no index yet.
+    // REQUIRES: length is 1 to Handles::kMaxNameLength.
+    Ref Append(const char* name, std::size_t length, std::uint16_t handle, std::uint32_t tag) {
+        Ref ref;
+        char* at = Room(RecordSize(length), ref);
         ::new (at) Entry{kNone, 0, tag, static_cast<std::uint16_t>(length), handle};
         char* copy = at + sizeof(Entry);
         CopyName(copy, name, length);
@@ -423,7 +449,7 @@ private:
     std::pair<std::size_t, std::size_t> ForEachRecord(std::size_t block, std::size_t offset,
                                                       std::size_t count, Visit&& visit) const {
         for (; count > 0; --count) {
-            if (offset >= mBlocks[block].used) {
+            if (offset >= Used(block)) {
                 ++block;
                 offset = 0;
             }
@@ -470,6 +496,7 @@ private:
     std::vector<Block> mBlocks;
     char* mTail = nullptr;  // the last block's bytes
     std::size_t mTailUsed = kBlockSize;  // its used bytes (full while there is none)
+    Ref mTailRef = 0;  // the reference of its first byte
     std::uint32_t mCount = 0;
     // The by-name bucket lists, built on the first walk and brought up to
     // date on each later one.
@@ -522,9 +549,10 @@ bool Handles::AddEntries(const NewEntry* entries, std::size_t count) {
     return true;
 }
 
-bool Handles::AddPackedEntries(const unsigned char* packed, std::size_t count) {
+bool Handles::AddPackedEntries(const unsigned char* packed, std::size_t size,
+                               std::size_t count) {
     if (!gRegistry) return false;
-    gRegistry->AddPacked(packed, count);
+    gRegistry->AddPacked(packed, packed + size, count);
     return true;
 }
 

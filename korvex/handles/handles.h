@@ -104,8 +104,10 @@ public:
     // after the other: a 16-bit handle and a 32-bit name length (little
     // endian), then the name's bytes (a cache read straight from its bytes).
     // False when the registry is not loaded. REQUIRES: every name holds 1 to
-    // kMaxNameLength bytes and the count entries lie whole in memory.
-    static bool AddPackedEntries(const unsigned char* packed, std::size_t count);
+    // kMaxNameLength bytes and the count entries lie whole in the size bytes
+    // at packed.
+    static bool AddPackedEntries(const unsigned char* packed, std::size_t size,
+                                 std::size_t count);
     // Hints for a caller that knows the names it will look up next: the
     // first starts fetching the name's look-up slot, the second (given the
     // slot fetched by now) the entry it leads to. Neither changes anything.
