@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -35,20 +36,18 @@ std::uint16_t CheckedCount(const unsigned char* versionAndCount, std::size_t siz
     return count;
 }
 
-// Builds count records at records from the images at images, checking each
-// in the same pass; a damaged one gives up the records built so far. A
-// record may overwrite images before its own, never its own or a later one.
-bool BuildRecords(DInfo* records, const unsigned char* images, std::uint16_t count,
-                  DInfoRun& block, std::vector<DInfo*>& table, TAppl* application) {
-    DInfoRun run(records);
-    for (std::size_t i = 0; i < count; ++i) {
-        const unsigned char* image = images + i * DInfo::kImageSize;
-        if (korvex::DecodeFixed16(image) > DInfo::EIGHTBYTE ||
-            korvex::DecodeFixed16(image + 48) > DInfo::CommValue)
-            return false;
-        new (records + i) DInfo(image);
-        ++run.get_deleter().count;
-    }
+// Whether an image holds codes the parser writes: a type up to 14, a
+// not-direct road up to 2.
+bool ImageValid(const unsigned char* image) {
+    return korvex::DecodeFixed16(image) <= DInfo::EIGHTBYTE &&
+           korvex::DecodeFixed16(image + 48) <= DInfo::CommValue;
+}
+
+// Makes run's count records the table's, shows progress, and hands the run to
+// block.
+void TakeRecords(DInfoRun& run, std::uint16_t count, DInfoRun& block, std::vector<DInfo*>& table,
+                 TAppl* application) {
+    DInfo* const records = run.get();
     const std::size_t first = table.size();
     table.resize(first + count);
     for (std::size_t i = 0; i < count; ++i) table[first + i] = records + i;
@@ -56,6 +55,35 @@ bool BuildRecords(DInfo* records, const unsigned char* images, std::uint16_t cou
     for (std::size_t built = 50; built <= count; built += 50)
         Daten::viewHelloMessage(application, "DORIX1 interface", static_cast<std::uint16_t>(built));
     block = std::move(run);
+}
+
+// Builds count records at records from the images at images, checking each
+// in the same pass; a damaged one gives up the records built so far.
+bool BuildRecords(DInfo* records, const unsigned char* images, std::uint16_t count,
+                  DInfoRun& block, std::vector<DInfo*>& table, TAppl* application) {
+    DInfoRun run(records);
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char* image = images + i * DInfo::kImageSize;
+        if (!ImageValid(image)) return false;
+        new (records + i) DInfo(image);
+        ++run.get_deleter().count;
+    }
+    TakeRecords(run, count, block, table, application);
+    return true;
+}
+
+// As above for records that are their images, where the file was read to
+// (storage the allocation that holds them).
+bool AdoptRecords(unsigned char* images, void* storage, std::uint16_t count, DInfoRun& block,
+                  std::vector<DInfo*>& table, TAppl* application) {
+    auto* records = reinterpret_cast<DInfo*>(images);
+    DInfoRun run(records, DInfoRunDeleter{0, storage});
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!ImageValid(images + i * DInfo::kImageSize)) return false;
+        new (records + i) DInfo(DInfo::InPlaceImage{});
+        ++run.get_deleter().count;
+    }
+    TakeRecords(run, count, block, table, application);
     return true;
 }
 
@@ -99,27 +127,34 @@ ReadResult ReadDefinitionCache(const char* path, DInfoRun& block, std::vector<DI
             decoded = DecodeDefinitionCache(bytes.data(), bytes.size(), block, table, application);
         return result;
     }
-    // The file is read into the tail of the block its records then fill
-    // from the front: record i ends before image i starts (a record is 4
-    // bytes longer than its image, and the header's 262 bytes come first),
-    // so the records are decoded from the file's bytes in place, with no
-    // second buffer. One byte more than the file shows a file that grew.
-    const std::size_t offset = count * (sizeof(DInfo) - DInfo::kImageSize);
-    const std::size_t room = offset + size + 1;
-    static_assert(sizeof(DInfo) >= DInfo::kImageSize && alignof(DInfo) <= alignof(std::max_align_t));
-    auto* memory = static_cast<unsigned char*>(::operator new(room));
+    if constexpr (std::endian::native != std::endian::little) {
+        // The images are decoded field by field into records of their own.
+        FileBytes bytes;
+        const ReadResult result = ReadOpenFile(file, bytes);
+        ::close(file);
+        if (result == ReadResult::Ok)
+            decoded = DecodeDefinitionCache(bytes.data(), bytes.size(), block, table, application);
+        return result;
+    }
+    // A record is its image (dinfo.h): the file is read kLead bytes into the
+    // block, which puts the first image where a record may stand, and the
+    // records are made where their images are, with no copy. One byte more
+    // than the file shows a file that grew.
+    constexpr std::size_t kLead =
+        (alignof(DInfo) - kRecordsStart % alignof(DInfo)) % alignof(DInfo);
+    static_assert(sizeof(DInfo) == DInfo::kImageSize && alignof(DInfo) <= alignof(std::max_align_t));
+    auto* memory = static_cast<unsigned char*>(::operator new(kLead + size + 1));
     std::size_t got = 0;
-    const ReadResult result = ReadFully(file, memory + offset, size + 1, got);
+    const ReadResult result = ReadFully(file, memory + kLead, size + 1, got);
     ::close(file);
-    const unsigned char* bytes = memory + offset;
+    unsigned char* bytes = memory + kLead;
     const std::uint16_t checked =
         result == ReadResult::Ok && got >= kRecordsStart ? CheckedCount(bytes + kHeaderSize, got) : 0;
     if (checked == 0) {
         ::operator delete(memory);
         return result;
     }
-    decoded = BuildRecords(reinterpret_cast<DInfo*>(memory), bytes + kRecordsStart, checked, block,
-                           table, application);
+    decoded = AdoptRecords(bytes + kRecordsStart, memory, checked, block, table, application);
     return ReadResult::Ok;
 }
 

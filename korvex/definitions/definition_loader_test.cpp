@@ -174,6 +174,34 @@ TEST_F(DefinitionCacheTest, DamagedCachesAreReplacedFromTheText) {
     EXPECT_TRUE(machine.host.fatalExits.empty());
 }
 
+// Records are made where the cache was read to: what they must not carry
+// from the file (reserved bytes, texts without their zero) is mended there.
+TEST_F(DefinitionCacheTest, RecordsReadInPlaceAreMended) {
+    std::string cache = MakeValidCache();
+    const std::size_t five = 262 + 5 * 100;  // an odd record: its double is not 8-aligned
+    for (const std::size_t at : {4, 5, 6, 7, 36, 37, 38, 39, 91, 97}) cache[five + at] = '\x7f';
+    cache.replace(five + 55, 13, std::string(13, 'm'));
+    cache.replace(five + 81, 9, std::string(9, 't'));
+    machine.WriteFile("QZ_DATEN.BIN", cache);
+    SetStamp(Cache(), 2022, 1, 1, 8, 0, 10);
+    auto daten = Load();
+    ASSERT_TRUE(daten->DefinitionsFromCache());
+    ExpectRecords(*daten, "mended");
+    const DInfo& record = *daten->ExistHandle(5);
+    EXPECT_EQ(std::string(record.mszMetricUnit), std::string(12, 'm'));
+    EXPECT_EQ(std::string(record.mszTabIdent) + record.mszTabIndex + record.mszTabParIdent,
+              "tttttt");
+    const unsigned char reserved[] = {record.mReserved4[0], record.mReserved4[1],
+                                      record.mReserved4[2], record.mReserved4[3],
+                                      record.mReserved36[0], record.mReserved36[1],
+                                      record.mReserved36[2], record.mReserved36[3],
+                                      record.mReserved91, record.mReserved97};
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(reserved), sizeof reserved),
+              std::string(sizeof reserved, '\0'));
+    EXPECT_EQ(double{record.mUserFactor}, 1.0);
+    EXPECT_EQ(record.Def(), 3);
+}
+
 // Each fault of the cache's file ends the load with its message; nothing half
 // read stays and no half-written cache is left.
 TEST_F(DefinitionCacheTest, FileFaultsEndTheLoad) {

@@ -51,6 +51,10 @@ void DInfo::PutDouble(unsigned char field[8], double value) {
 }
 
 void DInfo::SetEmpty() {
+    std::memset(mReserved4, 0, sizeof mReserved4);
+    std::memset(mReserved36, 0, sizeof mReserved36);
+    mReserved91 = 0;
+    mReserved97 = 0;
     mType = NONE;
     mLength = 0;
     PutDouble(mMin, 2147483647.0);
@@ -166,25 +170,37 @@ DInfo::DInfo(DType type, unsigned short length, NotDirectType notDirect, char wr
     ++mCount;
 }
 
+void DInfo::ClearReservedAndTerminate() {
+    std::memset(mReserved4, 0, sizeof mReserved4);
+    std::memset(mReserved36, 0, sizeof mReserved36);
+    mReserved91 = 0;
+    mReserved97 = 0;
+    mszMetricUnit[kUnitLength] = '\0';
+    mszInchUnit[kUnitLength] = '\0';
+    mszTabIdent[kTabLength] = '\0';
+    mszTabIndex[kTabLength] = '\0';
+    mszTabParIdent[kTabLength] = '\0';
+}
+
 DInfo::DInfo(const unsigned char image[kImageSize]) {
     if constexpr (std::endian::native == std::endian::little) {
         // The members are the image (dinfo.h), so on a little-endian host
         // the image is the record as it stands: one copy, then what
-        // decoding adds, instead of thirty field moves (a start builds
-        // thousands of records this way).
+        // decoding adds, instead of thirty field moves.
         std::memcpy(static_cast<void*>(this), image, kImageSize);
+        ClearReservedAndTerminate();
+    } else {
+        DecodeImage(image);
         std::memset(mReserved4, 0, sizeof mReserved4);
         std::memset(mReserved36, 0, sizeof mReserved36);
         mReserved91 = 0;
         mReserved97 = 0;
-        mszMetricUnit[kUnitLength] = '\0';
-        mszInchUnit[kUnitLength] = '\0';
-        mszTabIdent[kTabLength] = '\0';
-        mszTabIndex[kTabLength] = '\0';
-        mszTabParIdent[kTabLength] = '\0';
-    } else {
-        DecodeImage(image);
     }
+    ++mCount;
+}
+
+DInfo::DInfo(InPlaceImage) {
+    ClearReservedAndTerminate();
     ++mCount;
 }
 
@@ -195,7 +211,7 @@ DInfo::DInfo(const DInfo& other) {
 
 void DInfoRunDeleter::operator()(DInfo* first) const {
     for (std::size_t i = 0; i < count; ++i) first[i].~DInfo();
-    ::operator delete(first);
+    ::operator delete(storage ? storage : static_cast<void*>(first));
 }
 
 DInfo::~DInfo() {

@@ -1,10 +1,11 @@
 // DInfo: the definition record of one handle.
 //
-// Its first 100 bytes are also the record image of the definition cache, so
-// the members below keep the image's order, widths and offsets (checked by
-// the static_asserts after the class). The cache still encodes and decodes
-// the image field by field, little endian, so its files do not depend on the
-// host's byte order.
+// The record is the record image of the definition cache, 100 bytes: the
+// members below keep the image's order, widths and offsets (checked by the
+// static_asserts after the class). On a big-endian host the cache encodes
+// and decodes the image field by field, little endian, so its files do not
+// depend on the host's byte order; on a little-endian one a cache's records
+// are used where the file was read to.
 //
 // Image layout (offset size field):
 //   0  2 type              2  2 length            4  4 reserved
@@ -28,6 +29,10 @@
 
 #include "korvex/coding.h"
 
+// Packed to 4: the double at offset 40 then needs no padding after the
+// last field, and a record can stand wherever an image does, 100 bytes
+// after the one before (member types and names are unchanged).
+#pragma pack(push, 4)
 class DInfo {
   public:
     enum DType : std::uint16_t {
@@ -82,6 +87,11 @@ class DInfo {
 
     // A record read from its 100-byte cache image.
     explicit DInfo(const unsigned char image[kImageSize]);
+    // A record made of the cache image that already fills its storage (a
+    // cache read in place, little-endian hosts only): the reserved bytes
+    // are cleared and the texts terminated; nothing else is written.
+    struct InPlaceImage {};
+    explicit DInfo(InPlaceImage);
 
     DInfo(const DInfo& other);
     // Every field, the reserved bytes too: the record is its image.
@@ -113,36 +123,38 @@ class DInfo {
     double RealDef() const { return AsDouble(mDefault); }
     void SetRealMinMaxDef(double min, double max, double def);
 
-    // The members are the image. Reserved bytes are zeroed when a record is made.
-    DType mType = NONE;
-    std::uint16_t mLength = 0;
-    unsigned char mReserved4[4] = {};
-    unsigned char mMin[8] = {};
-    unsigned char mMax[8] = {};
-    unsigned char mDefault[8] = {};
-    unsigned char mMetricWidth = 0;
-    unsigned char mMetricDecimals = 0;
-    unsigned char mInchWidth = 0;
-    unsigned char mInchDecimals = 0;
-    unsigned char mReserved36[4] = {};
-    double mUserFactor = 1.0;
-    NotDirectType mNotDirect = TPara;
-    char mWriteDirect = 0;
-    char mInchMetric = 0;
-    char mVisible = 1;
-    char mSwapBitmask = 0;
-    char mRevertBitmask = 0;
-    char mszMetricUnit[kUnitLength + 1] = {};
-    char mszInchUnit[kUnitLength + 1] = {};
-    char mszTabIdent[kTabLength + 1] = {};
-    char mszTabIndex[kTabLength + 1] = {};
-    char mszTabParIdent[kTabLength + 1] = {};
-    char mNotValid = 0;
-    unsigned char mReserved91 = 0;
-    std::int32_t mNotValidValue = 0;
-    char mZReverse = 0;
-    unsigned char mReserved97 = 0;
-    short mBase = 10;
+    // The members are the image. Every constructor sets every member, the
+    // reserved bytes to zero (none has a default initialiser, so that a
+    // record read in place keeps the bytes it was read with).
+    DType mType;
+    std::uint16_t mLength;
+    unsigned char mReserved4[4];
+    unsigned char mMin[8];
+    unsigned char mMax[8];
+    unsigned char mDefault[8];
+    unsigned char mMetricWidth;
+    unsigned char mMetricDecimals;
+    unsigned char mInchWidth;
+    unsigned char mInchDecimals;
+    unsigned char mReserved36[4];
+    double mUserFactor;
+    NotDirectType mNotDirect;
+    char mWriteDirect;
+    char mInchMetric;
+    char mVisible;
+    char mSwapBitmask;
+    char mRevertBitmask;
+    char mszMetricUnit[kUnitLength + 1];
+    char mszInchUnit[kUnitLength + 1];
+    char mszTabIdent[kTabLength + 1];
+    char mszTabIndex[kTabLength + 1];
+    char mszTabParIdent[kTabLength + 1];
+    char mNotValid;
+    unsigned char mReserved91;
+    std::int32_t mNotValidValue;
+    char mZReverse;
+    unsigned char mReserved97;
+    short mBase;
 
     // Byte length the numeric constructors give a type code (0 for others).
     static std::uint16_t NumericLength(DType type);
@@ -156,6 +168,8 @@ class DInfo {
     static void PutLong(unsigned char field[8], std::int32_t value);
     static void PutDouble(unsigned char field[8], double value);
     void SetEmpty();
+    // The reserved bytes zero, the texts terminated inside their fields.
+    void ClearReservedAndTerminate();
     // The fields the integer and the REAL records take alike.
     void SetFormatsAndFlags(unsigned char metricWidth, unsigned char metricDecimals,
                             unsigned char inchWidth, unsigned char inchDecimals, double userFactor,
@@ -163,10 +177,10 @@ class DInfo {
                             char visible, const char* metricUnit, const char* inchUnit,
                             const char* tabIdent, const char* tabIndex, const char* tabParIdent);
 };
+#pragma pack(pop)
 
-// The image is the record's first 100 bytes; the double's alignment pads the
-// record to 104 (packing it to 100 would misalign the double in arrays).
-static_assert(sizeof(DInfo) == 104 && offsetof(DInfo, mBase) + 2 == DInfo::kImageSize);
+static_assert(sizeof(DInfo) == DInfo::kImageSize && alignof(DInfo) == 4);
+static_assert(offsetof(DInfo, mBase) + 2 == DInfo::kImageSize);
 static_assert(std::is_standard_layout_v<DInfo>);
 static_assert(offsetof(DInfo, mType) == 0 && offsetof(DInfo, mLength) == 2);
 static_assert(offsetof(DInfo, mReserved4) == 4 && offsetof(DInfo, mMin) == 8);
@@ -189,6 +203,9 @@ static_assert(offsetof(DInfo, mBase) == 98);
 // of one each. Destroying the run destroys every record and frees the block.
 struct DInfoRunDeleter {
     std::size_t count = 0;
+    // The allocation that holds the records, when it does not start with
+    // the first one (a cache read in place); nullptr: it does.
+    void* storage = nullptr;
     void operator()(DInfo* first) const;
 };
 using DInfoRun = std::unique_ptr<DInfo, DInfoRunDeleter>;
