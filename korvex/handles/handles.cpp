@@ -163,6 +163,28 @@ public:
         }
     }
 
+    // As AddAll for entries whose look-up hash the caller has taken.
+    void AddAllHashed(const Handles::HashedEntry* entries, const std::uint32_t* order,
+                      std::size_t count) {
+        Reserve(std::size_t{mUsedSlots} + count);
+        std::vector<Ref> refs(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Handles::HashedEntry& entry = entries[order ? order[i] : i];
+            refs[i] = Append(entry.name, entry.handle, entry.hash);
+        }
+        constexpr std::size_t kAhead = 8;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i + kAhead < count) {
+                const Entry& ahead = At(refs[i + kAhead]);
+                __builtin_prefetch(&mMarks[ahead.tag & mMask], 1);
+                __builtin_prefetch(&mRefs[ahead.tag & mMask], 1);
+            }
+            const Entry& entry = At(refs[i]);
+            InsertLookup(refs[i], entry);
+            SetNumber(entry.handle, refs[i]);
+        }
+    }
+
     std::uint32_t Size() const { return mCount; }
 
     // In bucket order, each bucket's list newest first. Only the buckets in
@@ -488,6 +510,15 @@ bool Handles::AddEntries(const NewEntry* entries, std::size_t count) {
 bool Handles::AddEntries(std::size_t count, const std::function<NewEntry()>& next) {
     if (!gRegistry) return false;
     gRegistry->AddAll(count, [&next](std::size_t) { return next(); });
+    return true;
+}
+
+bool Handles::AddHashedEntries(const HashedEntry* entries, const std::uint32_t* order,
+                               std::size_t count) {
+    if (!gRegistry) return false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (entries[i].name.empty() || entries[i].name.size() > kMaxNameLength) return false;
+    gRegistry->AddAllHashed(entries, order, count);
     return true;
 }
 

@@ -104,6 +104,18 @@ public:
     // (a cache read straight from its bytes). False when the registry is not
     // loaded. REQUIRES: every name holds 1 to kMaxNameLength bytes.
     static bool AddEntries(std::size_t count, const std::function<NewEntry()>& next);
+    // A new entry whose CaseFoldedHash is known already: a text load hashes
+    // each name once, for its own duplicate check and for the registry.
+    struct HashedEntry {
+        std::string_view name;
+        std::uint32_t hash;  // CaseFoldedHash(name)
+        std::uint16_t handle;
+    };
+    // As AddEntries for entries[order[0]], entries[order[1]] ... (entries in
+    // their own order when order is nullptr). False, with nothing entered,
+    // when the registry is not loaded or a name is empty or too long.
+    static bool AddHashedEntries(const HashedEntry* entries, const std::uint32_t* order,
+                                 std::size_t count);
     // Hints for a caller that knows the names it will look up next: the
     // first starts fetching the name's look-up slot, the second (given the
     // slot fetched by now) the entry it leads to. Neither changes anything.
