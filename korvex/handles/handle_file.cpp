@@ -17,6 +17,7 @@
 
 #include "korvex/coding.h"
 #include "korvex/handles/handles.h"
+#include "korvex/handles/name_hash.h"
 #include "korvex/korvex.h"
 
 namespace korvex::files {
@@ -34,6 +35,33 @@ std::string_view StrippedName(const char* begin, const char* end) {
     return std::string_view(begin, static_cast<std::size_t>(end - begin));
 }
 
+// Up to eight leading digits of the eight bytes at at: their count and
+// value, without a loop over the characters. Little-endian hosts only.
+std::uint32_t LeadingDigits(const char* at, std::uint32_t& value) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x80 * kOnes;
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    const std::uint64_t low7 = word & (0x7F * kOnes);
+    const std::uint64_t atLeast0 = low7 + (0x80 - '0') * kOnes;
+    const std::uint64_t above9 = low7 + (0x80 - '9' - 1) * kOnes;
+    const std::uint64_t digit = atLeast0 & ~above9 & ~word & kHigh;
+    const std::uint64_t other = ~digit & kHigh;
+    const std::uint32_t count =
+        other ? static_cast<std::uint32_t>(std::countr_zero(other)) / 8 : 8;
+    if (count == 0) {
+        value = 0;
+        return 0;
+    }
+    // The digits to the top bytes (the last one lowest in value), zeros
+    // before them; then pairs, quads and halves combined.
+    std::uint64_t digits = ((word - '0' * kOnes) & (0x0F * kOnes)) << (8 * (8 - count));
+    digits = (digits * 2561) >> 8 & 0x00FF00FF00FF00FFull;
+    digits = (digits * 6553601) >> 16 & 0x0000FFFF0000FFFFull;
+    value = static_cast<std::uint32_t>((digits * 42949672960001ull) >> 32);
+    return count;
+}
+
 // The number after an "=" at at (the text ending at end): blanks and tabs,
 // a sign, digits up to the first other character. It is read as a 32-bit long
 // (stopping at its limits, as atol does); of that, the low 16 bits are the
@@ -44,6 +72,13 @@ std::uint16_t NumberAfterEquals(const char* at, const char* end) {
     if (at < end && (*at == '-' || *at == '+')) negative = *at++ == '-';
     const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
     std::int64_t value = 0;
+    if (std::endian::native == std::endian::little && end - at >= 8) {
+        // Eight digits stay below the limit.
+        std::uint32_t leading = 0;
+        const std::uint32_t count = LeadingDigits(at, leading);
+        value = leading;
+        at = count < 8 ? end : at + 8;
+    }
     for (; at < end && static_cast<unsigned char>(*at - '0') <= 9; ++at) {
         value = value * 10 + (*at - '0');
         if (value > limit) value = limit;
@@ -269,11 +304,11 @@ std::uint32_t gHandleCacheTime = 0;
 class FileEntries {
   public:
     explicit FileEntries(std::size_t textSize) {
-        // Room at half load for an entry every 24 bytes (a name, a number
-        // and a remark): most files need no growing, and the table stays
-        // small enough for the caches.
+        // Room at half load for an entry every 48 bytes (a name, a number
+        // and a remark): most files need no growing or grow once, and the
+        // table stays small enough for the caches.
         std::size_t slots = 1024;
-        while (slots < textSize / 12) slots *= 2;
+        while (slots < textSize / 24) slots *= 2;
         mSlots.assign(slots, Slot{});
         mEntries.reserve(slots / 2);
     }
@@ -285,7 +320,7 @@ class FileEntries {
     bool HasName(std::string_view name) {
         if ((mEntries.size() + 1) * 2 > mSlots.size()) Grow();
         const std::uint32_t mask = static_cast<std::uint32_t>(mSlots.size() - 1);
-        mHash = Handles::CaseFoldedHash(name);
+        mHash = korvex::handles::names::LookupHash(name);
         for (mSlot = mHash & mask;; mSlot = (mSlot + 1) & mask) {
             const Slot& probe = mSlots[mSlot];
             if (probe.entry == 0) return false;
@@ -329,18 +364,26 @@ class FileEntries {
 // entered in file order: by name bucket, and in a bucket the later line first
 // (a new entry goes to the front of its bucket).
 std::vector<std::uint32_t> IterationOrder(const std::vector<Handles::HashedEntry>& entries) {
-    constexpr std::uint32_t kEnd = 0xFFFFFFFFu;
-    std::vector<std::uint32_t> first(Handles::kBuckets, kEnd);
+    constexpr std::size_t kWords = Handles::kBuckets / 64;
+    // Entry index + 1 of each bucket's newest entry, 0 for none; the buckets
+    // in use marked so that the walk skips the empty ones a word at a time.
+    const auto first = std::make_unique<std::uint32_t[]>(Handles::kBuckets);
+    const auto used = std::make_unique<std::uint64_t[]>(kWords);
     std::vector<std::uint32_t> next(entries.size());
     for (std::uint32_t i = 0; i < entries.size(); ++i) {
-        const std::uint32_t bucket = Handles::NameHash(entries[i].name) % Handles::kBuckets;
+        const std::uint32_t bucket =
+            korvex::handles::names::BucketHash(entries[i].name) % Handles::kBuckets;
         next[i] = first[bucket];
-        first[bucket] = i;
+        first[bucket] = i + 1;
+        used[bucket / 64] |= std::uint64_t{1} << (bucket % 64);
     }
     std::vector<std::uint32_t> order;
     order.reserve(entries.size());
-    for (std::uint32_t bucket = 0; bucket < Handles::kBuckets; ++bucket)
-        for (std::uint32_t i = first[bucket]; i != kEnd; i = next[i]) order.push_back(i);
+    for (std::size_t word = 0; word < kWords; ++word)
+        for (std::uint64_t bits = used[word]; bits != 0; bits &= bits - 1) {
+            const std::size_t bucket = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+            for (std::uint32_t i = first[bucket]; i != 0; i = next[i - 1]) order.push_back(i - 1);
+        }
     return order;
 }
 

@@ -43,6 +43,9 @@ public:
 
     // 0xFFFF when the registry is not loaded or the name is unknown.
     std::uint16_t NameToHandle(const char* name);
+    // As above for a name that need not be terminated (a name in a file's
+    // text).
+    std::uint16_t NameToHandle(std::string_view name);
     // Accepts "NAME INDEX": index receives the decimal index (0 when there is
     // none or it is not all digits).
     std::uint16_t NameToHandle(const char* name, std::uint16_t& index);
