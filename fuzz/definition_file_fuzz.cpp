@@ -3,10 +3,12 @@
 // differential check: the records parsed, written as a definition cache and
 // read back, must be equal record by record, and the cache must be accepted.
 // The first byte chooses the load (stop at the first error) or the lint (go
-// on after each).
+// on after each). The same text split line by line (the road of a text with a
+// zero byte) must give the same messages and records as the scanner.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -45,14 +47,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Table parsed;
     parsed.records.push_back(new DInfo());
     const bool goOn = size > 0 && (data[0] & 1);
-    korvex::definitions::DefinitionParser parser(
-        parsed.records, "FUZZ.TXT", AnyName,
-        [goOn](const korvex::files::LoadMessage& message) {
+    std::string said[2];
+    auto sink = [goOn, &said](int road) {
+        return [goOn, &said, road](const korvex::files::LoadMessage& message) {
             if (message.caption.empty() || message.text.empty())
                 korvex::fuzzing::Fail("error without caption or text");
+            said[road] += std::to_string(message.result) + " " + std::to_string(message.line) +
+                          " " + message.caption + " " + message.text + "\n";
             return goOn;
-        });
-    parser.Parse(text);
+        };
+    };
+    korvex::definitions::DefinitionParser parser(parsed.records, "FUZZ.TXT", AnyName, sink(0));
+    const bool clean = parser.Parse(text);
+    {
+        Table byLines;
+        byLines.records.push_back(new DInfo());
+        korvex::definitions::DefinitionParser plain(byLines.records, "FUZZ.TXT", AnyName, sink(1));
+        plain.SplitLineByLine();
+        if (plain.Parse(text) != clean || said[0] != said[1])
+            korvex::fuzzing::Fail("split line by line, the text reads differently");
+        unsigned char mine[DInfo::kImageSize], theirs[DInfo::kImageSize];
+        if (byLines.records.size() != parsed.records.size())
+            korvex::fuzzing::Fail("split line by line, the table differs");
+        for (std::size_t i = 0; i < parsed.records.size(); ++i) {
+            parsed.records[i]->EncodeImage(mine);
+            byLines.records[i]->EncodeImage(theirs);
+            if (std::memcmp(mine, theirs, sizeof mine) != 0)
+                korvex::fuzzing::Fail("split line by line, a record differs");
+        }
+    }
     if (parsed.records.size() < std::size_t{parser.HighestHandle()} + 1)
         korvex::fuzzing::Fail("highest handle beyond the table");
 

@@ -1,6 +1,7 @@
 #include "korvex/definitions/definition_parser.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
@@ -9,6 +10,10 @@
 #include <memory>
 #include <new>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "korvex/korvex.h"
 
@@ -270,38 +275,93 @@ DefinitionParser::DefinitionParser(std::vector<DInfo*>& table, std::string fileN
 
 namespace {
 
-// The lines that start with '[' (units in brackets stand after a '=').
-std::size_t CountHeaders(std::string_view text) {
-    std::size_t count = 0;
-    const char* at = text.data();
-    const char* const end = at + text.size();
-    while (at < end) {
-        const void* found = std::memchr(at, '[', static_cast<std::size_t>(end - at));
-        if (!found) break;
-        const char* open = static_cast<const char*>(found);
-        if (open == text.data() || open[-1] == '\n') ++count;
-        at = open + 1;
+// Finds where the lines that start with '[' start (units in brackets stand
+// after a '=') and answers whether the text holds a zero byte; one pass of
+// 16 bytes a step.
+bool FindHeaders(std::string_view text, std::vector<std::size_t>& starts) {
+    starts.clear();
+    const char* const p = text.data();
+    const std::size_t size = text.size();
+    if (size == 0) return false;
+    if (p[0] == '[') starts.push_back(0);
+    std::size_t i = 1;
+    bool zero = false;
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('['), feed = _mm_set1_epi8('\n'),
+                  nothing = _mm_setzero_si128();
+    __m128i zeros = nothing;
+    for (; i + 16 <= size; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i - 1));
+        zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(here, nothing));
+        auto found = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(here, open), _mm_cmpeq_epi8(before, feed))));
+        while (found) {
+            starts.push_back(i + static_cast<std::size_t>(std::countr_zero(found)));
+            found &= found - 1;
+        }
     }
-    return count;
+    zero = _mm_movemask_epi8(zeros) != 0;
+#endif
+    zero = zero || p[0] == '\0';
+    for (; i < size; ++i) {
+        if (p[i] == '[' && p[i - 1] == '\n') starts.push_back(i);
+        zero = zero || p[i] == '\0';
+    }
+    return zero;
+}
+
+// Where the line feeds, '=' and blanks stand among the 32 bytes at p, one
+// bit each (bit i for p[i]).
+struct LineMasks {
+    std::uint32_t feeds, equals, blanks;
+};
+
+inline LineMasks MasksAt(const char* p) {
+#if defined(__SSE2__)
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    auto mask = [&](char c) {
+        const __m128i wanted = _mm_set1_epi8(c);
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(low, wanted))) |
+               static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(high, wanted))) << 16;
+    };
+    return {mask('\n'), mask('='), mask(' ')};
+#else
+    LineMasks masks{0, 0, 0};
+    for (unsigned i = 0; i < 32; ++i) {
+        masks.feeds |= std::uint32_t{p[i] == '\n'} << i;
+        masks.equals |= std::uint32_t{p[i] == '='} << i;
+        masks.blanks |= std::uint32_t{p[i] == ' '} << i;
+    }
+    return masks;
+#endif
+}
+
+// The bits from bit on (bit < 32).
+inline std::uint32_t From(unsigned bit) {
+    return ~std::uint32_t{0} << bit;
 }
 
 }  // namespace
 
 bool DefinitionParser::Parse(std::string_view text) {
+    const bool zeros = FindHeaders(text, mHeaderStarts);
     if (mUseBlock && !mBlock) {
-        mBlockCapacity = CountHeaders(text);
+        mBlockCapacity = mHeaderStarts.size();
         if (mBlockCapacity > 0)
             mBlock = DInfoRun(static_cast<DInfo*>(::operator new(mBlockCapacity * sizeof(DInfo))));
-        else
-            mBlockCapacity = 0;
     }
     mText = text;
-    mSearched = text.data();
-    mAheadCount = 0;
-    files::ForEachLine(text, [this](unsigned number, std::string_view line) {
-        Line(number, line);
-        return !mStop;
-    });
+    mNextHeader = 0;
+    if (zeros || mLineByLine) {
+        files::ForEachLine(text, [this](unsigned number, std::string_view line) {
+            Line(number, line);
+            return !mStop;
+        });
+    } else {
+        ScanLines(text);
+    }
     mConstants.Clear();
     // An open constants section simply ends; an open record is closed.
     if (!mStop && mRecord.open) CloseRecord();
@@ -380,6 +440,11 @@ __attribute__((always_inline)) inline void DefinitionParser::Line(unsigned numbe
     const char* const end = line.data() + line.size();
     const std::string_view first = NextParameter(at, end);
     const std::string_view second = NextParameter(at, end);
+    KeywordOrConstant(keyword, first, second);
+}
+
+__attribute__((always_inline)) inline void DefinitionParser::KeywordOrConstant(
+    std::string_view keyword, std::string_view first, std::string_view second) {
     if (mConstantsOpen) {
         ConstantLine(keyword, first);
     } else if (mRecord.open) {
@@ -390,35 +455,20 @@ __attribute__((always_inline)) inline void DefinitionParser::Line(unsigned numbe
 }
 
 void DefinitionParser::LookAheadFrom(const char* lineStart) {
-    while (mAheadCount > 0 && mAhead[0].lineStart <= lineStart) {
-        mAhead[0] = mAhead[1];
-        --mAheadCount;
-    }
-    const char* const end = mText.data() + mText.size();
-    while (mAheadCount < 2 && mSearched < end) {
-        // Headers are the lines that start with '[': most '[' stand in units.
-        const void* found = std::memchr(mSearched, '[', static_cast<std::size_t>(end - mSearched));
-        if (!found) {
-            mSearched = end;
-            break;
-        }
-        const char* open = static_cast<const char*>(found);
-        if (open != mText.data() && open[-1] != '\n') {
-            mSearched = open + 1;
-            continue;
-        }
+    const auto at = static_cast<std::size_t>(lineStart - mText.data());
+    while (mNextHeader < mHeaderStarts.size() && mHeaderStarts[mNextHeader] <= at) ++mNextHeader;
+    // The name between '[' and ']' on the header's line, blanks stripped.
+    auto nameAt = [this](std::size_t index) {
+        if (index >= mHeaderStarts.size()) return std::string_view();
+        const char* open = mText.data() + mHeaderStarts[index];
+        const char* const end = mText.data() + mText.size();
         const void* feed = std::memchr(open, '\n', static_cast<std::size_t>(end - open));
         const char* stop = feed ? static_cast<const char*>(feed) : end;
-        mSearched = stop;
-        if (open <= lineStart) continue;
         const std::string_view rest(open + 1, static_cast<std::size_t>(stop - open - 1));
         const std::size_t close = rest.find(']');
-        mAhead[mAheadCount++] =
-            AheadName{open, close == std::string_view::npos ? std::string_view()
-                                                            : Strip(rest.substr(0, close))};
-    }
-    mLookAhead(mAheadCount > 0 ? mAhead[0].name : std::string_view(),
-               mAheadCount > 1 ? mAhead[1].name : std::string_view());
+        return close == std::string_view::npos ? std::string_view() : Strip(rest.substr(0, close));
+    };
+    mLookAhead(nameAt(mNextHeader), nameAt(mNextHeader + 1));
 }
 
 void DefinitionParser::Header(std::string_view line) {
@@ -652,31 +702,31 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                 return false;
             }
             if (keyword == kMetricFormat) {
-                r.metricWidth = width;
-                r.metricDecimals = decimals;
+                r.draft.mMetricWidth = width;
+                r.draft.mMetricDecimals = decimals;
             } else {
-                r.inchWidth = width;
-                r.inchDecimals = decimals;
+                r.draft.mInchWidth = width;
+                r.draft.mInchDecimals = decimals;
             }
             return true;
         }
         case kUserFactor:
             if (!MustResolve(first, value)) return false;
-            r.userFactor = ParseDouble(value);
+            r.draft.mUserFactor = ParseDouble(value);
             return true;
         case kWriteDirect:
             Resolve(first, value);
             if (SameWord(value, "YES")) {
-                r.writeDirect = 1;
+                r.draft.mWriteDirect = 1;
             } else if (SameWord(value, "NO") || SameWord(value, "NO,TPara")) {
-                r.writeDirect = 0;
-                r.notDirect = DInfo::TPara;
+                r.draft.mWriteDirect = 0;
+                r.draft.mNotDirect = DInfo::TPara;
             } else if (SameWord(value, "NO,CommFlag")) {
-                r.writeDirect = 0;
-                r.notDirect = DInfo::CommFlag;
+                r.draft.mWriteDirect = 0;
+                r.draft.mNotDirect = DInfo::CommFlag;
             } else if (SameWord(value, "NO,CommValue")) {
-                r.writeDirect = 0;
-                r.notDirect = DInfo::CommValue;
+                r.draft.mWriteDirect = 0;
+                r.draft.mNotDirect = DInfo::CommValue;
             } else {
                 ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
                 return false;
@@ -685,62 +735,62 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
         case kInchMetric:
             Resolve(first, value);
             if (SameWord(value, "YES") || SameWord(value, "YES,1")) {
-                r.inchMetric = 1;
+                r.draft.mInchMetric = 1;
             } else if (SameWord(value, "YES,2")) {
-                r.inchMetric = 2;
+                r.draft.mInchMetric = 2;
             } else if (SameWord(value, "NO")) {
-                r.inchMetric = 0;
+                r.draft.mInchMetric = 0;
             } else {
                 ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
                 return false;
             }
             return true;
         case kVisible:
-            return yesNo(r.visible);
+            return yesNo(r.draft.mVisible);
         case kSwapBitmask:
-            return yesNo(r.swapBitmask);
+            return yesNo(r.draft.mSwapBitmask);
         case kRevertBitmask:
-            return yesNo(r.revertBitmask);
+            return yesNo(r.draft.mRevertBitmask);
         case kZReverse:
-            return yesNo(r.zReverse);
+            return yesNo(r.draft.mZReverse);
         case kMetricUnit:
             Resolve(first, value);
-            CopyCut(r.metricUnit, value);
+            CopyCut(r.draft.mszMetricUnit, value);
             return true;
         case kInchUnit:
             Resolve(first, value);
-            CopyCut(r.inchUnit, value);
+            CopyCut(r.draft.mszInchUnit, value);
             return true;
         case kTabIdent:
             Resolve(first, value);
-            CopyCut(r.tabIdent, value);
+            CopyCut(r.draft.mszTabIdent, value);
             return true;
         case kTabIndex:
             Resolve(first, value);
-            CopyCut(r.tabIndex, value);
+            CopyCut(r.draft.mszTabIndex, value);
             return true;
         case kTabParIdent:
             Resolve(first, value);
-            CopyCut(r.tabParIdent, value);
+            CopyCut(r.draft.mszTabParIdent, value);
             return true;
         case kNotValid:
             if (!Resolve(first, value) && !SameWord(value, "NO") && mNotices) NoticeNotValid(value);
             if (SameWord(value, "NO")) {
-                r.notValid = 0;
-                r.notValidValue = 0;
+                r.draft.mNotValid = 0;
+                r.draft.mNotValidValue = 0;
             } else {
-                r.notValid = 1;
-                r.notValidValue = ParseLong(value);
+                r.draft.mNotValid = 1;
+                r.draft.mNotValidValue = ParseLong(value);
             }
             return true;
         case kBase:
             Resolve(first, value);
             if (SameWord(value, "Dec")) {
-                r.base = 10;
+                r.draft.mBase = 10;
             } else if (SameWord(value, "Hex")) {
-                r.base = 16;
+                r.draft.mBase = 16;
             } else if (SameWord(value, "Bin")) {
-                r.base = 2;
+                r.draft.mBase = 2;
             } else {
                 ErrorAt(Daten::ParameterError, "Parameter error !!", name);
                 return false;
@@ -753,11 +803,25 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
     return true;
 }
 
+const DefinitionParser::Record& DefinitionParser::FreshRecord() {
+    static const Record fresh = [] {
+        Record record;
+        DInfo& d = record.draft;
+        // What a record holds before its keyword lines: the empty record's
+        // fields but for these, and limits all zero bytes (an integer type
+        // sets only their low 4 bytes).
+        d.SetRealMinMaxDef(0.0, 0.0, 0.0);
+        d.mInchMetric = 1;
+        d.mVisible = 1;
+        d.mBase = 10;
+        d.mUserFactor = 1.0;
+        return record;
+    }();
+    return fresh;
+}
+
 void DefinitionParser::ResetRecord() {
-    // Built in place: assigning a fresh Record goes through a temporary copy,
-    // twice a record.
-    std::destroy_at(&mRecord);
-    std::construct_at(&mRecord);
+    mRecord = FreshRecord();
 }
 
 bool DefinitionParser::InBlock(const DInfo* record) const {
@@ -835,35 +899,110 @@ void DefinitionParser::CloseRecord() {
         const bool formatsFailed =
             c.Failed(kMetricFormat) || c.Failed(kInchFormat) || c.Failed(kInchMetric);
         if (!formatsFailed &&
-            (!c.Has(kMetricFormat) || (!c.Has(kInchFormat) && c.inchMetric != 0))) {
+            (!c.Has(kMetricFormat) || (!c.Has(kInchFormat) && c.draft.mInchMetric != 0))) {
             Error(Daten::SyntaxError, "Min, Max, MetricFormat or InchFormat not defined !!",
                   FileAndLine());
             finish();
             return;
         }
-        {
-            DInfo* record =
-                real ? NewRecord(c.realMin, c.realMax, c.realDef, c.metricWidth, c.metricDecimals,
-                                 c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
-                                 c.writeDirect, c.inchMetric, c.visible, c.metricUnit, c.inchUnit,
-                                 c.tabIdent, c.tabIndex, c.tabParIdent, c.base)
-                     : NewRecord(c.type, c.min, c.max, c.def, c.metricWidth, c.metricDecimals,
-                                 c.inchWidth, c.inchDecimals, c.userFactor, c.notDirect,
-                                 c.writeDirect, c.inchMetric, c.visible, c.metricUnit, c.inchUnit,
-                                 c.tabIdent, c.tabIndex, c.tabParIdent, c.notValid, c.notValidValue,
-                                 c.zReverse, c.base);
-            StoreRecord(record);
+        // The draft holds what the keyword lines set; what the record's type
+        // decides is set here, as the numeric constructors set it.
+        DInfo& d = c.draft;
+        d.mType = c.type;
+        d.mSwapBitmask = d.mRevertBitmask = 0;
+        if (real) {
+            d.mLength = 8;
+            d.SetRealMinMaxDef(c.realMin, c.realMax, c.realDef);
+            d.mNotValid = 0;
+            d.mNotValidValue = 0;
+            d.mZReverse = 0;
+        } else {
+            d.mLength = DInfo::NumericLength(c.type);
+            d.SetMinMaxDef(c.min, c.max, c.def);  // the high bytes stay clear
         }
+        StoreRecord(NewRecord(d));
     } else if (c.type == DInfo::STRING || c.type == DInfo::BITMASK) {
         if (c.length == 0) {
             if (!c.Failed(kType)) ErrorHere(Daten::SyntaxError, "Length not defined !!");
             finish();
             return;
         }
-        StoreRecord(NewRecord(c.type, c.length, c.notDirect, c.writeDirect, c.visible,
-                              c.swapBitmask, c.revertBitmask));
+        const DInfo& d = c.draft;
+        StoreRecord(NewRecord(c.type, c.length, d.mNotDirect, d.mWriteDirect, d.mVisible,
+                              d.mSwapBitmask, d.mRevertBitmask));
     }
     finish();
+}
+
+void DefinitionParser::ScanLines(std::string_view text) {
+    // Each line is classified from the masks of the 32 bytes where it
+    // starts: its end, its first '=' and the words around it come from bit
+    // arithmetic, with no per-byte loop. A line of 32 bytes or more (a long
+    // remark, say) goes to Line. The text holds no zero byte here.
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    unsigned number = 0;
+    char tail[32];
+    while (at < end && !mStop) {
+        LineMasks masks;
+        if (end - at >= 32) {
+            masks = MasksAt(at);
+        } else {
+            // The last bytes, with line feeds after the end: the last line
+            // ends with the text, as ForEachLine ends it.
+            const auto left = static_cast<std::size_t>(end - at);
+            std::memcpy(tail, at, left);
+            std::memset(tail + left, '\n', sizeof tail - left);
+            masks = MasksAt(tail);
+        }
+        if (masks.feeds == 0) {
+            const void* feed = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+            const char* stop = feed ? static_cast<const char*>(feed) : end;
+            std::string_view line(at, static_cast<std::size_t>(stop - at));
+            if (line.back() == '\r') line.remove_suffix(1);
+            Line(++number, line);
+            at = stop < end ? stop + 1 : end;
+            continue;
+        }
+        const auto stop = static_cast<unsigned>(std::countr_zero(masks.feeds));
+        const char* const line = at;
+        at = end - at > stop ? at + stop + 1 : end;
+        unsigned length = stop;
+        if (length > 0 && line[length - 1] == '\r') --length;
+        mLine = ++number;
+        if (length > 0 && line[0] == '[') {
+            Header(std::string_view(line, length));
+            continue;
+        }
+        const std::uint32_t inLine = ~From(length);
+        const std::uint32_t equals = masks.equals & inLine;
+        if (!equals) continue;  // a remark
+        const auto equal = static_cast<unsigned>(std::countr_zero(equals));
+        const std::uint32_t words = ~masks.blanks & inLine;  // bit 31 is clear: length < 32
+        auto view = [line](unsigned from, unsigned to) {
+            return std::string_view(line + from, to - from);
+        };
+        const std::uint32_t key = words & ~From(equal);
+        const std::string_view keyword =
+            key ? view(static_cast<unsigned>(std::countr_zero(key)),
+                       32u - static_cast<unsigned>(std::countl_zero(key)))
+                : view(equal, equal);
+        // The words after the '=': the first two runs of non-blanks.
+        std::string_view first = view(length, length), second = first;
+        const std::uint32_t rest = words & From(equal + 1);
+        if (rest) {
+            const auto firstStart = static_cast<unsigned>(std::countr_zero(rest));
+            const auto firstEnd = static_cast<unsigned>(std::countr_zero(~words & From(firstStart)));
+            first = view(firstStart, firstEnd);
+            const std::uint32_t after = rest & From(firstEnd);
+            if (after) {
+                const auto secondStart = static_cast<unsigned>(std::countr_zero(after));
+                second = view(secondStart, static_cast<unsigned>(
+                                               std::countr_zero(~words & From(secondStart))));
+            }
+        }
+        KeywordOrConstant(keyword, first, second);
+    }
 }
 
 }  // namespace korvex::definitions

@@ -104,6 +104,9 @@ class DefinitionParser {
     // there are none), so that their look-ups can start fetching ahead.
     using LookAhead = std::function<void(std::string_view next, std::string_view afterNext)>;
     void SetLookAhead(LookAhead ahead) { mLookAhead = std::move(ahead); }
+    // Makes Parse split every line on its own, as it does for a text that
+    // holds a zero byte: the plain road the scanner must agree with.
+    void SplitLineByLine() { mLineByLine = true; }
 
   private:
     files::MessageSink mNotices;
@@ -141,19 +144,9 @@ class DefinitionParser {
         std::uint16_t length = 0;
         std::int32_t min = 0, max = 0, def = 0;
         double realMin = 0, realMax = 0, realDef = 0;
-        unsigned char metricWidth = 0, metricDecimals = 0, inchWidth = 0, inchDecimals = 0;
-        double userFactor = 1.0;
-        DInfo::NotDirectType notDirect = DInfo::TPara;
-        char writeDirect = 0, inchMetric = 1, visible = 1, swapBitmask = 0, revertBitmask = 0;
-        char metricUnit[DInfo::kUnitLength + 1] = {};
-        char inchUnit[DInfo::kUnitLength + 1] = {};
-        char tabIdent[DInfo::kTabLength + 1] = {};
-        char tabIndex[DInfo::kTabLength + 1] = {};
-        char tabParIdent[DInfo::kTabLength + 1] = {};
-        char notValid = 0;
-        std::int32_t notValidValue = 0;
-        char zReverse = 0;
-        short base = 10;
+        // Formats, flags, texts, not-valid value and base as the keyword
+        // lines set them; the numeric records are copies of it.
+        DInfo draft;
         std::uint32_t given = 0;   // keywords met (for "defined twice")
         std::uint32_t failed = 0;  // keywords whose line was an error
         bool Given(Keyword k) const { return given & (1u << k); }
@@ -162,7 +155,11 @@ class DefinitionParser {
     };
 
     static Keyword FindKeyword(std::string_view word);
+    // Lines split by the 32-byte scanner; longer lines go to Line.
+    void ScanLines(std::string_view text);
     void Line(unsigned number, std::string_view line);
+    void KeywordOrConstant(std::string_view keyword, std::string_view first,
+                           std::string_view second);
     void Header(std::string_view line);
     void ConstantLine(std::string_view keyword, std::string_view value);
     void KeywordLine(std::string_view keyword, std::string_view first, std::string_view second);
@@ -172,6 +169,7 @@ class DefinitionParser {
                       std::string_view second);
     void CloseRecord();
     void ResetRecord();
+    static const Record& FreshRecord();
     void StoreRecord(DInfo* record);
     template <typename... Args>
     DInfo* NewRecord(Args&&... args);
@@ -214,18 +212,16 @@ class DefinitionParser {
     bool mClean = true;
     bool mStop = false;
 
-    // The look-ahead: the text, how far it has been searched for headers,
-    // and the names found beyond the current header (where each line starts).
-    struct AheadName {
-        const char* lineStart;
-        std::string_view name;
-    };
+    bool mLineByLine = false;
+
+    // Where each line that starts with '[' starts (found before parsing, for
+    // the record block's size and the look-ahead), and the first of them
+    // beyond the current header.
     void LookAheadFrom(const char* lineStart);
     LookAhead mLookAhead;
     std::string_view mText;
-    const char* mSearched = nullptr;
-    AheadName mAhead[2] = {};
-    int mAheadCount = 0;
+    std::vector<std::size_t> mHeaderStarts;
+    std::size_t mNextHeader = 0;
 };
 
 // Reads a signed decimal integer as the C library's atol does on a 32-bit

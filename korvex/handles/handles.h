@@ -103,10 +103,12 @@ public:
         std::uint16_t handle;
     };
     static bool AddEntries(const NewEntry* entries, std::size_t count);
-    // As above for count entries that next hands out one per call, in order
-    // (a cache read straight from its bytes). False when the registry is not
-    // loaded. REQUIRES: every name holds 1 to kMaxNameLength bytes.
-    static bool AddEntries(std::size_t count, const std::function<NewEntry()>& next);
+    // As above for count entries packed as the handle cache stores them, one
+    // after the other: a 16-bit handle and a 32-bit name length (little
+    // endian), then the name's bytes (a cache read straight from its bytes).
+    // False when the registry is not loaded. REQUIRES: every name holds 1 to
+    // kMaxNameLength bytes and the count entries lie whole in memory.
+    static bool AddPackedEntries(const unsigned char* packed, std::size_t count);
     // A new entry whose CaseFoldedHash is known already: a text load hashes
     // each name once, for its own duplicate check and for the registry.
     struct HashedEntry {
