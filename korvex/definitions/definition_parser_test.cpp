@@ -310,24 +310,3 @@ TEST(NumberTextTest, AsTheCLibraryReadsThem) {
 }
 
 }  // namespace
-
-namespace {
-
-// At each header the look-ahead names the next two, whatever stands between
-// them: a '[' inside a value, blanks, a line that only holds a '[', Windows
-// line ends.
-TEST(DefinitionParserLookAhead, NamesTheNextTwoHeaders) {
-    std::vector<DInfo*> table{new DInfo()};
-    korvex::definitions::DefinitionParser parser(
-        table, "QZ_DATEN.TXT", [](const char*) { return Handles::kNoHandle; },
-        [](const korvex::files::LoadMessage&) { return true; });
-    std::vector<std::string> told;
-    parser.SetLookAhead([&told](std::string_view next, std::string_view afterNext) {
-        told.push_back(std::string(next) + "|" + std::string(afterNext));
-    });
-    parser.Parse("[A]\r\nMetricUnit = [mm]\n[CONSTANTS]\nX=1\n[ B ]\n x [C]\n[C]");
-    EXPECT_EQ(told, (std::vector<std::string>{"CONSTANTS|B", "B|C", "C|", "|"}));
-    for (DInfo* record : table) delete record;
-}
-
-}  // namespace
