@@ -479,7 +479,7 @@ void DefinitionParser::Header(std::string_view line) {
         CloseRecord();
         if (mStop) return;
     }
-    if (mProgress) mProgress(mRecordCounter);
+    if (mRecordCounter % 50 == 0 && mProgress) mProgress(mRecordCounter);
     ++mRecordCounter;
 
     // What the lint checks after a header it could not open.

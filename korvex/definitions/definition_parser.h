@@ -74,6 +74,8 @@ class DefinitionParser {
   public:
     // The handle of a header's name, 0xFFFF when there is none.
     using NameLookup = std::function<std::uint16_t(const char* name)>;
+    // Told the count of headers met so far at every multiple of 50 (the
+    // progress shown steps by 100, 250 or 500).
     using Progress = std::function<void(std::uint16_t count)>;
 
     // table receives the records (dense, by handle; slots without a record
