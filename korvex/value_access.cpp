@@ -317,20 +317,20 @@ std::uint8_t Daten::HandleBitMask(std::uint16_t handle, std::uint16_t bit, std::
 
 std::uint8_t Daten::SetValue(std::uint16_t handle, std::int32_t value, std::uint16_t index,
                              std::uint8_t axis, char direct, char onlyIfChanged) {
-    if (onlyIfChanged) [[unlikely]] {
-        std::int32_t current = 0;
-        if (GetValue(handle, current, index, axis) == Ok && current == value) return Ok;
-    }
     // The plain road first, as for reading: a numeric handle written directly
-    // (no value or flag command in between) and within its limits.
+    // (no value or flag command in between), within its limits, without a
+    // read before. Every other case takes the full road, which also makes
+    // all of this road's checks, in their order.
     const DInfo* record = handle < kFirstRegisteredHandle && handle < mDefinitions.size()
                               ? mDefinitions[handle]
                               : nullptr;
-    if (!record || !IsPlainNumber(record->mType) || !mDriver ||
-        (!mDirectWriteMode && !direct && !record->mWriteDirect &&
-         record->mNotDirect != DInfo::TPara) ||
+    // Most records are plain parameters, so their not-direct type settles
+    // the command question in one compare.
+    if (onlyIfChanged || !record || !IsPlainNumber(record->mType) || !mDriver ||
+        (record->mNotDirect != DInfo::TPara && !record->mWriteDirect && !direct &&
+         !mDirectWriteMode) ||
         value < record->Min() || value > record->Max()) [[unlikely]]
-        return SetLongOtherRoads(handle, value, index, axis, direct);
+        return SetLongOtherRoads(handle, value, index, axis, direct, onlyIfChanged);
     unsigned char bytes[kScratch] = {};
     EncodeLong(value, bytes);
     if (mDriver->WriteByHandle(mCnc, Axis(axis), handle, index, NumericCount(*record), bytes, 0,
@@ -343,7 +343,11 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, std::int32_t value, std::uint
 
 [[gnu::noinline]] std::uint8_t Daten::SetLongOtherRoads(std::uint16_t handle, std::int32_t value,
                                                         std::uint16_t index, std::uint8_t axis,
-                                                        char direct) {
+                                                        char direct, char onlyIfChanged) {
+    if (onlyIfChanged) {
+        std::int32_t current = 0;
+        if (GetValue(handle, current, index, axis) == Ok && current == value) return Ok;
+    }
     if (handle >= kFirstRegisteredHandle) {
         CData* object = RegisteredOrReport(*this, handle);
         if (!object) return HandleNotFound;

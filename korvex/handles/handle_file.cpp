@@ -221,6 +221,33 @@ bool CanOpenForReading(const char* path) {
     return true;
 }
 
+// Whether any of the length (at least 1) bytes at data is zero, read as a
+// few overlapping words rather than byte by byte: names are short, and a
+// cache holds thousands.
+bool HasZeroByte(const unsigned char* data, std::size_t length) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    const auto zeroIn = [](std::uint64_t word) {
+        return ((word - kOnes) & ~word & (kOnes << 7)) != 0;
+    };
+    if (length >= 8) {
+        std::uint64_t word;
+        for (std::size_t i = 0; i + 8 < length; i += 8) {
+            std::memcpy(&word, data + i, 8);
+            if (zeroIn(word)) return true;
+        }
+        std::memcpy(&word, data + length - 8, 8);
+        return zeroIn(word);
+    }
+    if (length >= 4) {
+        std::uint32_t first;
+        std::uint32_t last;
+        std::memcpy(&first, data, 4);
+        std::memcpy(&last, data + length - 4, 4);
+        return zeroIn((std::uint64_t{first} << 32) | last);
+    }
+    return data[0] == 0 || data[length / 2] == 0 || data[length - 1] == 0;
+}
+
 // Walks the entries of a handle cache after its header, handing each to
 // visit(handle, name, length). Every damage makes the whole cache invalid,
 // and the handle file is read again:
@@ -247,7 +274,7 @@ bool WalkCache(const FileBytes& bytes, Visit&& visit) {
         at += 6;
         if (length == 0 || length > Handles::kMaxNameLength || bytes.size() - at < length)
             return false;
-        if (std::memchr(data + at, 0, length)) return false;
+        if (HasZeroByte(data + at, length)) return false;
         if (!visit(handle, data + at, length)) return false;
         at += length;
     }
@@ -399,9 +426,13 @@ bool Handles::BinDateiUpToDate(const char* fileName) {
 }
 
 bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* application) {
-    if (!CacheHeaderValid(cacheFile, textFile)) return false;
+    // The cache is read whole once; its header is checked in those bytes.
+    Header expected;
+    if (!textFile || !BuildHeaderFor(textFile, expected)) return false;
     FileBytes bytes;
-    if (ReadWholeFile(cacheFile, bytes) != ReadResult::Ok) return false;
+    if (!cacheFile || ReadWholeFile(cacheFile, bytes) != ReadResult::Ok ||
+        bytes.size() < kHeaderSize || !HeadersMatch(bytes.data(), expected))
+        return false;
     // The whole cache is checked before the registry is touched; then the
     // names the walk has checked (no zero byte, 1 to 255 bytes) go in as
     // they stand in the file, straight from its bytes.
@@ -412,15 +443,7 @@ bool Handles::ReadFromBinaerFile(char* textFile, char* cacheFile, TAppl* applica
         }))
         return false;
     CreateRegistry();
-    const unsigned char* at = bytes.data() + kHeaderSize + 6;
-    if (!AddEntries(count, [&at] {
-            const std::uint16_t handle = korvex::DecodeFixed16(at);
-            const std::uint32_t length = korvex::DecodeFixed32(at + 2);
-            const NewEntry entry{std::string_view(reinterpret_cast<const char*>(at + 6), length),
-                                 handle};
-            at += 6 + length;
-            return entry;
-        })) {
+    if (!AddPackedEntries(bytes.data() + kHeaderSize + 6, count)) {
         ErrorHalt("Hash table full!", "qzhandle", 648);
         DropRegistry();
         return false;

@@ -253,6 +253,27 @@ TEST_F(HandleFileTest, DamagedCachesAreRebuiltFromTheText) {
     EXPECT_TRUE(machine.host.fatalExits.empty());
 }
 
+// A zero byte anywhere in a name of any length makes the cache invalid:
+// names are checked a word at a time, so the edges of each word count.
+TEST_F(HandleFileTest, AZeroByteAtAnyPlaceOfANameIsDamage) {
+    for (const std::size_t length : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 24, 255}) {
+        const std::string name = "X" + std::string(length - 1, 'a');
+        machine.WriteFile("HANDLES.TXT", name + "=7\n");
+        std::filesystem::remove(Cache());  // the text may keep its stamp
+        Load();
+        const std::string good = machine.ReadFile("HANDLES.BIN");
+        Load();
+        ASSERT_TRUE(Handles::LoadedFromCache()) << length;
+        for (const std::size_t at : {std::size_t{0}, length / 2, length - 1, (length * 5) / 8}) {
+            machine.WriteFile("HANDLES.BIN", korvex::testing::Patched(good, 262 + 6 + at,
+                                                                     std::string(1, '\0')));
+            Load();
+            EXPECT_FALSE(Handles::LoadedFromCache()) << length << " at " << at;
+            EXPECT_EQ(RegistryEntries(), (Entries{{7, name}})) << length << " at " << at;
+        }
+    }
+}
+
 TEST_F(HandleFileTest, ALoadedRegistryIsNotLoadedAgain) {
     machine.WriteFile("HANDLES.TXT", "A=1\n");
     Load();

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "korvex/coding.h"
+
 namespace {
 
 // Each byte's code upper-cased ('a' to 'z' only), as a signed char: one load
@@ -137,29 +139,35 @@ public:
     }
 
     // Many entries in their order, with the same result as Add one by one.
-    // The records are written first, in one sequential sweep; then they are
-    // entered into the look-up, each one's random slots fetched a few entries
-    // ahead so that the misses overlap.
+    // A start enters some 15,000 names this way, so each costs what it
+    // must: one hash, the record written in place, one probe, one number.
     template <typename Source>
     void AddAll(std::size_t count, Source&& source) {
         Reserve(std::size_t{mUsedSlots} + count);
-        std::vector<Ref> refs(count);
         for (std::size_t i = 0; i < count; ++i) {
             const Handles::NewEntry entry = source(i);
-            refs[i] = Append(entry.name, entry.handle, LookupHash(entry.name));
+            const char* name = entry.name.data();
+            const std::size_t length = entry.name.size();
+            const std::uint32_t tag = LookupHash(entry.name);
+            const Ref ref = Append(name, length, entry.handle, tag);
+            InsertLookup(ref, name, length, tag);
+            SetNumber(entry.handle, ref);
         }
-        constexpr std::size_t kAhead = 8;
+    }
+
+    // Entries packed as the handle cache holds them (handles.h), in their
+    // order: as AddAll, reading each field once from the packed bytes.
+    void AddPacked(const unsigned char* at, std::size_t count) {
+        Reserve(std::size_t{mUsedSlots} + count);
         for (std::size_t i = 0; i < count; ++i) {
-            if (i + kAhead < count) {
-                const Entry& ahead = At(refs[i + kAhead]);
-                __builtin_prefetch(&mMarks[ahead.tag & mMask], 1);
-                __builtin_prefetch(&mRefs[ahead.tag & mMask], 1);
-                if (const Ref* page = mNumberPages[ahead.handle >> kNumberPageBits].get())
-                    __builtin_prefetch(&page[ahead.handle & (kNumberPageSize - 1)], 1);
-            }
-            const Entry& entry = At(refs[i]);
-            InsertLookup(refs[i], entry);
-            SetNumber(entry.handle, refs[i]);
+            const std::uint16_t handle = korvex::DecodeFixed16(at);
+            const std::size_t length = korvex::DecodeFixed32(at + 2);
+            const char* name = reinterpret_cast<const char*>(at + 6);
+            at += 6 + length;
+            const std::uint32_t tag = LookupHash(std::string_view(name, length));
+            const Ref ref = Append(name, length, handle, tag);
+            InsertLookup(ref, name, length, tag);
+            SetNumber(handle, ref);
         }
     }
 
@@ -336,21 +344,45 @@ private:
         }
     }
 
+    // Copies a name of 1 to 255 bytes as a few overlapping words, within
+    // [from, from + length): a library call costs more than a short name.
+    static void CopyName(char* to, const char* from, std::size_t length) {
+        if (length >= 8) {
+            std::size_t i = 0;
+            for (; i + 8 < length; i += 8) std::memcpy(to + i, from + i, 8);
+            std::memcpy(to + length - 8, from + length - 8, 8);
+        } else if (length >= 4) {
+            std::memcpy(to, from, 4);
+            std::memcpy(to + length - 4, from + length - 4, 4);
+        } else {
+            to[0] = from[0];
+            to[length / 2] = from[length / 2];
+            to[length - 1] = from[length - 1];
+        }
+    }
+
     // A new record at the end of the arena, in no index yet.
-    Ref Append(std::string_view name, std::uint16_t handle, std::uint32_t tag) {
-        const std::size_t size = RecordSize(name.size());
-        if (mBlocks.empty() || mBlocks.back().used + size > kBlockSize)
+    // REQUIRES: length is 1 to Handles::kMaxNameLength.
+    Ref Append(const char* name, std::size_t length, std::uint16_t handle, std::uint32_t tag) {
+        const std::size_t size = RecordSize(length);
+        if (mTailUsed + size > kBlockSize) {
             mBlocks.push_back(Block{std::make_unique_for_overwrite<char[]>(kBlockSize), 0});
-        Block& block = mBlocks.back();
-        char* at = block.bytes.get() + block.used;
-        const Ref ref = static_cast<Ref>(((mBlocks.size() - 1) << kOffsetBits) | (block.used / 4));
-        block.used += size;
-        ::new (at) Entry{kNone, 0, tag, static_cast<std::uint16_t>(name.size()), handle};
+            mTail = mBlocks.back().bytes.get();
+            mTailUsed = 0;
+        }
+        char* at = mTail + mTailUsed;
+        const Ref ref = static_cast<Ref>(((mBlocks.size() - 1) << kOffsetBits) | (mTailUsed / 4));
+        mTailUsed += size;
+        mBlocks.back().used = mTailUsed;
+        ::new (at) Entry{kNone, 0, tag, static_cast<std::uint16_t>(length), handle};
         char* copy = at + sizeof(Entry);
-        std::memcpy(copy, name.data(), name.size());
-        copy[name.size()] = '\0';
+        CopyName(copy, name, length);
+        copy[length] = '\0';
         ++mCount;
         return ref;
+    }
+    Ref Append(std::string_view name, std::uint16_t handle, std::uint32_t tag) {
+        return Append(name.data(), name.size(), handle, tag);
     }
 
     void SetNumber(std::uint16_t handle, Ref ref) {
@@ -363,13 +395,16 @@ private:
     }
 
     // The newer of two entries of a name takes the older one's slot.
-    void InsertLookup(Ref ref, const Entry& added) {
-        const std::uint32_t slot = Probe(std::string_view(added.Name(), added.length), added.tag);
+    void InsertLookup(Ref ref, const char* name, std::size_t length, std::uint32_t tag) {
+        const std::uint32_t slot = Probe(std::string_view(name, length), tag);
         if (mMarks[slot] == 0) {
-            mMarks[slot] = Mark(added.tag);
+            mMarks[slot] = Mark(tag);
             ++mUsedSlots;
         }
         mRefs[slot] = ref;
+    }
+    void InsertLookup(Ref ref, const Entry& added) {
+        InsertLookup(ref, added.Name(), added.length, added.tag);
     }
 
     // Rebuilds the look-up with the given number of slots (a power of two)
@@ -433,6 +468,8 @@ private:
     std::uint32_t mUsedSlots = 0;  // distinct names in the look-up
     std::array<std::unique_ptr<Ref[]>, 65536 / kNumberPageSize> mNumberPages;  // newest entries
     std::vector<Block> mBlocks;
+    char* mTail = nullptr;  // the last block's bytes
+    std::size_t mTailUsed = kBlockSize;  // its used bytes (full while there is none)
     std::uint32_t mCount = 0;
     // The by-name bucket lists, built on the first walk and brought up to
     // date on each later one.
@@ -485,9 +522,9 @@ bool Handles::AddEntries(const NewEntry* entries, std::size_t count) {
     return true;
 }
 
-bool Handles::AddEntries(std::size_t count, const std::function<NewEntry()>& next) {
+bool Handles::AddPackedEntries(const unsigned char* packed, std::size_t count) {
     if (!gRegistry) return false;
-    gRegistry->AddAll(count, [&next](std::size_t) { return next(); });
+    gRegistry->AddPacked(packed, count);
     return true;
 }
 

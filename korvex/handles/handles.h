@@ -100,10 +100,12 @@ public:
         std::uint16_t handle;
     };
     static bool AddEntries(const NewEntry* entries, std::size_t count);
-    // As above for count entries that next hands out one per call, in order
-    // (a cache read straight from its bytes). False when the registry is not
-    // loaded. REQUIRES: every name holds 1 to kMaxNameLength bytes.
-    static bool AddEntries(std::size_t count, const std::function<NewEntry()>& next);
+    // As above for count entries packed as the handle cache stores them, one
+    // after the other: a 16-bit handle and a 32-bit name length (little
+    // endian), then the name's bytes (a cache read straight from its bytes).
+    // False when the registry is not loaded. REQUIRES: every name holds 1 to
+    // kMaxNameLength bytes and the count entries lie whole in memory.
+    static bool AddPackedEntries(const unsigned char* packed, std::size_t count);
     // Hints for a caller that knows the names it will look up next: the
     // first starts fetching the name's look-up slot, the second (given the
     // slot fetched by now) the entry it leads to. Neither changes anything.
