@@ -365,7 +365,7 @@ private:
     std::uint8_t GetLongOtherRoads(std::uint16_t handle, std::int32_t& value, std::uint16_t index,
                                    std::uint8_t axis);
     std::uint8_t SetLongOtherRoads(std::uint16_t handle, std::int32_t value, std::uint16_t index,
-                                   std::uint8_t axis, char direct);
+                                   std::uint8_t axis, char direct, char onlyIfChanged);
 
     Daten(const Daten&) = delete;
     Daten& operator=(const Daten&) = delete;

@@ -258,13 +258,6 @@ void Daten::LoadDefinitions(OWL::TWindow* parent, const char* datenName) {
         [application](std::uint16_t count) {
             Daten::viewHelloMessage(application, "DORIX1 interface", count);
         });
-    // Each header's look-up is fetched two headers ahead: the registry's
-    // slots and entries are cold by the time the definition file is parsed.
-    if (handles)
-        parser.SetLookAhead([](std::string_view next, std::string_view afterNext) {
-            Handles::PrefetchEntry(next);
-            Handles::PrefetchSlot(afterNext);
-        });
     parser.UseRecordBlock();
     const bool parsed = parser.Parse(text.text());
     mDefinitionBlock = parser.TakeRecordBlock();

@@ -72,12 +72,14 @@ bool SameWord(std::string_view a, std::string_view b) {
     return true;
 }
 
-// Copies at most capacity characters and terminates.
+// Copies at most capacity characters and terminates; texts here are a few
+// characters, copied without a library call.
 template <std::size_t N>
-void CopyCut(char (&field)[N], std::string_view text) {
+inline void CopyCut(char (&field)[N], std::string_view text) {
     const std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
-    std::memcpy(field, text.data(), length);
-    std::memset(field + length, 0, N - length);
+    char cut[N] = {};
+    for (std::size_t i = 0; i < length; ++i) cut[i] = text[i];
+    std::memcpy(field, cut, N);
 }
 
 // True when the N - 1 characters at text are literal's; the caller has
@@ -168,6 +170,26 @@ constexpr double kRealHighest = 1.797693e+300;
 constexpr std::int32_t kNoDefault = INT32_MAX;
 
 }  // namespace
+
+// ParseLong for the commonest text, up to 9 digits with an optional '-',
+// read in line.
+inline std::int32_t ReadLong(std::string_view text) {
+    const char* p = text.data();
+    std::size_t n = text.size();
+    const bool negative = n > 0 && p[0] == '-';
+    if (negative) {
+        ++p;
+        --n;
+    }
+    if (n == 0 || n > 9) return ParseLong(text);
+    std::int32_t value = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto digit = static_cast<unsigned>(p[i] - '0');
+        if (digit > 9) return ParseLong(text);
+        value = value * 10 + static_cast<std::int32_t>(digit);
+    }
+    return negative ? -value : value;
+}
 
 std::int32_t ParseLong(std::string_view text) {
     std::size_t i = 0;
@@ -275,17 +297,16 @@ DefinitionParser::DefinitionParser(std::vector<DInfo*>& table, std::string fileN
 
 namespace {
 
-// Finds where the lines that start with '[' start (units in brackets stand
-// after a '=') and answers whether the text holds a zero byte; one pass of
-// 16 bytes a step.
-bool FindHeaders(std::string_view text, std::vector<std::size_t>& starts) {
-    starts.clear();
+// Counts the lines that start with '[' (units in brackets stand after a
+// '=') and tells whether the text holds a zero byte; one pass of 16 bytes a
+// step.
+std::size_t CountHeaders(std::string_view text, bool& zero) {
     const char* const p = text.data();
     const std::size_t size = text.size();
-    if (size == 0) return false;
-    if (p[0] == '[') starts.push_back(0);
+    zero = false;
+    if (size == 0) return 0;
+    std::size_t count = p[0] == '[' ? 1 : 0;
     std::size_t i = 1;
-    bool zero = false;
 #if defined(__SSE2__)
     const __m128i open = _mm_set1_epi8('['), feed = _mm_set1_epi8('\n'),
                   nothing = _mm_setzero_si128();
@@ -294,21 +315,20 @@ bool FindHeaders(std::string_view text, std::vector<std::size_t>& starts) {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i - 1));
         zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(here, nothing));
-        auto found = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi8(here, open), _mm_cmpeq_epi8(before, feed))));
-        while (found) {
-            starts.push_back(i + static_cast<std::size_t>(std::countr_zero(found)));
-            found &= found - 1;
-        }
+        // A header is rare among 16 bytes: no popcount (not every x86-64 has one).
+        for (auto found = static_cast<unsigned>(_mm_movemask_epi8(
+                 _mm_and_si128(_mm_cmpeq_epi8(here, open), _mm_cmpeq_epi8(before, feed))));
+             found; found &= found - 1)
+            ++count;
     }
     zero = _mm_movemask_epi8(zeros) != 0;
 #endif
     zero = zero || p[0] == '\0';
     for (; i < size; ++i) {
-        if (p[i] == '[' && p[i - 1] == '\n') starts.push_back(i);
+        if (p[i] == '[' && p[i - 1] == '\n') ++count;
         zero = zero || p[i] == '\0';
     }
-    return zero;
+    return count;
 }
 
 // Where the line feeds, '=' and blanks stand among the 32 bytes at p, one
@@ -346,14 +366,14 @@ inline std::uint32_t From(unsigned bit) {
 }  // namespace
 
 bool DefinitionParser::Parse(std::string_view text) {
-    const bool zeros = FindHeaders(text, mHeaderStarts);
+    bool zeros = false;
+    const std::size_t headers = CountHeaders(text, zeros);
     if (mUseBlock && !mBlock) {
-        mBlockCapacity = mHeaderStarts.size();
+        mBlockCapacity = headers;
         if (mBlockCapacity > 0)
             mBlock = DInfoRun(static_cast<DInfo*>(::operator new(mBlockCapacity * sizeof(DInfo))));
     }
-    mText = text;
-    mNextHeader = 0;
+    ResetRecord();
     if (zeros || mLineByLine) {
         files::ForEachLine(text, [this](unsigned number, std::string_view line) {
             Line(number, line);
@@ -454,38 +474,19 @@ __attribute__((always_inline)) inline void DefinitionParser::KeywordOrConstant(
     }
 }
 
-void DefinitionParser::LookAheadFrom(const char* lineStart) {
-    const auto at = static_cast<std::size_t>(lineStart - mText.data());
-    while (mNextHeader < mHeaderStarts.size() && mHeaderStarts[mNextHeader] <= at) ++mNextHeader;
-    // The name between '[' and ']' on the header's line, blanks stripped.
-    auto nameAt = [this](std::size_t index) {
-        if (index >= mHeaderStarts.size()) return std::string_view();
-        const char* open = mText.data() + mHeaderStarts[index];
-        const char* const end = mText.data() + mText.size();
-        const void* feed = std::memchr(open, '\n', static_cast<std::size_t>(end - open));
-        const char* stop = feed ? static_cast<const char*>(feed) : end;
-        const std::string_view rest(open + 1, static_cast<std::size_t>(stop - open - 1));
-        const std::size_t close = rest.find(']');
-        return close == std::string_view::npos ? std::string_view() : Strip(rest.substr(0, close));
-    };
-    mLookAhead(nameAt(mNextHeader), nameAt(mNextHeader + 1));
-}
-
 void DefinitionParser::Header(std::string_view line) {
-    if (mLookAhead) LookAheadFrom(line.data());
     mConstantsOpen = false;
     if (mRecord.open) {
         CloseRecord();
         if (mStop) return;
     }
-    if (mProgress) mProgress(mRecordCounter);
+    if (mRecordCounter % 50 == 0 && mProgress) mProgress(mRecordCounter);
     ++mRecordCounter;
 
-    // What the lint checks after a header it could not open.
-    auto openUnstored = [this] {
-        ResetRecord();
-        mRecord.open = true;
-    };
+    // The record is fresh here: closing a record resets it, and lines reach
+    // it only while it is open. What the lint checks after a header it could
+    // not open:
+    auto openUnstored = [this] { mRecord.open = true; };
     const std::size_t close = line.find(']');
     if (close == std::string_view::npos) {
         Error(Daten::SyntaxError, "Syntax - Error !!",
@@ -521,7 +522,6 @@ void DefinitionParser::Header(std::string_view line) {
         openUnstored();
         return;
     }
-    ResetRecord();
     mRecord.open = true;
     mRecord.store = true;
     mRecord.handle = handle;
@@ -540,7 +540,8 @@ void DefinitionParser::ConstantLine(std::string_view name, std::string_view valu
     mConstants.Add(name, value);
 }
 
-DefinitionParser::Keyword DefinitionParser::FindKeyword(std::string_view word) {
+__attribute__((always_inline)) inline DefinitionParser::Keyword DefinitionParser::FindKeyword(
+    std::string_view word) {
     // By length first: a keyword line is matched with at most five words of
     // its length, each compared in one fixed-size step.
     const char* w = word.data();
@@ -605,7 +606,7 @@ __attribute__((always_inline)) inline void DefinitionParser::KeywordLine(std::st
     if (!ApplyKeyword(found, keyword, first, second)) mRecord.failed |= 1u << found;
 }
 
-bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std::string_view first,
+__attribute__((always_inline)) inline bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std::string_view first,
                                     std::string_view second) {
     Record& r = mRecord;
     std::string_view value;
@@ -638,7 +639,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                 (keyword == kMin ? r.realMin : keyword == kMax ? r.realMax : r.realDef) = number;
                 return true;
             }
-            const std::int32_t number = ParseLong(value);
+            const std::int32_t number = ReadLong(value);
             if (keyword == kMin) {
                 const bool below =
                     ((r.type == DInfo::BYTE || r.type == DInfo::WORD) && number < 0) ||
@@ -675,7 +676,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
             }
             if (type == DInfo::STRING || type == DInfo::BITMASK) {
                 if (!MustResolve(second, other)) return false;
-                const std::int32_t length = ParseLong(other);
+                const std::int32_t length = ReadLong(other);
                 // A negative length or one beyond 16 bits would wrap into a
                 // different size; it is refused like a length of 0.
                 if (length <= 0 || length > 0xFFFF) {
@@ -691,8 +692,8 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
         case kInchFormat: {
             if (!MustResolve(first, value)) return false;
             if (!MustResolve(second, other)) return false;
-            const auto width = static_cast<unsigned char>(ParseLong(value));
-            const auto decimals = static_cast<unsigned char>(ParseLong(other));
+            const auto width = static_cast<unsigned char>(ReadLong(value));
+            const auto decimals = static_cast<unsigned char>(ReadLong(other));
             if (decimals >= width) {
                 const char* caption = "2nd parameter is greater than 1st parameter !!";
                 if (keyword == kMetricFormat)
@@ -780,7 +781,7 @@ bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std:
                 r.draft.mNotValidValue = 0;
             } else {
                 r.draft.mNotValid = 1;
-                r.draft.mNotValidValue = ParseLong(value);
+                r.draft.mNotValidValue = ReadLong(value);
             }
             return true;
         case kBase:

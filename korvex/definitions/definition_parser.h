@@ -74,6 +74,8 @@ class DefinitionParser {
   public:
     // The handle of a header's name, 0xFFFF when there is none.
     using NameLookup = std::function<std::uint16_t(const char* name)>;
+    // Told the count of headers met so far at every multiple of 50 (the
+    // progress shown steps by 100, 250 or 500).
     using Progress = std::function<void(std::uint16_t count)>;
 
     // table receives the records (dense, by handle; slots without a record
@@ -100,10 +102,6 @@ class DefinitionParser {
     // mean (a NotValid value that is neither NO, a number nor a constant);
     // the lint reports it.
     void SetNoticeSink(files::MessageSink notices) { mNotices = std::move(notices); }
-    // Told at each header the names of the next two headers (empty when
-    // there are none), so that their look-ups can start fetching ahead.
-    using LookAhead = std::function<void(std::string_view next, std::string_view afterNext)>;
-    void SetLookAhead(LookAhead ahead) { mLookAhead = std::move(ahead); }
     // Makes Parse split every line on its own, as it does for a text that
     // holds a zero byte: the plain road the scanner must agree with.
     void SplitLineByLine() { mLineByLine = true; }
@@ -214,14 +212,6 @@ class DefinitionParser {
 
     bool mLineByLine = false;
 
-    // Where each line that starts with '[' starts (found before parsing, for
-    // the record block's size and the look-ahead), and the first of them
-    // beyond the current header.
-    void LookAheadFrom(const char* lineStart);
-    LookAhead mLookAhead;
-    std::string_view mText;
-    std::vector<std::size_t> mHeaderStarts;
-    std::size_t mNextHeader = 0;
 };
 
 // Reads a signed decimal integer as the C library's atol does on a 32-bit

@@ -313,21 +313,58 @@ TEST(NumberTextTest, AsTheCLibraryReadsThem) {
 
 namespace {
 
-// At each header the look-ahead names the next two, whatever stands between
-// them: a '[' inside a value, blanks, a line that only holds a '[', Windows
-// line ends.
-TEST(DefinitionParserLookAhead, NamesTheNextTwoHeaders) {
-    std::vector<DInfo*> table{new DInfo()};
-    korvex::definitions::DefinitionParser parser(
-        table, "QZ_DATEN.TXT", [](const char*) { return Handles::kNoHandle; },
-        [](const korvex::files::LoadMessage&) { return true; });
-    std::vector<std::string> told;
-    parser.SetLookAhead([&told](std::string_view next, std::string_view afterNext) {
-        told.push_back(std::string(next) + "|" + std::string(afterNext));
-    });
-    parser.Parse("[A]\r\nMetricUnit = [mm]\n[CONSTANTS]\nX=1\n[ B ]\n x [C]\n[C]");
-    EXPECT_EQ(told, (std::vector<std::string>{"CONSTANTS|B", "B|C", "C|", "|"}));
-    for (DInfo* record : table) delete record;
+// The scanner classifies a line from the 32 bytes where it starts; lines
+// around that width, blanks and '=' anywhere, Windows line ends and a last
+// line without one must read as the plain line-by-line split reads them.
+TEST(DefinitionParserScan, ReadsAsTheLineByLineSplit) {
+    const std::vector<std::string> shapes = {
+        "[A]", "[ B ]", "[C", "Type = LONGINT", "Type=STRING 4", "Min =  -5 ",
+        "MetricFormat = 10 0", "=", " = x", "Max", "NotValid = NO", "MetricUnit = [m m] x",
+        "TabIdent =    T    F   ", "Visible = NO", "InchMetric = NO", "Base = Hex",
+        "Colour = 1", "[CONSTANTS]", "X=1", "Y = 2 3", "Default = Y"};
+    std::string text;
+    int variant = 0;
+    for (int pad = 0; pad < 36; ++pad) {
+        for (const std::string& shape : shapes) {
+            ++variant;
+            // Blanks before, inside or after, so that lines end on each side
+            // of the 32-byte window.
+            std::string line = shape;
+            if (variant % 3 == 0) line = std::string(static_cast<std::size_t>(pad), ' ') + line;
+            else if (variant % 3 == 1) line += std::string(static_cast<std::size_t>(pad), ' ');
+            else if (line.find('=') != std::string::npos)
+                line.insert(line.find('='), static_cast<std::size_t>(pad), ' ');
+            // Each line in a record of its own, typed unless it types it.
+            if (shape.find("Type") == std::string::npos) text += "[R]\nType = LONGINT\n";
+            else text += "[R]\n";
+            text += line + (variant % 5 == 0 ? "\r\n" : "\n");
+        }
+    }
+    for (std::size_t cut : {text.size(), text.size() - 1, text.size() - 7, text.size() - 40}) {
+        const std::string_view part(text.data(), cut);
+        std::string said[2];
+        std::vector<std::string> images[2];
+        for (int road = 0; road < 2; ++road) {
+            std::vector<DInfo*> table{new DInfo()};
+            std::uint16_t handles = 0;
+            korvex::definitions::DefinitionParser parser(
+                table, "QZ_DATEN.TXT", [&handles](const char*) { return ++handles; },
+                [&said, road](const korvex::files::LoadMessage& message) {
+                    said[road] += std::to_string(message.line) + " " + message.caption + " " +
+                                  message.text + "\n";
+                    return true;
+                });
+            if (road == 1) parser.SplitLineByLine();
+            parser.Parse(part);
+            for (DInfo* record : table) {
+                images[road].push_back(Image(*record));
+                delete record;
+            }
+        }
+        EXPECT_FALSE(said[0].empty());
+        EXPECT_EQ(said[0], said[1]) << cut;
+        EXPECT_EQ(images[0], images[1]) << cut;
+    }
 }
 
 }  // namespace

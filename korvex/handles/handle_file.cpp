@@ -4,6 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -12,6 +17,7 @@
 
 #include "korvex/coding.h"
 #include "korvex/handles/handles.h"
+#include "korvex/handles/name_hash.h"
 #include "korvex/korvex.h"
 
 namespace korvex::files {
@@ -22,6 +28,237 @@ bool IsBlankOrTab(char c) {
     return c == ' ' || c == '\t';
 }
 
+// [begin, end) without the blanks and tabs at either end.
+std::string_view StrippedName(const char* begin, const char* end) {
+    while (begin < end && IsBlankOrTab(*begin)) ++begin;
+    while (end > begin && IsBlankOrTab(end[-1])) --end;
+    return std::string_view(begin, static_cast<std::size_t>(end - begin));
+}
+
+// Up to eight leading digits of the eight bytes at at: their count and
+// value, without a loop over the characters. Little-endian hosts only.
+std::uint32_t LeadingDigits(const char* at, std::uint32_t& value) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x80 * kOnes;
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    const std::uint64_t low7 = word & (0x7F * kOnes);
+    const std::uint64_t atLeast0 = low7 + (0x80 - '0') * kOnes;
+    const std::uint64_t above9 = low7 + (0x80 - '9' - 1) * kOnes;
+    const std::uint64_t digit = atLeast0 & ~above9 & ~word & kHigh;
+    const std::uint64_t other = ~digit & kHigh;
+    const std::uint32_t count =
+        other ? static_cast<std::uint32_t>(std::countr_zero(other)) / 8 : 8;
+    if (count == 0) {
+        value = 0;
+        return 0;
+    }
+    // The digits to the top bytes (the last one lowest in value), zeros
+    // before them; then pairs, quads and halves combined.
+    std::uint64_t digits = ((word - '0' * kOnes) & (0x0F * kOnes)) << (8 * (8 - count));
+    digits = (digits * 2561) >> 8 & 0x00FF00FF00FF00FFull;
+    digits = (digits * 6553601) >> 16 & 0x0000FFFF0000FFFFull;
+    value = static_cast<std::uint32_t>((digits * 42949672960001ull) >> 32);
+    return count;
+}
+
+// The number after an "=" at at (the text ending at end): blanks and tabs,
+// a sign, digits up to the first other character. It is read as a 32-bit long
+// (stopping at its limits, as atol does); of that, the low 16 bits are the
+// handle.
+std::uint16_t NumberAfterEquals(const char* at, const char* end) {
+    while (at < end && IsBlankOrTab(*at)) ++at;
+    bool negative = false;
+    if (at < end && (*at == '-' || *at == '+')) negative = *at++ == '-';
+    const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
+    std::int64_t value = 0;
+    if (std::endian::native == std::endian::little && end - at >= 8) {
+        // Eight digits stay below the limit.
+        std::uint32_t leading = 0;
+        const std::uint32_t count = LeadingDigits(at, leading);
+        value = leading;
+        at = count < 8 ? end : at + 8;
+    }
+    for (; at < end && static_cast<unsigned char>(*at - '0') <= 9; ++at) {
+        value = value * 10 + (*at - '0');
+        if (value > limit) value = limit;
+    }
+    if (negative) value = -value;
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFu);
+}
+
+// One bit for each of the 64 bytes at at that is a line feed, "=", ";" or
+// "/": all the entry scan has to stop at.
+std::uint64_t StopBits(const char* at) {
+#if defined(__SSE2__)
+    const __m128i feed = _mm_set1_epi8('\n');
+    const __m128i equals = _mm_set1_epi8('=');
+    const __m128i semicolon = _mm_set1_epi8(';');
+    const __m128i slash = _mm_set1_epi8('/');
+    std::uint64_t bits = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * k));
+        const __m128i hits =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, feed), _mm_cmpeq_epi8(bytes, equals)),
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, semicolon), _mm_cmpeq_epi8(bytes, slash)));
+        bits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(hits))} << (16 * k);
+    }
+    return bits;
+#else
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kLow7 = 0x7F * kOnes;
+    // 0x80 in each byte of word that is zero (exact, no carries between bytes).
+    const auto zeroBytes = [](std::uint64_t word) {
+        return ~(((word & kLow7) + kLow7) | word | kLow7);
+    };
+    std::uint64_t bits = 0;
+    for (int k = 0; k < 8; ++k) {
+        std::uint64_t word;
+        std::memcpy(&word, at + 8 * k, 8);
+        const std::uint64_t hits = zeroBytes(word ^ ('\n' * kOnes)) | zeroBytes(word ^ ('=' * kOnes)) |
+                                   zeroBytes(word ^ (';' * kOnes)) | zeroBytes(word ^ ('/' * kOnes));
+        // The high bit of the i-th byte in memory to bit i.
+        for (int i = 0; i < 8; ++i) {
+            const int high = std::endian::native == std::endian::little ? 8 * i + 7 : 63 - 8 * i;
+            bits |= ((hits >> high) & 1u) << (8 * k + i);
+        }
+    }
+    return bits;
+#endif
+}
+
+// Hands every entry line of text to onEntry(lineNumber, name, number), in
+// order, as ForEachLine and ParseHandleLine would find them; onEntry answers
+// false to stop. The bytes are looked at 64 at a time for the few that
+// matter, so a line costs about as much as the stops it holds. A text with a
+// zero byte, where lines end early, takes the line-by-line road.
+template <typename OnEntry>
+void ForEachEntry(std::string_view text, OnEntry&& onEntry) {
+    if (text.find('\0') != std::string_view::npos) {
+        ForEachLine(text, [&](unsigned lineNumber, std::string_view line) {
+            std::string_view name;
+            std::uint16_t number = 0;
+            if (ParseHandleLine(line, name, number) == HandleLineKind::Skipped) return true;
+            return onEntry(lineNumber, name, number);
+        });
+        return;
+    }
+    // A carriage return before a line feed never matters here: it can only
+    // follow the "=" of its line, and ends the number as the feed would.
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+    unsigned lineNumber = 1;
+    std::size_t lineStart = 0;
+    bool seeking = true;  // no "=" nor remark on the current line yet
+    for (std::size_t base = 0; base < size; base += 64) {
+        std::uint64_t bits;
+        if (size - base >= 64) {
+            bits = StopBits(data + base);
+        } else {
+            char tail[64] = {};
+            std::memcpy(tail, data + base, size - base);
+            bits = StopBits(tail);
+        }
+        for (; bits != 0; bits &= bits - 1) {
+            const std::size_t at = base + static_cast<std::size_t>(std::countr_zero(bits));
+            const char c = data[at];
+            if (c == '\n') {
+                ++lineNumber;
+                lineStart = at + 1;
+                seeking = true;
+            } else if (seeking) {
+                if (c == '=') {
+                    seeking = false;
+                    if (!onEntry(lineNumber, StrippedName(data + lineStart, data + at),
+                                 NumberAfterEquals(data + at + 1, data + size)))
+                        return;
+                } else if (c == ';' || (at + 1 < size && data[at + 1] == '/')) {
+                    seeking = false;
+                }
+            }
+        }
+    }
+}
+
+// The errors of an entry line, each to sink (kept out of the scan's way).
+// Answers whether to go on reading.
+[[gnu::noinline, gnu::cold]] bool ReportEntry(const MessageSink& sink, unsigned lineNumber,
+                                              std::string_view name, std::uint16_t number,
+                                              bool numberTwice, bool nameTwice) {
+    bool goOn = true;
+    auto report = [&](std::uint8_t result, const char* caption, std::string message) {
+        goOn = sink(LoadMessage{result, lineNumber, caption, std::move(message)}) && goOn;
+    };
+    if (name.empty()) {
+        report(Handles::EmptyName, "Syntax - Error in Handle - File !!",
+               Format("Line : %u", lineNumber));
+        return goOn;
+    }
+    if (name.size() > Handles::kMaxNameLength) {
+        // The cache keeps names of at most 255 bytes; a longer one is refused
+        // here rather than cut into a different name.
+        report(Handles::EmptyName, "Syntax - Error in Handle - File !!",
+               Format("Line : %u\nName longer than %zu characters", lineNumber,
+                      Handles::kMaxNameLength));
+        return goOn;
+    }
+    // Both duplicate checks are made: a line can repeat a number and a name.
+    if (numberTwice)
+        report(Handles::NumberTwice, "Handle already exists !!",
+               Format("Line : %u\nHandle : %u\n", lineNumber, static_cast<unsigned>(number)));
+    if (nameTwice)
+        report(Handles::NameTwice, "Syntax - Error in Handle - File !!",
+               Format("Line : %u\nName : %.*s", lineNumber, static_cast<int>(name.size()),
+                      name.data()));
+    return goOn;
+}
+
+// The checks of every entry against the entries accepted before it. Table
+// answers HasNumber(number) and HasName(name), then takes AddLast(name,
+// number) for the name it was last asked about; progress(count) follows
+// every entry added.
+template <typename Table, typename Progress>
+bool CheckEntries(std::string_view text, Table& table, const MessageSink& sink,
+                  Progress&& progress) {
+    bool clean = true;
+    std::uint32_t count = 0;
+    ForEachEntry(text, [&](unsigned lineNumber, std::string_view name, std::uint16_t number) {
+        if (name.empty() || name.size() > Handles::kMaxNameLength) [[unlikely]] {
+            clean = false;
+            return ReportEntry(sink, lineNumber, name, number, false, false);
+        }
+        const bool numberTwice = table.HasNumber(number);
+        const bool nameTwice = table.HasName(name);
+        if (numberTwice || nameTwice) [[unlikely]] {
+            clean = false;
+            return ReportEntry(sink, lineNumber, name, number, numberTwice, nameTwice);
+        }
+        if (!table.AddLast(name, number)) [[unlikely]] {
+            clean = false;
+            return false;
+        }
+        progress(++count);
+        return true;
+    });
+    return clean;
+}
+
+// A HandleNameTable (names as zero-terminated texts) behind the checks.
+class TerminatedNames {
+  public:
+    explicit TerminatedNames(HandleNameTable& table) : mTable(table) {}
+    bool HasNumber(std::uint16_t number) { return mTable.HasNumber(number); }
+    bool HasName(std::string_view name) {
+        CopyTerminated(mBare, name.data(), name.size());
+        return mTable.HasName(mBare);
+    }
+    bool AddLast(std::string_view, std::uint16_t number) { return mTable.Add(mBare, number); }
+
+  private:
+    HandleNameTable& mTable;
+    char mBare[Handles::kMaxNameLength + 1];
+};
+
 }  // namespace
 
 HandleLineKind ParseHandleLine(std::string_view line, std::string_view& name,
@@ -31,83 +268,21 @@ HandleLineKind ParseHandleLine(std::string_view line, std::string_view& name,
     // the "=" needs no search of its own.
     const void* found = std::memchr(line.data(), '=', line.size());
     if (!found) return HandleLineKind::Skipped;
-    const std::size_t equals =
-        static_cast<std::size_t>(static_cast<const char*>(found) - line.data());
-    for (std::size_t i = 0; i < equals; ++i) {
-        if (line[i] == ';' || (line[i] == '/' && line[i + 1] == '/'))
-            return HandleLineKind::Skipped;
+    const char* equals = static_cast<const char*>(found);
+    for (const char* at = line.data(); at < equals; ++at) {
+        if (*at == ';' || (at[0] == '/' && at[1] == '/')) return HandleLineKind::Skipped;
     }
-
-    std::size_t begin = 0;
-    std::size_t end = equals;
-    while (begin < end && IsBlankOrTab(line[begin])) ++begin;
-    while (end > begin && IsBlankOrTab(line[end - 1])) --end;
-    name = line.substr(begin, end - begin);
-
-    std::size_t i = equals + 1;
-    while (i < line.size() && IsBlankOrTab(line[i])) ++i;
-    bool negative = false;
-    if (i < line.size() && (line[i] == '-' || line[i] == '+')) negative = line[i++] == '-';
-    // The number is read as a 32-bit long (stopping at its limits, as atol
-    // does); of that, the low 16 bits are the handle.
-    const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
-    std::int64_t value = 0;
-    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-        value = value * 10 + (line[i] - '0');
-        if (value > limit) value = limit;
-    }
-    if (negative) value = -value;
-    number = static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFu);
+    name = StrippedName(line.data(), equals);
+    number = NumberAfterEquals(equals + 1, line.data() + line.size());
     return HandleLineKind::Entry;
 }
 
 bool CheckHandleFile(std::string_view text, HandleNameTable& table, const MessageSink& sink,
                      const std::function<void(std::uint32_t count)>& progress) {
-    bool clean = true;
-    std::uint32_t count = 0;
-    ForEachLine(text, [&](unsigned lineNumber, std::string_view line) {
-        std::string_view name;
-        std::uint16_t number = 0;
-        if (ParseHandleLine(line, name, number) == HandleLineKind::Skipped) return true;
-        bool goOn = true;
-        bool bad = false;
-        auto report = [&](std::uint8_t result, const char* caption, std::string message) {
-            bad = true;
-            goOn = sink(LoadMessage{result, lineNumber, caption, std::move(message)}) && goOn;
-        };
-        if (name.empty()) {
-            report(Handles::EmptyName, "Syntax - Error in Handle - File !!",
-                   Format("Line : %u", lineNumber));
-        } else if (name.size() > Handles::kMaxNameLength) {
-            // The cache keeps names of at most 255 bytes; a longer one is refused
-            // here rather than cut into a different name.
-            report(Handles::EmptyName, "Syntax - Error in Handle - File !!",
-                   Format("Line : %u\nName longer than %zu characters", lineNumber,
-                          Handles::kMaxNameLength));
-        } else {
-            char bare[Handles::kMaxNameLength + 1];
-            CopyTerminated(bare, name.data(), name.size());
-            // Both duplicate checks are made: a line can repeat a number and a name.
-            if (table.HasNumber(number))
-                report(
-                    Handles::NumberTwice, "Handle already exists !!",
-                    Format("Line : %u\nHandle : %u\n", lineNumber, static_cast<unsigned>(number)));
-            if (table.HasName(bare))
-                report(Handles::NameTwice, "Syntax - Error in Handle - File !!",
-                       Format("Line : %u\nName : %s", lineNumber, bare));
-            if (!bad) {
-                if (!table.Add(bare, number)) {
-                    clean = false;
-                    return false;
-                }
-                ++count;
-                if (progress) progress(count);
-            }
-        }
-        if (bad) clean = false;
-        return goOn;
+    TerminatedNames names(table);
+    return CheckEntries(text, names, sink, [&progress](std::uint32_t count) {
+        if (progress) progress(count);
     });
-    return clean;
 }
 
 }  // namespace korvex::files
@@ -123,92 +298,92 @@ std::uint32_t gHandleCacheTime = 0;
 
 // The entries of a handle file as the load checks them, in file order, with
 // the duplicate checks run against the entries accepted so far rather than
-// the registry: the registry is filled once, from the cache's order.
-class FileEntries : public HandleNameTable {
+// the registry: the registry is filled once, from the cache's order. Names
+// stay where they are in the file's text; each is hashed once, for this
+// table and the registry.
+class FileEntries {
   public:
-    // Each name comes from a line of its own and is no longer than the line,
-    // so the names and their terminating zeros fit in textSize + 1 bytes.
-    explicit FileEntries(std::size_t textSize)
-        : mNames(new char[textSize + 1]), mCapacity(textSize + 1) {
-        // Room at half load for an entry every 24 bytes (a name, a number
-        // and a remark): most files need no growing, and the table stays
-        // small enough for the caches.
+    explicit FileEntries(std::size_t textSize) {
+        // Room at half load for an entry every 48 bytes (a name, a number
+        // and a remark): most files need no growing or grow once, and the
+        // table stays small enough for the caches.
         std::size_t slots = 1024;
-        while (slots < textSize / 12) slots *= 2;
+        while (slots < textSize / 24) slots *= 2;
         mSlots.assign(slots, Slot{});
         mEntries.reserve(slots / 2);
     }
 
-    bool HasNumber(std::uint16_t number) override {
+    bool HasNumber(std::uint16_t number) const {
         return (mNumbers[number / 64] >> (number % 64)) & 1u;
     }
-    bool HasName(const char* name) override {
-        const std::string_view wanted(name);
+    // Also keeps the name's hash and the slot where it would go, for AddLast.
+    bool HasName(std::string_view name) {
+        if ((mEntries.size() + 1) * 2 > mSlots.size()) Grow();
         const std::uint32_t mask = static_cast<std::uint32_t>(mSlots.size() - 1);
-        const std::uint32_t hash = Handles::CaseFoldedHash(wanted);
-        for (std::uint32_t slot = hash & mask;; slot = (slot + 1) & mask) {
-            const Slot& probe = mSlots[slot];
+        mHash = korvex::handles::names::LookupHash(name);
+        for (mSlot = mHash & mask;; mSlot = (mSlot + 1) & mask) {
+            const Slot& probe = mSlots[mSlot];
             if (probe.entry == 0) return false;
-            if (probe.hash == hash && Handles::SameName(mEntries[probe.entry - 1].name, wanted)) return true;
+            if (probe.hash == mHash && Handles::SameName(mEntries[probe.entry - 1].name, name))
+                return true;
         }
     }
-    bool Add(const char* name, std::uint16_t number) override {
-        const std::size_t length = std::strlen(name);
-        if (mUsed + length + 1 > mCapacity) return false;
-        char* copy = mNames.get() + mUsed;
-        std::memcpy(copy, name, length + 1);
-        mUsed += length + 1;
-        mEntries.push_back(Handles::NewEntry{std::string_view(copy, length), number});
+    bool AddLast(std::string_view name, std::uint16_t number) {
+        mEntries.push_back(Handles::HashedEntry{name, mHash, number});
+        mSlots[mSlot] = Slot{static_cast<std::uint32_t>(mEntries.size()), mHash};
         mNumbers[number / 64] |= std::uint64_t{1} << (number % 64);
-        if (mEntries.size() * 2 > mSlots.size()) Grow();
-        Link(Slot{static_cast<std::uint32_t>(mEntries.size()),
-                  Handles::CaseFoldedHash(mEntries.back().name)});
         return true;
     }
-    const std::vector<Handles::NewEntry>& Entries() const { return mEntries; }
+    const std::vector<Handles::HashedEntry>& Entries() const { return mEntries; }
 
   private:
     struct Slot {
         std::uint32_t entry = 0;  // entry index + 1, 0 for a free slot
         std::uint32_t hash = 0;
     };
-    void Link(Slot added) {
-        const std::uint32_t mask = static_cast<std::uint32_t>(mSlots.size() - 1);
-        std::uint32_t slot = added.hash & mask;
-        while (mSlots[slot].entry != 0) slot = (slot + 1) & mask;
-        mSlots[slot] = added;
-    }
     void Grow() {
         std::vector<Slot> old(mSlots.size() * 2);
         old.swap(mSlots);
-        for (const Slot& slot : old)
-            if (slot.entry != 0) Link(slot);
+        const std::uint32_t mask = static_cast<std::uint32_t>(mSlots.size() - 1);
+        for (const Slot& moved : old) {
+            if (moved.entry == 0) continue;
+            std::uint32_t slot = moved.hash & mask;
+            while (mSlots[slot].entry != 0) slot = (slot + 1) & mask;
+            mSlots[slot] = moved;
+        }
     }
 
-    std::unique_ptr<char[]> mNames;
-    std::size_t mCapacity;
-    std::size_t mUsed = 0;
-    std::vector<Handles::NewEntry> mEntries;
+    std::vector<Handles::HashedEntry> mEntries;
     std::vector<Slot> mSlots;
+    std::uint32_t mHash = 0;
+    std::uint32_t mSlot = 0;
     std::uint64_t mNumbers[65536 / 64] = {};
 };
 
 // The order in which the registry would iterate the entries had they been
 // entered in file order: by name bucket, and in a bucket the later line first
 // (a new entry goes to the front of its bucket).
-std::vector<std::uint32_t> IterationOrder(const std::vector<Handles::NewEntry>& entries) {
-    constexpr std::uint32_t kEnd = 0xFFFFFFFFu;
-    std::vector<std::uint32_t> first(Handles::kBuckets, kEnd);
+std::vector<std::uint32_t> IterationOrder(const std::vector<Handles::HashedEntry>& entries) {
+    constexpr std::size_t kWords = Handles::kBuckets / 64;
+    // Entry index + 1 of each bucket's newest entry, 0 for none; the buckets
+    // in use marked so that the walk skips the empty ones a word at a time.
+    const auto first = std::make_unique<std::uint32_t[]>(Handles::kBuckets);
+    const auto used = std::make_unique<std::uint64_t[]>(kWords);
     std::vector<std::uint32_t> next(entries.size());
     for (std::uint32_t i = 0; i < entries.size(); ++i) {
-        const std::uint32_t bucket = Handles::NameHash(entries[i].name) % Handles::kBuckets;
+        const std::uint32_t bucket =
+            korvex::handles::names::BucketHash(entries[i].name) % Handles::kBuckets;
         next[i] = first[bucket];
-        first[bucket] = i;
+        first[bucket] = i + 1;
+        used[bucket / 64] |= std::uint64_t{1} << (bucket % 64);
     }
     std::vector<std::uint32_t> order;
     order.reserve(entries.size());
-    for (std::uint32_t bucket = 0; bucket < Handles::kBuckets; ++bucket)
-        for (std::uint32_t i = first[bucket]; i != kEnd; i = next[i]) order.push_back(i);
+    for (std::size_t word = 0; word < kWords; ++word)
+        for (std::uint64_t bits = used[word]; bits != 0; bits &= bits - 1) {
+            const std::size_t bucket = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+            for (std::uint32_t i = first[bucket]; i != 0; i = next[i - 1]) order.push_back(i - 1);
+        }
     return order;
 }
 
@@ -283,13 +458,13 @@ bool WalkCache(const FileBytes& bytes, Visit&& visit) {
 
 // Writes the handle cache of entries, taken in order; false when nothing was
 // written.
-bool WriteHandleCache(const std::vector<Handles::NewEntry>& entries,
+bool WriteHandleCache(const std::vector<Handles::HashedEntry>& entries,
                       const std::vector<std::uint32_t>& order, const char* textFile,
                       const char* cacheFile) {
     // The entry count has 16 bits; a registry beyond it cannot be cached.
     if (entries.size() > 0xFFFFu) return false;
     std::size_t size = kHeaderSize + 6;
-    for (const Handles::NewEntry& entry : entries) size += 6 + entry.name.size();
+    for (const Handles::HashedEntry& entry : entries) size += 6 + entry.name.size();
     std::vector<unsigned char> bytes(size);
     Header header;
     if (!BuildHeaderFor(textFile, header)) BuildHeader(0, header);
@@ -298,7 +473,7 @@ bool WriteHandleCache(const std::vector<Handles::NewEntry>& entries,
     korvex::EncodeFixed16(&bytes[kHeaderSize + 4], static_cast<std::uint16_t>(entries.size()));
     unsigned char* at = bytes.data() + kHeaderSize + 6;
     for (const std::uint32_t i : order) {
-        const Handles::NewEntry& entry = entries[i];
+        const Handles::HashedEntry& entry = entries[i];
         korvex::EncodeFixed16(at, entry.handle);
         korvex::EncodeFixed32(at + 2, static_cast<std::uint32_t>(entry.name.size()));
         std::memcpy(at + 6, entry.name.data(), entry.name.size());
@@ -345,10 +520,12 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
         mLoadResult = message.result;
         return false;
     };
+    // The hello dialog shows counts at multiples of 100, 250 or 500 only.
     const bool clean =
-        CheckHandleFile(bytes.text(), table, stopAtFirst, [application](std::uint32_t count) {
-            Daten::viewHelloMessage(application, "DORIX handle interface",
-                                    static_cast<std::uint16_t>(count));
+        CheckEntries(bytes.text(), table, stopAtFirst, [application](std::uint32_t count) {
+            if (count % 50 == 0)
+                Daten::viewHelloMessage(application, "DORIX handle interface",
+                                        static_cast<std::uint16_t>(count));
         });
     if (!clean) {
         // A full name store stopped the load without a message of its own.
@@ -360,12 +537,12 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
         korvex::host::Host().FatalExit(0);
         return;
     }
-    const std::vector<Handles::NewEntry>& entries = table.Entries();
-    // Fills the registry with the entries in the given order (file order: as
-    // the text was read; cache order: as the cache is read back).
-    auto enter = [&](const Handles::NewEntry* first) {
+    const std::vector<Handles::HashedEntry>& entries = table.Entries();
+    // Fills the registry with the entries in the given order (file order,
+    // nullptr: as the text was read; cache order: as the cache is read back).
+    auto enter = [&](const std::uint32_t* order) {
         CreateRegistry();
-        if (AddEntries(first, entries.size())) return true;
+        if (AddHashedEntries(entries.data(), order, entries.size())) return true;
         ErrorHalt("Hash table full!", "qzhandle", 474);
         mLoadResult = EmptyName;
         DropRegistry();
@@ -384,7 +561,7 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
         // A read-only install: the registry read from the text is the one in
         // use, and no definition cache counts as newer than a handle cache
         // that was never written, so the definitions come from their text too.
-        if (!enter(entries.data())) return;
+        if (!enter(nullptr)) return;
         gCacheUnwritten = true;
         gHandleCacheTime = 0xFFFFFFFFu;
         return;
@@ -405,10 +582,7 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
     // The registry in use is the one the cache just written loads into: the
     // same entries entered in the cache's order, taken from memory rather than
     // read back from the file.
-    std::vector<Handles::NewEntry> inCacheOrder;
-    inCacheOrder.reserve(entries.size());
-    for (const std::uint32_t i : order) inCacheOrder.push_back(entries[i]);
-    if (!enter(inCacheOrder.data())) return;
+    if (!enter(order.data())) return;
     // Progress shows at multiples of 100, 250 or 500 only.
     for (std::uint32_t registered = 50; registered <= entries.size(); registered += 50)
         Daten::viewHelloMessage(application, "DORIX handle interface",

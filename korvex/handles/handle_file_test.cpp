@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -44,6 +45,47 @@ std::string ShortLines(int count) {
     return text;
 }
 
+// "line:name:number" for each entry line, empty and overlong names included.
+std::vector<std::string> ParsedEntries(std::string_view text) {
+    std::vector<std::string> found;
+    korvex::files::ForEachLine(text, [&](unsigned line, std::string_view content) {
+        std::string_view name;
+        std::uint16_t number = 0;
+        if (korvex::files::ParseHandleLine(content, name, number) ==
+            korvex::files::HandleLineKind::Entry)
+            found.push_back(std::to_string(line) + ":" +
+                            (name.size() > 255 ? "long" : std::string(name)) + ":" +
+                            (name.empty() || name.size() > 255 ? "" : std::to_string(number)));
+        return true;
+    });
+    return found;
+}
+
+// The same as the file check finds them: every number is taken, so each
+// entry reports its line and number after its name was asked for.
+std::vector<std::string> CheckedEntries(std::string_view text) {
+    struct Names : korvex::files::HandleNameTable {
+        bool HasNumber(std::uint16_t) override { return true; }
+        bool HasName(const char* name) override {
+            last = name;
+            return false;
+        }
+        bool Add(const char*, std::uint16_t) override { return false; }
+        std::string last;
+    } names;
+    std::vector<std::string> found;
+    korvex::files::CheckHandleFile(text, names, [&](const korvex::files::LoadMessage& message) {
+        unsigned number = 0;
+        const bool numbered = std::sscanf(message.text.c_str(), "Line : %*u\nHandle : %u", &number) == 1;
+        const bool tooLong = message.text.find("longer") != std::string::npos;
+        found.push_back(std::to_string(message.line) + ":" +
+                        (numbered ? names.last : tooLong ? "long" : "") + ":" +
+                        (numbered ? std::to_string(number) : ""));
+        return true;
+    });
+    return found;
+}
+
 class HandleFileTest : public ::testing::Test {
   protected:
     // A fresh process as far as the registry is concerned, then a load.
@@ -82,6 +124,11 @@ TEST_F(HandleFileTest, LineGrammar) {
         {"A=-2147483648", true, "A", 0},
         {"A=-4294967297", true, "A", 0},
         {"A=+12", true, "A", 12},
+        {"A = 70000   ; remark", true, "A", 70000 & 0xFFFF},
+        {"A=+0012345678;remark", true, "A", 12345678 & 0xFFFF},
+        {"A=-123456789 remark", true, "A", static_cast<std::uint16_t>(-123456789)},
+        {"A=1 2345678 remark", true, "A", 1},
+        {"A=\t4294967296123", true, "A", 0xFFFF},
         {"A=12x", true, "A", 12},
         {"A=x", true, "A", 0},
         {"A=", true, "A", 0},
@@ -99,6 +146,22 @@ TEST_F(HandleFileTest, LineGrammar) {
         if (!c.entry) continue;
         EXPECT_EQ(name, c.name) << c.line;
         EXPECT_EQ(number, c.number) << c.line;
+    }
+
+    // The file check finds the same entries on the same lines as the lines
+    // parsed one by one, wherever the lines fall in the text and whatever
+    // ends them (a zero byte cuts a line short).
+    std::string lines;
+    for (const Case& c : cases) lines += std::string(c.line) + "\n";
+    lines += std::string(300, 'L') + "=9 ; " + std::string(70, '=') + "\nX=1\0=2\nY\0Z=3\nX=/\n/=/";
+    for (const char* feed : {"\n", "\r\n", "\r"}) {
+        for (std::size_t pad = 0; pad < 70; ++pad) {
+            std::string text = "//" + std::string(pad, '=') + "\n";
+            for (char ch : lines) text += ch == '\n' ? std::string(feed) : std::string(1, ch);
+            EXPECT_EQ(CheckedEntries(text), ParsedEntries(text)) << pad << " " << text;
+            const std::string clean = text.substr(0, text.find('\0'));
+            EXPECT_EQ(CheckedEntries(clean), ParsedEntries(clean)) << pad << " " << clean;
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "korvex/handles/handles.h"
 
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -12,8 +13,12 @@
 #include <vector>
 
 #include "korvex/coding.h"
+#include "korvex/handles/name_hash.h"
 
 namespace {
+
+namespace names = korvex::handles::names;
+using names::UpperWord;
 
 // Each byte's code upper-cased ('a' to 'z' only), as a signed char: one load
 // per character instead of two compares, on the path of every name the
@@ -29,8 +34,27 @@ constexpr auto kUpperCodes = [] {
 
 inline std::int32_t UpperCode(char c) { return kUpperCodes[static_cast<unsigned char>(c)]; }
 
+template <typename Word>
+bool SameWord(const char* a, const char* b) {
+    Word x;
+    Word y;
+    std::memcpy(&x, a, sizeof x);
+    std::memcpy(&y, b, sizeof y);
+    return x == y || UpperWord(x) == UpperWord(y);
+}
+
+// Eight bytes at a time (the last word overlapping the one before it), so a
+// name found costs a few compares rather than one per character.
 bool EqualIgnoringCase(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
     if (aLength != bLength) return false;
+    if (aLength >= 8) {
+        for (std::size_t i = 0; i + 8 < aLength; i += 8)
+            if (!SameWord<std::uint64_t>(a + i, b + i)) return false;
+        return SameWord<std::uint64_t>(a + aLength - 8, b + aLength - 8);
+    }
+    if (aLength >= 4)
+        return SameWord<std::uint32_t>(a, b) &&
+               SameWord<std::uint32_t>(a + aLength - 4, b + aLength - 4);
     for (std::size_t i = 0; i < aLength; ++i)
         if (a[i] != b[i] && UpperCode(a[i]) != UpperCode(b[i])) return false;
     return true;
@@ -182,6 +206,20 @@ public:
         }
     }
 
+    // As AddAll for entries whose look-up hash the caller has taken.
+    void AddAllHashed(const Handles::HashedEntry* entries, const std::uint32_t* order,
+                      std::size_t count) {
+        Reserve(std::size_t{mUsedSlots} + count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Handles::HashedEntry& entry = entries[order ? order[i] : i];
+            const char* name = entry.name.data();
+            const std::size_t length = entry.name.size();
+            const Ref ref = Append(name, length, entry.handle, entry.hash);
+            InsertLookup(ref, name, length, entry.hash);
+            SetNumber(entry.handle, ref);
+        }
+    }
+
     std::uint32_t Size() const { return mCount; }
 
     // In bucket order, each bucket's list newest first. Only the buckets in
@@ -202,111 +240,11 @@ public:
             }
     }
 
-    // Upper-cases the bytes 'a' to 'z' of a word, eight at a time, leaving
-    // every other byte as it is.
-    static std::uint64_t UpperWord(std::uint64_t word) {
-        constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-        const std::uint64_t low7 = word & (0x7F * kOnes);
-        const std::uint64_t atLeastA = low7 + (0x80 - 'a') * kOnes;
-        const std::uint64_t aboveZ = low7 + (0x80 - 'z' - 1) * kOnes;
-        const std::uint64_t lower = atLeastA & ~aboveZ & ~word & (0x80 * kOnes);
-        return word - (lower >> 2);
-    }
 
-    // The look-up hash: 16 bytes at a time, each 8 with bit 0x20 of every
-    // byte cleared (which takes 'a' to 'z' to 'A' to 'Z' in one step; names
-    // that differ in that bit elsewhere only share a hash), mixed by one
-    // 64 x 64 bit product. Short names and the tail are read as overlapping
-    // words, never byte by byte.
-    static std::uint32_t LookupHash(std::string_view name) {
-        constexpr std::uint64_t kFold = ~0x2020202020202020ull;
-        constexpr std::uint64_t kMix1 = 0x9E3779B97F4A7C15ull;
-        constexpr std::uint64_t kMix2 = 0xD6E8FEB86659FD93ull;
-        const char* data = name.data();
-        const std::size_t size = name.size();
-        std::uint64_t hash = size * kMix1;
-        std::uint64_t first = 0;
-        std::uint64_t second = 0;
-        if (size > 16) {
-            std::size_t i = 0;
-            for (; i + 16 < size; i += 16)
-                hash = Mum((Word(data + i) & kFold) ^ hash ^ kMix1,
-                           (Word(data + i + 8) & kFold) ^ kMix2);
-            first = Word(data + size - 16);
-            second = Word(data + size - 8);
-        } else if (size >= 8) {
-            first = Word(data);
-            second = Word(data + size - 8);
-        } else if (size >= 4) {
-            first = Half(data) | (std::uint64_t{Half(data + size - 4)} << 32);
-        } else if (size > 0) {
-            first = static_cast<std::uint8_t>(data[0]) |
-                    (std::uint64_t{static_cast<std::uint8_t>(data[size / 2])} << 8) |
-                    (std::uint64_t{static_cast<std::uint8_t>(data[size - 1])} << 16);
-        }
-        hash = Mum((first & kFold) ^ hash ^ kMix1, (second & kFold) ^ kMix2);
-        hash = Mum(hash ^ kMix2, size ^ kMix1);
-        return static_cast<std::uint32_t>(hash ^ (hash >> 32));
-    }
-
-    // The name hash without a loop over the characters: a character n places
-    // from the end is multiplied by 4^n, which is 0 in 32 bits from n = 16 on,
-    // so only the last 15 characters count, and they lie in the last two
-    // words. Each word's bytes are weighed in a few word-wide steps.
-    static std::uint32_t BucketHash(std::string_view name) {
-        const std::size_t size = name.size();
-        const char* data = name.data();
-        std::uint64_t last = 0;  // bytes size-8 .. size-1, missing ones zero
-        std::uint64_t before = 0;  // bytes size-16 .. size-9
-        if (size >= 16) {
-            std::memcpy(&before, data + size - 16, 8);
-            std::memcpy(&last, data + size - 8, 8);
-        } else if (size >= 8) {
-            std::memcpy(&before, data, 8);
-            before = size > 8 ? before << (8 * (16 - size)) : 0;
-            std::memcpy(&last, data + size - 8, 8);
-        } else {
-            for (std::size_t k = 0; k < size; ++k)
-                last |= std::uint64_t{static_cast<std::uint8_t>(data[k])} << (8 * (8 - size + k));
-        }
-        // The last byte of a word is 4^1 from the word's end, its first 4^8.
-        return (WeighedBytes(UpperWord(last)) << 2) + (WeighedBytes(UpperWord(before)) << 18);
-    }
+    static std::uint32_t LookupHash(std::string_view name) { return names::LookupHash(name); }
+    static std::uint32_t BucketHash(std::string_view name) { return names::BucketHash(name); }
 
 private:
-    static std::uint64_t Word(const char* at) {
-        std::uint64_t word;
-        std::memcpy(&word, at, 8);
-        return word;
-    }
-    static std::uint32_t Half(const char* at) {
-        std::uint32_t half;
-        std::memcpy(&half, at, 4);
-        return half;
-    }
-    // Both halves of the 128-bit product folded: every input bit reaches
-    // every output bit.
-    static std::uint64_t Mum(std::uint64_t a, std::uint64_t b) {
-        __extension__ using Wide = unsigned __int128;
-        const Wide product = static_cast<Wide>(a) * b;
-        return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
-    }
-
-    // The sum of a word's bytes b0 (lowest) to b7, each taken as signed 8
-    // bit, times 4^7 for b0 down to 4^0 for b7 (32-bit wrapping).
-    static std::uint32_t WeighedBytes(std::uint64_t word) {
-        const auto weigh = [](std::uint64_t w) {
-            // Pairs, then quads, then the two halves, each step the lower
-            // part times its weight plus the higher part.
-            w = ((w & 0x00FF00FF00FF00FFull) << 2) + ((w >> 8) & 0x00FF00FF00FF00FFull);
-            w = ((w & 0x0000FFFF0000FFFFull) << 4) + ((w >> 16) & 0x0000FFFF0000FFFFull);
-            return static_cast<std::uint32_t>(((w & 0xFFFFFFFFull) << 8) + (w >> 32));
-        };
-        const std::uint64_t high = (word >> 7) & 0x0101010101010101ull;
-        // A byte from 0x80 on counts 256 less than its unsigned value.
-        return high ? weigh(word) - (weigh(high) << 8) : weigh(word);
-    }
-
     static constexpr std::size_t kBlockSize = 64 * 1024;
     static constexpr std::size_t kCopySlack = 16;
     static constexpr unsigned kOffsetBits = 14;  // 64 KiB in 4-byte units
@@ -556,6 +494,15 @@ bool Handles::AddPackedEntries(const unsigned char* packed, std::size_t size,
     return true;
 }
 
+bool Handles::AddHashedEntries(const HashedEntry* entries, const std::uint32_t* order,
+                               std::size_t count) {
+    if (!gRegistry) return false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (entries[i].name.empty() || entries[i].name.size() > kMaxNameLength) return false;
+    gRegistry->AddAllHashed(entries, order, count);
+    return true;
+}
+
 void Handles::ForEach(
     const std::function<void(std::uint16_t handle, std::string_view name)>& visit) {
     if (!gRegistry) return;
@@ -567,6 +514,12 @@ void Handles::ForEach(
 std::uint16_t Handles::NameToHandle(const char* name) {
     if (!gRegistry || !name) return kNoHandle;
     const Registry::Entry* entry = gRegistry->Find(std::string_view(name));
+    return entry ? entry->handle : kNoHandle;
+}
+
+std::uint16_t Handles::NameToHandle(std::string_view name) {
+    if (!gRegistry) return kNoHandle;
+    const Registry::Entry* entry = gRegistry->Find(name);
     return entry ? entry->handle : kNoHandle;
 }
 

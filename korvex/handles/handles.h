@@ -43,6 +43,9 @@ public:
 
     // 0xFFFF when the registry is not loaded or the name is unknown.
     std::uint16_t NameToHandle(const char* name);
+    // As above for a name that need not be terminated (a name in a file's
+    // text).
+    std::uint16_t NameToHandle(std::string_view name);
     // Accepts "NAME INDEX": index receives the decimal index (0 when there is
     // none or it is not all digits).
     std::uint16_t NameToHandle(const char* name, std::uint16_t& index);
@@ -107,6 +110,18 @@ public:
     // kMaxNameLength bytes and the count entries lie whole in the size bytes
     // at packed.
     static bool AddPackedEntries(const unsigned char* packed, std::size_t size,
+                                 std::size_t count);
+    // A new entry whose CaseFoldedHash is known already: a text load hashes
+    // each name once, for its own duplicate check and for the registry.
+    struct HashedEntry {
+        std::string_view name;
+        std::uint32_t hash;  // CaseFoldedHash(name)
+        std::uint16_t handle;
+    };
+    // As AddEntries for entries[order[0]], entries[order[1]] ... (entries in
+    // their own order when order is nullptr). False, with nothing entered,
+    // when the registry is not loaded or a name is empty or too long.
+    static bool AddHashedEntries(const HashedEntry* entries, const std::uint32_t* order,
                                  std::size_t count);
     // Hints for a caller that knows the names it will look up next: the
     // first starts fetching the name's look-up slot, the second (given the

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/test_machine.h"
@@ -43,6 +44,33 @@ TEST_F(HandlesTest, FindsNamesWithoutRegardToCaseAndKeepsTheFileSpelling) {
     EXPECT_FALSE(handles.existHandle(2, &entry));
     EXPECT_EQ(entry, nullptr);
     EXPECT_EQ(handles.HandlesInContainer(), 1u);
+}
+
+// Names compare 'a' to 'z' without regard to case and every other byte as
+// it is, at every length and position (the compare goes by words).
+TEST_F(HandlesTest, SameNameComparesEveryByteByTheCaseRule) {
+    const auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+    const std::string base = "aZ_9@[x{\xC4q`~Mz0?Kk";
+    const std::pair<char, char> changes[] = {{'a', 'A'}, {'z', 'Z'}, {'@', '`'}, {'[', '{'},
+                                             {'\xC4', '\xE4'}, {'x', 'y'}, {'0', 'p'}};
+    for (std::size_t length = 1; length <= base.size(); ++length) {
+        const std::string name = base.substr(0, length);
+        EXPECT_TRUE(Handles::SameName(name, name));
+        EXPECT_FALSE(Handles::SameName(name, name + "a"));
+        for (std::size_t at = 0; at < length; ++at)
+            for (const auto& [from, to] : changes) {
+                std::string a = name, b = name;
+                a[at] = from;
+                b[at] = to;
+                const bool same = upper(static_cast<unsigned char>(from)) ==
+                                  upper(static_cast<unsigned char>(to));
+                EXPECT_EQ(Handles::SameName(a, b), same) << a << " " << b;
+            }
+    }
+    // A name inside a longer text is looked up without its terminator.
+    ASSERT_TRUE(handles.addNew("XPOS", 9));
+    EXPECT_EQ(handles.NameToHandle(std::string_view("xposition").substr(0, 4)), 9);
+    EXPECT_EQ(handles.NameToHandle(std::string_view()), Handles::kNoHandle);
 }
 
 // One look-up that finds a known name or enters a new one.

@@ -115,6 +115,20 @@ const char* SimDriver::OperationName(Operation operation) {
 
 void SimDriver::FailNext(Operation operation, std::uint32_t count) {
     mFailures[static_cast<int>(operation)] = count;
+    Recheck();
+}
+
+void SimDriver::Recheck() {
+    std::uint8_t bits = 0;
+    if (mFailAt != 0 ||
+        std::any_of(mFailures.begin(), mFailures.end(), [](std::uint32_t n) { return n != 0; }))
+        bits |= kFailing;
+    if (mHoldWrites) bits |= kHeld;
+    if (mWriteWatch) bits |= kWatched;
+    if (Tracing()) bits |= kTraced;
+    if (mBusyReads > 0) bits |= kBusy;
+    if (!mHandleWaves.empty()) bits |= kWaving;
+    mOffRoad = bits;
 }
 
 bool SimDriver::ShouldFail(Operation operation) {
@@ -122,10 +136,11 @@ bool SimDriver::ShouldFail(Operation operation) {
     ++mCalls[i];
     if (++mTotalCalls == mFailAt) {
         mFailAt = 0;
+        Recheck();
         return true;
     }
     if (mFailures[i] == 0) return false;
-    --mFailures[i];
+    if (--mFailures[i] == 0) Recheck();
     return true;
 }
 
@@ -169,18 +184,49 @@ void SimDriver::Place(std::uint16_t handle, std::uint16_t a, std::uint8_t b, std
     Trace(head + QuoteBytes(bytes, bytes ? count : 0) + tail);
 }
 
-// Flattened: the look-up of the stored value is inlined into both roads.
+// A value asked for over and over comes first in its bucket: found with one
+// division and one compare, without the walk along the bucket that a
+// general look-up is made for. Others are left to the full road.
+inline std::vector<std::uint8_t>* SimDriver::FirstInBucket(std::uint64_t key) {
+    if (mValues.empty()) return nullptr;
+    const std::size_t bucket = mValues.bucket(key);
+    const auto first = mValues.begin(bucket);
+    return first != mValues.end(bucket) && first->first == key ? &first->second : nullptr;
+}
+
+// The plain road of a number (mode 1) read from a value stored at least as
+// wide, with nothing unusual switched on: one look-up, one copy, the call
+// counted. Everything else takes the full road, which counts it there. Both
+// roads take the call by its key, so that nothing else must be kept over the
+// look-up.
 [[gnu::flatten]] std::uint8_t SimDriver::ReadByHandle(std::uint8_t cnc, std::uint8_t axis,
                                                       std::uint16_t handle, std::uint16_t a,
                                                       std::uint8_t b, void* destination, int,
                                                       std::uint8_t mode) {
+    const std::uint64_t key = Key(cnc, axis, handle, a);
+    if ((mOffRoad & kReadOffRoad) != 0 || mode == 0 || !destination) [[unlikely]]
+        return ReadByHandleOffRoad(key, b, destination, mode);
+    std::vector<std::uint8_t>* stored = FirstInBucket(key);
+    if (!stored || stored->size() < b) [[unlikely]]
+        return ReadByHandleOffRoad(key, b, destination, mode);
+    ++mCalls[static_cast<int>(Operation::ReadByHandle)];
+    ++mTotalCalls;
+    CopyBytes(destination, stored->data(), b);
+    return 0;
+}
+
+[[gnu::noinline]] std::uint8_t SimDriver::ReadByHandleOffRoad(std::uint64_t key, std::uint8_t b,
+                                                              void* destination,
+                                                              std::uint8_t mode) {
+    const std::uint8_t cnc = KeyCnc(key), axis = KeyAxis(key);
+    const std::uint16_t handle = KeyHandle(key), a = KeyIndex(key);
     std::uint16_t index, count;
     Place(handle, a, b, mode, index, count);
     std::uint8_t result = 0;
     if (ShouldFail(Operation::ReadByHandle) || !destination) [[unlikely]] {
         result = 1;
     } else if (handle == kBusyHandle && mBusyReads > 0) [[unlikely]] {
-        --mBusyReads;
+        if (--mBusyReads == 0) Recheck();
         std::uint8_t busy[4] = {1, 0, 0, 0};
         std::memset(destination, 0, count);
         std::memcpy(destination, busy, std::min<std::size_t>(count, sizeof busy));
@@ -201,10 +247,29 @@ void SimDriver::Place(std::uint16_t handle, std::uint16_t a, std::uint8_t b, std
     return result;
 }
 
+// The plain road of a number written over a value stored at least as wide,
+// as for reading; no watch record is made on it, since no one watches.
 [[gnu::flatten]] std::uint8_t SimDriver::WriteByHandle(std::uint8_t cnc, std::uint8_t axis,
                                                        std::uint16_t handle, std::uint16_t a,
                                                        std::uint8_t b, const void* source, int,
                                                        std::uint8_t mode) {
+    const std::uint64_t key = Key(cnc, axis, handle, a);
+    if ((mOffRoad & kWriteOffRoad) != 0 || mode == 0 || !source) [[unlikely]]
+        return WriteByHandleOffRoad(key, b, source, mode);
+    std::vector<std::uint8_t>* stored = FirstInBucket(key);
+    if (!stored || stored->size() < b) [[unlikely]]
+        return WriteByHandleOffRoad(key, b, source, mode);
+    ++mCalls[static_cast<int>(Operation::WriteByHandle)];
+    ++mTotalCalls;
+    CopyBytes(stored->data(), source, b);
+    return 0;
+}
+
+[[gnu::noinline]] std::uint8_t SimDriver::WriteByHandleOffRoad(std::uint64_t key, std::uint8_t b,
+                                                               const void* source,
+                                                               std::uint8_t mode) {
+    const std::uint8_t cnc = KeyCnc(key), axis = KeyAxis(key);
+    const std::uint16_t handle = KeyHandle(key), a = KeyIndex(key);
     std::uint16_t index, count;
     Place(handle, a, b, mode, index, count);
     Write write{Operation::WriteByHandle, cnc, axis, handle, index, 0,

@@ -106,14 +106,20 @@ public:
     }
 
     // The command-busy handle reads 1 for the next n reads.
-    void SetBusyReads(std::uint32_t reads) { mBusyReads = reads; }
+    void SetBusyReads(std::uint32_t reads) {
+        mBusyReads = reads;
+        Recheck();
+    }
     std::uint32_t BusyReads() const { return mBusyReads; }
     // The next count calls of the operation fail: the handle operations
     // answer 1, the counting operations a short count, MaxTableElements 0.
     void FailNext(Operation operation, std::uint32_t count = 1);
     // The n-th driver call from now, whatever its operation, fails as above
     // (0 clears it): a session can be failed at each of its calls in turn.
-    void FailCall(std::uint32_t n) { mFailAt = n == 0 ? 0 : mTotalCalls + n; }
+    void FailCall(std::uint32_t n) {
+        mFailAt = n == 0 ? 0 : mTotalCalls + n;
+        Recheck();
+    }
     static bool OperationFromName(const std::string& name, Operation& operation);
     static const char* OperationName(Operation operation);
 
@@ -129,11 +135,17 @@ public:
         std::size_t length = 0;
     };
     // Sees every write the controller took, in order (an empty function: none).
-    void SetWriteWatch(std::function<void(const Write&)> watch) { mWriteWatch = std::move(watch); }
+    void SetWriteWatch(std::function<void(const Write&)> watch) {
+        mWriteWatch = std::move(watch);
+        Recheck();
+    }
     // While held, writes and control codes reach only the watch: they answer
     // success, change nothing, are neither counted, failed nor traced, so that
     // a dry run names what would be sent.
-    void SetHoldWrites(bool hold) { mHoldWrites = hold; }
+    void SetHoldWrites(bool hold) {
+        mHoldWrites = hold;
+        Recheck();
+    }
     bool HoldWrites() const { return mHoldWrites; }
 
     // Calls made so far per operation.
@@ -143,8 +155,14 @@ public:
     // Calls made so far, all operations together.
     std::uint64_t TotalCalls() const { return mTotalCalls; }
     // One line per call while tracing is on.
-    void SetTraceSink(std::function<void(const std::string&)> sink) { mTraceSink = std::move(sink); }
-    void SetRecordTrace(bool on) { mRecordTrace = on; }
+    void SetTraceSink(std::function<void(const std::string&)> sink) {
+        mTraceSink = std::move(sink);
+        Recheck();
+    }
+    void SetRecordTrace(bool on) {
+        mRecordTrace = on;
+        Recheck();
+    }
     const std::vector<std::string>& TraceLines() const { return mTrace; }
     void ClearTrace() { mTrace.clear(); }
     // A value that moves with time, as a running machine's values do: it
@@ -197,6 +215,33 @@ private:
         return (static_cast<std::uint64_t>(cnc) << 40) | (static_cast<std::uint64_t>(axis) << 32) |
                (static_cast<std::uint64_t>(handle) << 16) | index;
     }
+    // What takes a handle transfer off its plain road, one bit each, kept
+    // up to date by every setter: the plain road tests one byte instead of
+    // the failures, watch, hold, trace, busy and waves one by one.
+    enum : std::uint8_t {
+        kFailing = 1,
+        kHeld = 2,
+        kWatched = 4,
+        kTraced = 8,
+        kBusy = 16,
+        kWaving = 32,
+    };
+    static constexpr std::uint8_t kReadOffRoad = kFailing | kTraced | kBusy | kWaving;
+    static constexpr std::uint8_t kWriteOffRoad = kFailing | kHeld | kWatched | kTraced;
+    void Recheck();
+    // The full roads of ReadByHandle and WriteByHandle: every case, the call
+    // given by its key (CNC, axis, handle and the 16-bit field a).
+    std::uint8_t ReadByHandleOffRoad(std::uint64_t key, std::uint8_t b, void* destination,
+                                     std::uint8_t mode);
+    std::uint8_t WriteByHandleOffRoad(std::uint64_t key, std::uint8_t b, const void* source,
+                                      std::uint8_t mode);
+    std::vector<std::uint8_t>* FirstInBucket(std::uint64_t key);
+    static std::uint8_t KeyCnc(std::uint64_t key) { return static_cast<std::uint8_t>(key >> 40); }
+    static std::uint8_t KeyAxis(std::uint64_t key) { return static_cast<std::uint8_t>(key >> 32); }
+    static std::uint16_t KeyHandle(std::uint64_t key) {
+        return static_cast<std::uint16_t>(key >> 16);
+    }
+    static std::uint16_t KeyIndex(std::uint64_t key) { return static_cast<std::uint16_t>(key); }
     bool ShouldFail(Operation operation);
     bool Tracing() const { return mRecordTrace || static_cast<bool>(mTraceSink); }
     void Trace(const std::string& line);
@@ -213,6 +258,8 @@ private:
     void Place(std::uint16_t handle, std::uint16_t a, std::uint8_t b, std::uint8_t mode,
                std::uint16_t& index, std::uint16_t& count) const;
 
+    // First, beside the values: the plain road reads only these two.
+    std::uint8_t mOffRoad = 0;
     std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> mValues;
     std::unordered_map<std::uint16_t, std::uint16_t> mTableSizes;
     std::unordered_map<std::uint16_t, std::uint16_t> mFieldLengths;

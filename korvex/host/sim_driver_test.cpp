@@ -179,4 +179,67 @@ TEST(SimDriverTest, MemoryWavesMoveOnlyTheirBytesAndStop) {
     EXPECT_EQ(read[0], 0xFF);
 }
 
+// Plain reads and writes skip the failures, hold, watch and trace checks
+// while all are off: each must still bite when switched on, and the
+// plain road come back when it is switched off again.
+TEST(SimDriverTest, EverySwitchLeavesAndRejoinsThePlainRoad) {
+    using Op = SimDriver::Operation;
+    struct Case {
+        const char* what;
+        void (*on)(SimDriver&, int& watched);
+        void (*off)(SimDriver&);
+        std::uint8_t writeAnswer, readAnswer;
+        std::int32_t readBack;  // after writing 9 over 5
+        int watched;
+        std::size_t traced;
+        std::uint32_t calls;  // counted of the four
+    } cases[] = {
+        {"write fails", [](SimDriver& s, int&) { s.FailNext(Op::WriteByHandle, 1); },
+         [](SimDriver&) {}, 1, 0, 5, 0, 0, 4},
+        {"read fails", [](SimDriver& s, int&) { s.FailNext(Op::ReadByHandle, 1); },
+         [](SimDriver&) {}, 0, 1, 0, 0, 0, 4},
+        {"second call fails", [](SimDriver& s, int&) { s.FailCall(2); }, [](SimDriver&) {}, 0, 1, 0,
+         0, 0, 4},
+        {"held",
+         [](SimDriver& s, int& n) {
+             s.SetHoldWrites(true);
+             s.SetWriteWatch([&n](const SimDriver::Write&) { ++n; });
+         },
+         [](SimDriver& s) {
+             s.SetHoldWrites(false);
+             s.SetWriteWatch(nullptr);
+         },
+         0, 0, 5, 1, 0, 3},
+        {"watched",
+         [](SimDriver& s, int& n) {
+             s.SetWriteWatch([&n](const SimDriver::Write& w) { n += w.handle == 300; });
+         },
+         [](SimDriver& s) { s.SetWriteWatch(nullptr); }, 0, 0, 9, 1, 0, 4},
+        {"traced", [](SimDriver& s, int&) { s.SetRecordTrace(true); },
+         [](SimDriver& s) { s.SetRecordTrace(false); }, 0, 0, 9, 0, 2, 4},
+    };
+    for (const Case& c : cases) {
+        SimDriver sim;
+        sim.PokeLong(0, 1, 300, 2, 5);
+        int watched = 0;
+        c.on(sim, watched);
+        const std::int32_t nine = 9;
+        EXPECT_EQ(sim.WriteByHandle(0, 1, 300, 2, 4, &nine, 0, 1), c.writeAnswer) << c.what;
+        std::int32_t back = 0;
+        EXPECT_EQ(sim.ReadByHandle(0, 1, 300, 2, 4, &back, 0, 1), c.readAnswer) << c.what;
+        EXPECT_EQ(back, c.readBack) << c.what;
+        EXPECT_EQ(watched, c.watched) << c.what;
+        EXPECT_EQ(sim.TraceLines().size(), c.traced) << c.what;
+        c.off(sim);
+        const std::int32_t seven = 7;
+        EXPECT_EQ(sim.WriteByHandle(0, 1, 300, 2, 4, &seven, 0, 1), 0) << c.what;
+        EXPECT_EQ(sim.ReadByHandle(0, 1, 300, 2, 4, &back, 0, 1), 0) << c.what;
+        EXPECT_EQ(back, 7) << c.what;
+        EXPECT_EQ(sim.Calls(Op::WriteByHandle) + sim.Calls(Op::ReadByHandle), c.calls) << c.what;
+        EXPECT_EQ(sim.TotalCalls(), c.calls) << c.what;
+        EXPECT_EQ(watched, c.watched) << c.what;
+        EXPECT_EQ(sim.TraceLines().size(), c.traced) << c.what;
+    }
+}
+
 }  // namespace

@@ -62,6 +62,7 @@ void SimDriver::SetWave(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handl
                         std::uint16_t index, Wave wave) {
     wave.startTick = Host().GetTickCount();
     mHandleWaves[Key(cnc, axis, handle, index)] = wave;
+    Recheck();
 }
 
 bool SimDriver::SetMemoryWave(std::uint32_t address, Wave wave) {
@@ -75,6 +76,7 @@ bool SimDriver::SetMemoryWave(std::uint32_t address, Wave wave) {
 void SimDriver::StopWave(std::uint8_t cnc, std::uint8_t axis, std::uint16_t handle,
                          std::uint16_t index) {
     mHandleWaves.erase(Key(cnc, axis, handle, index));
+    Recheck();
 }
 
 void SimDriver::StopMemoryWave(std::uint32_t address) {
@@ -84,6 +86,7 @@ void SimDriver::StopMemoryWave(std::uint32_t address) {
 void SimDriver::ClearWaves() {
     mHandleWaves.clear();
     mMemoryWaves.clear();
+    Recheck();
 }
 
 // The stored value of a waving handle becomes the wave's value now, so that a
