@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <typeinfo>
 
 #include "korvex/data/cdata.h"
 #include "korvex/daten_internal.h"
@@ -98,6 +99,22 @@ std::int32_t WrapToLong(double value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(wrapped));
 }
 
+// The axis a plain read or write passes, found without a call where it can
+// be: global data of the host interface's own class answers its member, as
+// its GetAktAchse does. A class of the host's own must be asked through its
+// override, which the full road does (false).
+inline bool PlainAxis(const TApplFrame* frame, std::uint8_t& axis) {
+    if (axis != 255) return true;
+    const TGlobalData* global = frame ? frame->GetGlobalData() : nullptr;
+    if (!global) {
+        axis = 0;
+        return true;
+    }
+    if (&typeid(*global) != &typeid(TGlobalData)) return false;
+    axis = global->mAxis;
+    return true;
+}
+
 }  // namespace
 
 std::uint8_t Daten::Axis(std::uint8_t axis) {
@@ -143,11 +160,13 @@ std::uint8_t Daten::GetValue(std::uint16_t handle, std::int32_t& value, std::uin
     const DInfo* record = handle < kFirstRegisteredHandle && handle < mDefinitions.size()
                               ? mDefinitions[handle]
                               : nullptr;
-    if (!record || !IsPlainNumber(record->mType) || !mDriver) [[unlikely]]
+    std::uint8_t resolved = axis;
+    if (!record || !IsPlainNumber(record->mType) || !mDriver || !PlainAxis(mFrame, resolved))
+        [[unlikely]]
         return GetLongOtherRoads(handle, value, index, axis);
     unsigned char bytes[kScratch] = {};
-    if (mDriver->ReadByHandle(mCnc, Axis(axis), handle, index, NumericCount(*record), bytes, 0,
-                              1) != 0) [[unlikely]] {
+    if (mDriver->ReadByHandle(mCnc, resolved, handle, index, NumericCount(*record), bytes, 0, 1) !=
+        0) [[unlikely]] {
         value = DecodeLong(bytes);
         return Report(*this, handle, DataOrDriverError);
     }
@@ -326,15 +345,16 @@ std::uint8_t Daten::SetValue(std::uint16_t handle, std::int32_t value, std::uint
                               : nullptr;
     // Most records are plain parameters, so their not-direct type settles
     // the command question in one compare.
+    std::uint8_t resolved = axis;
     if (onlyIfChanged || !record || !IsPlainNumber(record->mType) || !mDriver ||
         (record->mNotDirect != DInfo::TPara && !record->mWriteDirect && !direct &&
          !mDirectWriteMode) ||
-        value < record->Min() || value > record->Max()) [[unlikely]]
+        value < record->Min() || value > record->Max() || !PlainAxis(mFrame, resolved)) [[unlikely]]
         return SetLongOtherRoads(handle, value, index, axis, direct, onlyIfChanged);
     unsigned char bytes[kScratch] = {};
     EncodeLong(value, bytes);
-    if (mDriver->WriteByHandle(mCnc, Axis(axis), handle, index, NumericCount(*record), bytes, 0,
-                               1) != 0) [[unlikely]] {
+    if (mDriver->WriteByHandle(mCnc, resolved, handle, index, NumericCount(*record), bytes, 0, 1) !=
+        0) [[unlikely]] {
         ErrorMessage(handle, DataOrDriverError, true);
         return DataOrDriverError;
     }

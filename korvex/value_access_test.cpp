@@ -109,6 +109,30 @@ TEST_F(ValuesTest, DriverGetsTheExactArgumentsOfEachTransfer) {
     }
 }
 
+// Axis 255 is the frame's current axis: asked through a host's own
+// override too, and 0 without global data.
+TEST_F(ValuesTest, CurrentAxisOfEveryKindOfGlobalData) {
+    struct OwnGlobalData : TGlobalData {
+        unsigned char GetAktAchse() override { return 6; }
+    } own;
+    machine.model.global.mAxis = 3;
+    DefineFull(1, DInfo::INTEGER);
+    for (auto [global, axis] :
+         {std::pair<TGlobalData*, char>{&machine.model.global, '3'}, {&own, '6'}, {nullptr, '0'}}) {
+        machine.model.frame.mGlobalData = global;
+        sim().ClearTrace();
+        std::int32_t value = 0;
+        EXPECT_EQ(daten->GetValue(1, value, 0, 255), 0);
+        EXPECT_EQ(daten->SetValue(1, std::int32_t{5}, 0, 255), 0);
+        const std::vector<std::string>& lines = sim().TraceLines();
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0].rfind(std::string("ReadByHandle 0 ") + axis + " 1 ", 0), 0u) << lines[0];
+        EXPECT_EQ(lines[1].rfind(std::string("WriteByHandle 0 ") + axis + " 1 ", 0), 0u)
+            << lines[1];
+    }
+    machine.model.frame.mGlobalData = &machine.model.global;
+}
+
 TEST_F(ValuesTest, TypeAndExistenceErrorsOfEveryOverload) {
     DefineFull(1, DInfo::LONGINT);
     DefineString(2, 8);

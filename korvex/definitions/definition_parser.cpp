@@ -373,6 +373,7 @@ bool DefinitionParser::Parse(std::string_view text) {
         if (mBlockCapacity > 0)
             mBlock = DInfoRun(static_cast<DInfo*>(::operator new(mBlockCapacity * sizeof(DInfo))));
     }
+    ResetRecord();
     if (zeros || mLineByLine) {
         files::ForEachLine(text, [this](unsigned number, std::string_view line) {
             Line(number, line);
@@ -482,11 +483,10 @@ void DefinitionParser::Header(std::string_view line) {
     if (mRecordCounter % 50 == 0 && mProgress) mProgress(mRecordCounter);
     ++mRecordCounter;
 
-    // What the lint checks after a header it could not open.
-    auto openUnstored = [this] {
-        ResetRecord();
-        mRecord.open = true;
-    };
+    // The record is fresh here: closing a record resets it, and lines reach
+    // it only while it is open. What the lint checks after a header it could
+    // not open:
+    auto openUnstored = [this] { mRecord.open = true; };
     const std::size_t close = line.find(']');
     if (close == std::string_view::npos) {
         Error(Daten::SyntaxError, "Syntax - Error !!",
@@ -522,7 +522,6 @@ void DefinitionParser::Header(std::string_view line) {
         openUnstored();
         return;
     }
-    ResetRecord();
     mRecord.open = true;
     mRecord.store = true;
     mRecord.handle = handle;

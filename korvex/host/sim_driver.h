@@ -235,6 +235,7 @@ private:
                                      std::uint8_t mode);
     std::uint8_t WriteByHandleOffRoad(std::uint64_t key, std::uint8_t b, const void* source,
                                       std::uint8_t mode);
+    std::vector<std::uint8_t>* FirstInBucket(std::uint64_t key);
     static std::uint8_t KeyCnc(std::uint64_t key) { return static_cast<std::uint8_t>(key >> 40); }
     static std::uint8_t KeyAxis(std::uint64_t key) { return static_cast<std::uint8_t>(key >> 32); }
     static std::uint16_t KeyHandle(std::uint64_t key) {
