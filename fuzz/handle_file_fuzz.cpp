@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_machine.h"
+#include "tests/support/machine_files.h"
 #include "korvex/handles/handle_file.h"
 #include "korvex/handles/handles.h"
 
@@ -41,46 +42,6 @@ class LintTable : public korvex::files::HandleNameTable {
     std::set<std::uint16_t> numbers;
 };
 
-// Each entry line as "line:name:number", found by the file check's scan
-// (every number reported as taken, so that each entry shows its line) or
-// by the lines parsed one by one: both must agree.
-std::vector<std::string> ScannedEntries(const std::string& text) {
-    struct Names : korvex::files::HandleNameTable {
-        bool HasNumber(std::uint16_t) override { return true; }
-        bool HasName(const char* name) override {
-            last = name;
-            return false;
-        }
-        bool Add(const char*, std::uint16_t) override { return false; }
-        std::string last;
-    } names;
-    std::vector<std::string> found;
-    korvex::files::CheckHandleFile(text, names, [&](const korvex::files::LoadMessage& message) {
-        const bool numbered = message.result == Handles::NumberTwice;
-        const std::size_t handle = message.text.find("Handle : ");
-        found.push_back(std::to_string(message.line) + ":" + (numbered ? names.last : "") + ":" +
-                        (numbered ? message.text.substr(handle + 9) : ""));
-        return true;
-    });
-    return found;
-}
-
-std::vector<std::string> ParsedEntries(const std::string& text) {
-    std::vector<std::string> found;
-    korvex::files::ForEachLine(text, [&](unsigned line, std::string_view content) {
-        std::string_view name;
-        std::uint16_t number = 0;
-        if (korvex::files::ParseHandleLine(content, name, number) ==
-            korvex::files::HandleLineKind::Skipped)
-            return true;
-        const bool good = !name.empty() && name.size() <= Handles::kMaxNameLength;
-        found.push_back(std::to_string(line) + ":" + (good ? std::string(name) : "") + ":" +
-                        (good ? std::to_string(number) + "\n" : ""));
-        return true;
-    });
-    return found;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -88,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     machine.ClearHost();
     const std::string text(reinterpret_cast<const char*>(data), size);
 
-    if (ScannedEntries(text) != ParsedEntries(text))
+    // The file check's scan finds the entries the lines parsed one by one hold.
+    if (korvex::testing::ScannedHandleEntries(text) != korvex::testing::ParsedHandleEntries(text))
         korvex::fuzzing::Fail("the file check's scan and the line parse differ");
 
     if (size > 0 && (data[0] & 1)) {

@@ -606,23 +606,27 @@ __attribute__((always_inline)) inline void DefinitionParser::KeywordLine(std::st
     if (!ApplyKeyword(found, keyword, first, second)) mRecord.failed |= 1u << found;
 }
 
-__attribute__((always_inline)) inline bool DefinitionParser::ApplyKeyword(Keyword keyword, std::string_view name, std::string_view first,
-                                    std::string_view second) {
+bool DefinitionParser::YesNo(std::string_view first, char& flag) {
+    std::string_view value;
+    Resolve(first, value);
+    if (SameWord(value, "YES")) {
+        flag = 1;
+    } else if (SameWord(value, "NO")) {
+        flag = 0;
+    } else {
+        ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
+        return false;
+    }
+    return true;
+}
+
+__attribute__((always_inline)) inline bool DefinitionParser::ApplyKeyword(Keyword keyword,
+                                                                          std::string_view name,
+                                                                          std::string_view first,
+                                                                          std::string_view second) {
     Record& r = mRecord;
     std::string_view value;
     std::string_view other;
-    auto yesNo = [&](char& flag) {
-        Resolve(first, value);
-        if (SameWord(value, "YES")) {
-            flag = 1;
-        } else if (SameWord(value, "NO")) {
-            flag = 0;
-        } else {
-            ErrorAt(Daten::ParameterError, "Wrong parameter (YES / NO) !!", value);
-            return false;
-        }
-        return true;
-    };
 
     switch (keyword) {
         case kMin:
@@ -747,13 +751,13 @@ __attribute__((always_inline)) inline bool DefinitionParser::ApplyKeyword(Keywor
             }
             return true;
         case kVisible:
-            return yesNo(r.draft.mVisible);
+            return YesNo(first, r.draft.mVisible);
         case kSwapBitmask:
-            return yesNo(r.draft.mSwapBitmask);
+            return YesNo(first, r.draft.mSwapBitmask);
         case kRevertBitmask:
-            return yesNo(r.draft.mRevertBitmask);
+            return YesNo(first, r.draft.mRevertBitmask);
         case kZReverse:
-            return yesNo(r.draft.mZReverse);
+            return YesNo(first, r.draft.mZReverse);
         case kMetricUnit:
             Resolve(first, value);
             CopyCut(r.draft.mszMetricUnit, value);
@@ -993,13 +997,14 @@ void DefinitionParser::ScanLines(std::string_view text) {
         const std::uint32_t rest = words & From(equal + 1);
         if (rest) {
             const auto firstStart = static_cast<unsigned>(std::countr_zero(rest));
-            const auto firstEnd = static_cast<unsigned>(std::countr_zero(~words & From(firstStart)));
+            const auto firstEnd =
+                static_cast<unsigned>(std::countr_zero(~words & From(firstStart)));
             first = view(firstStart, firstEnd);
             const std::uint32_t after = rest & From(firstEnd);
             if (after) {
                 const auto secondStart = static_cast<unsigned>(std::countr_zero(after));
-                second = view(secondStart, static_cast<unsigned>(
-                                               std::countr_zero(~words & From(secondStart))));
+                second = view(secondStart,
+                              static_cast<unsigned>(std::countr_zero(~words & From(secondStart))));
             }
         }
         KeywordOrConstant(keyword, first, second);

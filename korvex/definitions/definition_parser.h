@@ -165,6 +165,8 @@ class DefinitionParser {
     // follows an earlier error of the record).
     bool ApplyKeyword(Keyword keyword, std::string_view name, std::string_view first,
                       std::string_view second);
+    // A YES or NO parameter into flag; false after reporting anything else.
+    bool YesNo(std::string_view first, char& flag);
     void CloseRecord();
     void ResetRecord();
     static const Record& FreshRecord();
@@ -211,7 +213,6 @@ class DefinitionParser {
     bool mStop = false;
 
     bool mLineByLine = false;
-
 };
 
 // Reads a signed decimal integer as the C library's atol does on a 32-bit

@@ -37,7 +37,7 @@ std::string_view StrippedName(const char* begin, const char* end) {
 
 // Up to eight leading digits of the eight bytes at at: their count and
 // value, without a loop over the characters. Little-endian hosts only.
-std::uint32_t LeadingDigits(const char* at, std::uint32_t& value) {
+inline std::uint32_t LeadingDigits(const char* at, std::uint32_t& value) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHigh = 0x80 * kOnes;
     std::uint64_t word;
@@ -66,7 +66,7 @@ std::uint32_t LeadingDigits(const char* at, std::uint32_t& value) {
 // a sign, digits up to the first other character. It is read as a 32-bit long
 // (stopping at its limits, as atol does); of that, the low 16 bits are the
 // handle.
-std::uint16_t NumberAfterEquals(const char* at, const char* end) {
+[[gnu::always_inline]] inline std::uint16_t NumberAfterEquals(const char* at, const char* end) {
     while (at < end && IsBlankOrTab(*at)) ++at;
     bool negative = false;
     if (at < end && (*at == '-' || *at == '+')) negative = *at++ == '-';
@@ -456,6 +456,17 @@ bool WalkCache(const FileBytes& bytes, Visit&& visit) {
     return at == bytes.size();
 }
 
+// Copies length bytes, 1 to 255: most names as two overlapping words, in
+// place of a call.
+inline void CopyShort(unsigned char* to, const char* from, std::size_t length) {
+    if (length < 8 || length > 16) {
+        std::memcpy(to, from, length);
+        return;
+    }
+    std::memcpy(to, from, 8);
+    std::memcpy(to + length - 8, from + length - 8, 8);
+}
+
 // Writes the handle cache of entries, taken in order; false when nothing was
 // written.
 bool WriteHandleCache(const std::vector<Handles::HashedEntry>& entries,
@@ -476,7 +487,7 @@ bool WriteHandleCache(const std::vector<Handles::HashedEntry>& entries,
         const Handles::HashedEntry& entry = entries[i];
         korvex::EncodeFixed16(at, entry.handle);
         korvex::EncodeFixed32(at + 2, static_cast<std::uint32_t>(entry.name.size()));
-        std::memcpy(at + 6, entry.name.data(), entry.name.size());
+        CopyShort(at + 6, entry.name.data(), entry.name.size());
         at += 6 + entry.name.size();
     }
     return WriteCacheFile(cacheFile, bytes) == WriteResult::Ok;

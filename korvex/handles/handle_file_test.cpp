@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -21,6 +20,8 @@ namespace {
 using korvex::testing::HeaderBytes;
 using korvex::testing::Le16;
 using korvex::testing::Le32;
+using korvex::testing::ParsedHandleEntries;
+using korvex::testing::ScannedHandleEntries;
 using korvex::testing::SetStamp;
 using korvex::testing::TestMachine;
 using Entries = std::vector<std::pair<std::uint16_t, std::string>>;
@@ -43,47 +44,6 @@ std::string ShortLines(int count) {
     for (int i = 0; i < count; ++i)
         text += "N" + std::to_string(i) + "=" + std::to_string(i) + "\n";
     return text;
-}
-
-// "line:name:number" for each entry line, empty and overlong names included.
-std::vector<std::string> ParsedEntries(std::string_view text) {
-    std::vector<std::string> found;
-    korvex::files::ForEachLine(text, [&](unsigned line, std::string_view content) {
-        std::string_view name;
-        std::uint16_t number = 0;
-        if (korvex::files::ParseHandleLine(content, name, number) ==
-            korvex::files::HandleLineKind::Entry)
-            found.push_back(std::to_string(line) + ":" +
-                            (name.size() > 255 ? "long" : std::string(name)) + ":" +
-                            (name.empty() || name.size() > 255 ? "" : std::to_string(number)));
-        return true;
-    });
-    return found;
-}
-
-// The same as the file check finds them: every number is taken, so each
-// entry reports its line and number after its name was asked for.
-std::vector<std::string> CheckedEntries(std::string_view text) {
-    struct Names : korvex::files::HandleNameTable {
-        bool HasNumber(std::uint16_t) override { return true; }
-        bool HasName(const char* name) override {
-            last = name;
-            return false;
-        }
-        bool Add(const char*, std::uint16_t) override { return false; }
-        std::string last;
-    } names;
-    std::vector<std::string> found;
-    korvex::files::CheckHandleFile(text, names, [&](const korvex::files::LoadMessage& message) {
-        unsigned number = 0;
-        const bool numbered = std::sscanf(message.text.c_str(), "Line : %*u\nHandle : %u", &number) == 1;
-        const bool tooLong = message.text.find("longer") != std::string::npos;
-        found.push_back(std::to_string(message.line) + ":" +
-                        (numbered ? names.last : tooLong ? "long" : "") + ":" +
-                        (numbered ? std::to_string(number) : ""));
-        return true;
-    });
-    return found;
 }
 
 class HandleFileTest : public ::testing::Test {
@@ -158,9 +118,9 @@ TEST_F(HandleFileTest, LineGrammar) {
         for (std::size_t pad = 0; pad < 70; ++pad) {
             std::string text = "//" + std::string(pad, '=') + "\n";
             for (char ch : lines) text += ch == '\n' ? std::string(feed) : std::string(1, ch);
-            EXPECT_EQ(CheckedEntries(text), ParsedEntries(text)) << pad << " " << text;
+            EXPECT_EQ(ScannedHandleEntries(text), ParsedHandleEntries(text)) << pad << " " << text;
             const std::string clean = text.substr(0, text.find('\0'));
-            EXPECT_EQ(CheckedEntries(clean), ParsedEntries(clean)) << pad << " " << clean;
+            EXPECT_EQ(ScannedHandleEntries(clean), ParsedHandleEntries(clean)) << pad << " " << clean;
         }
     }
 }

@@ -11,8 +11,12 @@
 #include <ctime>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "korvex/definitions/dinfo.h"
+#include "korvex/handles/handle_file.h"
+#include "korvex/handles/handles.h"
 
 namespace korvex::testing {
 
@@ -107,6 +111,47 @@ inline std::string Patched(const std::string& bytes, std::size_t at, const std::
     std::string damaged = bytes;
     damaged.replace(at, with.size(), with);
     return damaged;
+}
+
+// Each entry line of a handle file as "line:name:number" (name and number
+// left out where the name is empty or too long), as the file check's scan
+// finds them: every number is answered as taken, so that each entry reports
+// its line after its name was asked for.
+inline std::vector<std::string> ScannedHandleEntries(std::string_view text) {
+    struct Names : files::HandleNameTable {
+        bool HasNumber(std::uint16_t) override { return true; }
+        bool HasName(const char* name) override {
+            last = name;
+            return false;
+        }
+        bool Add(const char*, std::uint16_t) override { return false; }
+        std::string last;
+    } names;
+    std::vector<std::string> found;
+    files::CheckHandleFile(text, names, [&](const files::LoadMessage& message) {
+        const bool good = message.result == Handles::NumberTwice;
+        const std::size_t number = message.text.find("Handle : ");
+        found.push_back(std::to_string(message.line) + ":" + (good ? names.last : "") + ":" +
+                        (good ? message.text.substr(number + 9) : ""));
+        return true;
+    });
+    return found;
+}
+
+// The same, from the lines parsed one by one.
+inline std::vector<std::string> ParsedHandleEntries(std::string_view text) {
+    std::vector<std::string> found;
+    files::ForEachLine(text, [&](unsigned line, std::string_view content) {
+        std::string_view name;
+        std::uint16_t number = 0;
+        if (files::ParseHandleLine(content, name, number) == files::HandleLineKind::Skipped)
+            return true;
+        const bool good = !name.empty() && name.size() <= Handles::kMaxNameLength;
+        found.push_back(std::to_string(line) + ":" + (good ? std::string(name) : "") + ":" +
+                        (good ? std::to_string(number) + "\n" : ""));
+        return true;
+    });
+    return found;
 }
 
 }  // namespace korvex::testing
