@@ -108,7 +108,7 @@ TEST_F(UnitsTest, FeedRateRecordFollowsTheMode) {
     PokeLong(1625, 0);
     EXPECT_TRUE(daten->HandleTMET1_2(258));  // back to m/min: 3 decimals, factor 1
     EXPECT_EQ(feed->mMetricDecimals, 3);
-    EXPECT_EQ(feed->mUserFactor, 1.0);
+    EXPECT_EQ(double{feed->mUserFactor}, 1.0);
     // An unknown mode, a failed read and a missing record change nothing.
     PokeLong(1625, 7);
     EXPECT_FALSE(daten->HandleTMET1_2(258));
@@ -211,14 +211,14 @@ TEST_F(UnitsTest, ReloadSetsSelectorsFeedRatesAndTheZMirror) {
     EXPECT_STREQ(other->mszMetricUnit, "[m/min]");
     EXPECT_EQ(daten->mZReverse, 1);
     EXPECT_EQ(daten->mZReference, 5000);
-    EXPECT_EQ(mirrored->mUserFactor, -1.0);
+    EXPECT_EQ(double{mirrored->mUserFactor}, -1.0);
     EXPECT_EQ(Updates(), 1u);
 
     // The user factors of the mirror handles are not a change of their own.
     mirrored->mUserFactor = 1.0;
     EXPECT_EQ(daten->InitInchMetricCnc47(), 0);
     EXPECT_EQ(Updates(), 1u);
-    EXPECT_EQ(mirrored->mUserFactor, -1.0);
+    EXPECT_EQ(double{mirrored->mUserFactor}, -1.0);
 
     PokeLong(644, 0);
     PokeLong(683, 0);
@@ -227,7 +227,7 @@ TEST_F(UnitsTest, ReloadSetsSelectorsFeedRatesAndTheZMirror) {
     EXPECT_EQ(selector->mInchMetric, 1);
     EXPECT_EQ(daten->mZReverse, 0);
     EXPECT_EQ(daten->mZReference, 5000);
-    EXPECT_EQ(mirrored->mUserFactor, 1.0);
+    EXPECT_EQ(double{mirrored->mUserFactor}, 1.0);
     EXPECT_EQ(Updates(), 2u);
 }
 

@@ -137,7 +137,7 @@ std::vector<Field> RecordFields(std::uint16_t handle, const char* name, const DI
     }
     format("metric format", record.mMetricWidth, record.mMetricDecimals);
     format("inch format", record.mInchWidth, record.mInchDecimals);
-    add("user factor", Format("%.17g", record.mUserFactor), record.mUserFactor);
+    add("user factor", Format("%.17g", record.mUserFactor), double{record.mUserFactor});
     static const char* const kNotDirect[] = {"TPara", "CommFlag", "CommValue"};
     const char* notDirect = record.mNotDirect < 3 ? kNotDirect[record.mNotDirect] : "unknown";
     add("not direct", notDirect, notDirect);

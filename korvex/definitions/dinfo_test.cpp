@@ -128,7 +128,9 @@ TEST(DInfoTest, ImageRoundTripAndReservedBytesIgnored) {
         fromImage.EncodeImage(again);
         EXPECT_EQ(std::memcmp(image, again, sizeof image), 0) << record.mType;
         EXPECT_EQ(decoded.mType, record.mType);
-        EXPECT_EQ(decoded.mUserFactor, record.mUserFactor);
+        // By value: the record is packed to 4 bytes, its double need not be
+        // 8-aligned, and a reference to it would be.
+        EXPECT_EQ(double{decoded.mUserFactor}, double{record.mUserFactor});
         EXPECT_STREQ(decoded.mszMetricUnit, record.mszMetricUnit);
         // The record in memory is its image, so host code may copy it as it is.
         if constexpr (std::endian::native == std::endian::little) {
