@@ -220,8 +220,9 @@ std::uint16_t Daten::RegisterNewHandle(CData* object, const char* name, std::uin
     if (mRegistered.size() == mRegistered.capacity()) mRegistered.reserve(mRegistered.size() + 2048);
     mRegistered.push_back(object);
     // The progress steps (100, 250, 500) are all multiples of 50.
-    if (mRegistered.size() % 50 == 0)
-        viewHelloMessage(mApplication, "DORIX2 interface", static_cast<std::uint16_t>(mRegistered.size()));
+    // The dialog sees the count as 16 bits: filter on what it sees.
+    const auto shown = static_cast<std::uint16_t>(mRegistered.size());
+    if (shown % 50 == 0) viewHelloMessage(mApplication, "DORIX2 interface", shown);
     // An unloaded registry enters nothing: the object keeps its place
     // without a number.
     return known;

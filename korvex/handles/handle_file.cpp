@@ -534,9 +534,10 @@ Handles::Handles(OWL::TWindow* parent, const char* handleName) {
     // The hello dialog shows counts at multiples of 100, 250 or 500 only.
     const bool clean =
         CheckEntries(bytes.text(), table, stopAtFirst, [application](std::uint32_t count) {
-            if (count % 50 == 0)
-                Daten::viewHelloMessage(application, "DORIX handle interface",
-                                        static_cast<std::uint16_t>(count));
+            // The dialog sees the count as 16 bits: filter on what it sees.
+            const auto shown = static_cast<std::uint16_t>(count);
+            if (shown % 50 == 0)
+                Daten::viewHelloMessage(application, "DORIX handle interface", shown);
         });
     if (!clean) {
         // A full name store stopped the load without a message of its own.
