@@ -117,18 +117,11 @@ ReadResult ReadDefinitionCache(const char* path, DInfoRun& block, std::vector<DI
                                  ? static_cast<std::size_t>(info.st_size)
                                  : 0;
     const std::size_t count = size > kRecordsStart ? (size - kRecordsStart) / DInfo::kImageSize : 0;
-    if (count == 0 || count > 0xFFFF || size != kRecordsStart + count * DInfo::kImageSize) {
+    if (std::endian::native != std::endian::little || count == 0 || count > 0xFFFF ||
+        size != kRecordsStart + count * DInfo::kImageSize) {
         // Not the size of any cache: read as it stands, so that a read fault
-        // still shows as one, and refused.
-        FileBytes bytes;
-        const ReadResult result = ReadOpenFile(file, bytes);
-        ::close(file);
-        if (result == ReadResult::Ok)
-            decoded = DecodeDefinitionCache(bytes.data(), bytes.size(), block, table, application);
-        return result;
-    }
-    if constexpr (std::endian::native != std::endian::little) {
-        // The images are decoded field by field into records of their own.
+        // still shows as one, and refused. A big-endian host decodes the
+        // images field by field into records of their own.
         FileBytes bytes;
         const ReadResult result = ReadOpenFile(file, bytes);
         ::close(file);
